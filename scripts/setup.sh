@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's packages. Safe to run again:
+# it installs only what is missing and never asks a question.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libxml2-dev libxml2-utils nlohmann-json3-dev
+  libgtest-dev googletest
+  qt6-base-dev
+  libldap-dev slapd ldap-utils
+  time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

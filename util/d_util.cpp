@@ -1,0 +1,195 @@
+#include "d_util.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+#include "platform_hooks.h"
+
+namespace corvane {
+
+char FoldChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string UpperCaseAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = FoldChar(c);
+  return out;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldChar(x) == FoldChar(y);
+         });
+}
+
+int CompareText(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(FoldChar(a[i]));
+    const auto y = static_cast<unsigned char>(FoldChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+namespace {
+
+std::size_t ToPosition(std::size_t index) { return index == std::string_view::npos ? 0 : index + 1; }
+
+// Zero-based index of the first occurrence, npos when absent or sub is empty.
+std::size_t FindSub(std::string_view sub, std::string_view s, bool caseSensitive) {
+  if (sub.empty()) return std::string_view::npos;
+  if (caseSensitive) return s.find(sub);
+  auto it = std::search(s.begin(), s.end(), sub.begin(), sub.end(),
+                        [](char x, char y) { return FoldChar(x) == FoldChar(y); });
+  return it == s.end() ? std::string_view::npos : static_cast<std::size_t>(it - s.begin());
+}
+
+bool InSet(char c, std::string_view chars) { return chars.find(c) != std::string_view::npos; }
+
+}  // namespace
+
+std::size_t PosText(std::string_view sub, std::string_view s) { return ToPosition(FindSub(sub, s, false)); }
+
+std::size_t PosStr(std::string_view sub, std::string_view s, bool caseSensitive) {
+  return ToPosition(FindSub(sub, s, caseSensitive));
+}
+
+int IndexOfString(std::string_view s, const std::vector<std::string>& values, bool caseSensitive) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (caseSensitive ? values[i] == s : SameText(values[i], s)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool StringInList(std::string_view s, const std::vector<std::string>& values, bool caseSensitive) {
+  return IndexOfString(s, values, caseSensitive) >= 0;
+}
+
+std::string StrBefore(std::string_view s, std::string_view sub, bool excludeSub) {
+  const std::size_t at = FindSub(sub, s, true);
+  if (at == std::string_view::npos) return std::string(s);
+  return std::string(s.substr(0, excludeSub ? at : at + sub.size()));
+}
+
+std::string StrAfter(std::string_view s, std::string_view sub, bool excludeSub) {
+  const std::size_t at = FindSub(sub, s, true);
+  if (at == std::string_view::npos) return std::string(s);
+  return std::string(s.substr(excludeSub ? at + sub.size() : at));
+}
+
+SplitResult SplitAt(std::string_view s, std::string_view sep) {
+  const std::size_t at = FindSub(sep, s, true);
+  if (at == std::string_view::npos) return {std::string(s), {}};
+  return {std::string(s.substr(0, at)), std::string(s.substr(at + sep.size()))};
+}
+
+std::string JoinNonEmpty(std::string_view a, std::string_view b, std::string_view sep) {
+  std::string out(a);
+  if (!a.empty() && !b.empty()) out += sep;
+  out += b;
+  return out;
+}
+
+std::string TrimLeftChars(std::string_view s, std::string_view chars) {
+  std::size_t first = 0;
+  while (first < s.size() && InSet(s[first], chars)) ++first;
+  return std::string(s.substr(first));
+}
+
+std::string TrimRightChars(std::string_view s, std::string_view chars) {
+  std::size_t end = s.size();
+  while (end > 0 && InSet(s[end - 1], chars)) --end;
+  return std::string(s.substr(0, end));
+}
+
+std::string EnsurePrefix(std::string_view s, std::string_view prefix) {
+  if (s.starts_with(prefix)) return std::string(s);
+  return std::string(prefix) + std::string(s);
+}
+
+std::string ReplaceChars(std::string_view s, std::string_view chars, char newChar) {
+  std::string out(s);
+  for (char& c : out) {
+    if (InSet(c, chars)) c = newChar;
+  }
+  return out;
+}
+
+std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub,
+                       bool caseSensitive, bool replaceAll) {
+  if (oldSub.empty() || oldSub == newSub) return std::string(s);
+  std::string out;
+  std::string_view rest = s;
+  for (;;) {
+    const std::size_t at = FindSub(oldSub, rest, caseSensitive);
+    if (at == std::string_view::npos) break;
+    out.append(rest.substr(0, at));
+    out.append(newSub);
+    rest.remove_prefix(at + oldSub.size());
+    if (!replaceAll) break;
+  }
+  out.append(rest);
+  return out;
+}
+
+std::string ChangeExtension(std::string_view fileName, std::string_view ext) {
+  const std::size_t slash = fileName.rfind('/');
+  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::size_t dot = fileName.rfind('.');
+  const std::size_t stem = (dot != std::string_view::npos && dot >= nameStart) ? dot : fileName.size();
+  return std::string(fileName.substr(0, stem)) + EnsurePrefix(ext, ".");
+}
+
+std::string ProgramFileName(std::string_view ext) {
+  std::string path(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return ChangeExtension(path, ext);
+}
+
+const char* StrToPChar(const std::string& s) { return s.c_str(); }
+
+char* EnsureTrailingNul(std::string& s) {
+  if (s.size() < 255 && (s.empty() || s.back() != '\0')) s.push_back('\0');
+  return s.data();
+}
+
+std::string ErrorCodeText(std::int32_t code, std::string_view msg) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%04X", static_cast<std::uint32_t>(code));
+  return "Error " + std::string(hex) + ": " + std::string(msg);
+}
+
+void ShowErrorCode(std::int32_t code, const std::string& msg) {
+  if (code != 0) ShowMsgDlg(MsgDlgKind::mtError, ErrorCodeText(code, msg));
+}
+
+// The program has one user-interface thread; the hooks are set at start and read there.
+namespace {
+
+MessageBoxHook messageBoxHook;
+PendingEventsHook pendingEventsHook;
+
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook = std::move(hook); }
+
+void SetPendingEventsHook(PendingEventsHook hook) { pendingEventsHook = std::move(hook); }
+
+void ShowMsgDlg(MsgDlgKind kind, const std::string& msg) {
+  if (messageBoxHook) {
+    messageBoxHook(kind, msg);
+    return;
+  }
+  std::cerr << msg << '\n';
+}
+
+void ProcessPendingEvents() {
+  if (pendingEventsHook) pendingEventsHook();
+}
+
+}  // namespace corvane

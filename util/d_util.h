@@ -1,0 +1,74 @@
+// String, file-name and message-box routines shared by the checker, the directory access,
+// the window and the export. Texts are UTF-8; case folding touches ASCII letters only;
+// positions count from 1 and 0 means "not found".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane {
+
+// ASCII-only upper-casing of one character / a whole text.
+char FoldChar(char c);
+std::string UpperCaseAscii(std::string_view s);
+// Equality with ASCII letters folded.
+bool SameText(std::string_view a, std::string_view b);
+// Ordering with ASCII letters folded (negative, 0, positive).
+int CompareText(std::string_view a, std::string_view b);
+
+// Position of Sub in S, case folded; 0 when absent or Sub is empty.
+std::size_t PosText(std::string_view sub, std::string_view s);
+// Position of Sub in S, exact when caseSensitive, else PosText; 0 when Sub is empty.
+std::size_t PosStr(std::string_view sub, std::string_view s, bool caseSensitive);
+// Index of the first element equal to S, or -1.
+int IndexOfString(std::string_view s, const std::vector<std::string>& values, bool caseSensitive);
+// True when IndexOfString finds S.
+bool StringInList(std::string_view s, const std::vector<std::string>& values, bool caseSensitive);
+
+// Part of S before Sub (excluding or including Sub); S unchanged when Sub is absent.
+std::string StrBefore(std::string_view s, std::string_view sub, bool excludeSub);
+// Part of S after Sub (excluding or including Sub); S unchanged when Sub is absent.
+std::string StrAfter(std::string_view s, std::string_view sub, bool excludeSub);
+
+struct SplitResult {
+  std::string left;
+  std::string right;
+};
+// S cut at the first Sep; Sep absent: left = S, right empty.
+SplitResult SplitAt(std::string_view s, std::string_view sep);
+// A, Sep, B when both are non-empty, else whichever is non-empty.
+std::string JoinNonEmpty(std::string_view a, std::string_view b, std::string_view sep);
+// S without leading characters that occur in chars.
+std::string TrimLeftChars(std::string_view s, std::string_view chars);
+// S without trailing characters that occur in chars.
+std::string TrimRightChars(std::string_view s, std::string_view chars);
+// S when it begins with Prefix, else Prefix followed by S.
+std::string EnsurePrefix(std::string_view s, std::string_view prefix);
+
+// S with every character that occurs in chars replaced by newChar.
+std::string ReplaceChars(std::string_view s, std::string_view chars, char newChar);
+// S with the first (or every, leftmost non-overlapping) occurrence of Old replaced by New.
+std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub,
+                       bool caseSensitive, bool replaceAll);
+
+// FileName with the extension of its last path component replaced by (or appended as) Ext.
+std::string ChangeExtension(std::string_view fileName, std::string_view ext);
+// The program's own path (from /proc/self/exe) with its extension changed to Ext.
+std::string ProgramFileName(std::string_view ext);
+// Pointer to S's characters, NUL-terminated, never null.
+const char* StrToPChar(const std::string& s);
+// Appends one NUL when S is shorter than 255 characters and does not end in NUL.
+char* EnsureTrailingNul(std::string& s);
+
+// "Error %04X: %s" for a non-zero code.
+std::string ErrorCodeText(std::int32_t code, std::string_view msg);
+
+enum class MsgDlgKind { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+// Shows Msg in a modal box with one OK button (through the installed message-box hook).
+void ShowMsgDlg(MsgDlgKind kind, const std::string& msg);
+// ShowMsgDlg(error, "Error %04X: %s") when Code is not 0.
+void ShowErrorCode(std::int32_t code, const std::string& msg);
+
+}  // namespace corvane

@@ -1,0 +1,22 @@
+// Services that block or show something belong to the window; the command-line program and
+// the tests install their own. Each hook has a default that needs no window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "d_util.h"
+
+namespace corvane {
+
+using MessageBoxHook = std::function<void(MsgDlgKind, const std::string&)>;
+using PendingEventsHook = std::function<void()>;
+
+// Replaces the message-box hook; an empty function restores the default (a line on stderr).
+void SetMessageBoxHook(MessageBoxHook hook);
+// Replaces the hook that lets the window repaint during long reads; empty = do nothing.
+void SetPendingEventsHook(PendingEventsHook hook);
+// Runs the installed pending-events hook.
+void ProcessPendingEvents();
+
+}  // namespace corvane

@@ -1,0 +1,61 @@
+// An ordered list of texts, each with an optional number attached, that accepts duplicates.
+// A hash index beside the order makes lookups constant-time while answering exactly what a
+// linear search from the front would.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace corvane {
+
+class StringList {
+ public:
+  struct Entry {
+    std::string text;
+    std::int64_t object = 0;
+  };
+
+  // Appends an entry; returns its index.
+  std::size_t add(std::string text, std::int64_t object = 0);
+  // Empties the list.
+  void clear();
+  // Number of entries.
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const Entry& operator[](std::size_t i) const { return entries_[i]; }
+  const std::vector<Entry>& entries() const { return entries_; }
+
+  // Index of the first entry equal to text (case-sensitive), or -1.
+  std::int64_t indexOf(std::string_view text) const;
+  bool contains(std::string_view text) const { return indexOf(text) >= 0; }
+  // Index of the first entry equal to text with ASCII letters folded, or -1.
+  std::int64_t indexOfText(std::string_view text) const;
+  bool containsText(std::string_view text) const { return indexOfText(text) >= 0; }
+
+  // Deletes every entry for which drop answers true, keeping the order of the rest.
+  void removeIf(const std::function<bool(const Entry&)>& drop);
+  // The texts alone, in order.
+  std::vector<std::string> lines() const;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
+
+  void indexEntry(std::size_t i) const;
+  void rebuildIndexes();
+
+  std::vector<Entry> entries_;
+  Index exact_;
+  // Built on the first folded lookup, kept up to date afterwards.
+  mutable Index folded_;
+  mutable bool foldedBuilt_ = false;
+};
+
+}  // namespace corvane
