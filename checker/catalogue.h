@@ -1,0 +1,32 @@
+// The message catalogue: every line the checker can add, formatted in one place.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "sinks.h"
+
+namespace corvane {
+
+enum MessageCode : int {
+  kAttributeNotFound = 1,
+  kAuxiliaryAttribute = 2,
+  kKeyNotFound = 3,
+  kFileNotFound = 4,
+  kClassNotFound = 6,
+  kUnknownRoleId = 7,
+  kDuplicateId = 8,
+  kBadClassName = 9,
+  kMissingJsp = 10,
+  kXmlError = 100,
+};
+
+// Formats the catalogue text of code with its arguments, in the catalogue's order.
+std::string FormatMessage(MessageCode code, std::string_view a1 = {}, std::string_view a2 = {},
+                          std::string_view a3 = {});
+
+// Formats a line and adds it with its item.
+void AddMessage(MessageList& list, TreeItem item, MessageCode code, std::string_view a1 = {},
+                std::string_view a2 = {}, std::string_view a3 = {});
+
+}  // namespace corvane

@@ -1,0 +1,53 @@
+// Tree and message list kept as plain data, for the command-line program and the tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sinks.h"
+#include "xml_document.h"
+
+namespace corvane {
+
+// Items are added depth-first, so their order is the tree's pre-order. Labels of document
+// nodes are not stored: they are made again from the document when asked for.
+class PlainTree : public TreeSink {
+ public:
+  struct Item {
+    TreeItem parent;
+    NodeId node;
+    std::uint32_t depth;
+    std::int32_t text = -1;  // index into texts_ when the label is stored or was replaced
+    bool expanded = false;
+  };
+
+  TreeItem addChild(TreeItem parent, const ItemLabel& label, NodeId node) override;
+  void setText(TreeItem item, std::string text) override;
+  void expand(TreeItem item) override;
+  void clear() override;
+
+  const std::vector<Item>& items() const { return items_; }
+  // The item's label; document node labels are read from doc.
+  std::string label(TreeItem item, const XmlDocument* doc) const;
+  // Labels from the top-level item down to item.
+  std::vector<std::string> labelPath(TreeItem item, const XmlDocument* doc) const;
+
+ private:
+  std::vector<Item> items_;
+  std::vector<std::string> texts_;
+};
+
+class PlainMessages : public MessageList {
+ public:
+  void add(Message message) override { messages_.push_back(std::move(message)); }
+  void clear() override { messages_.clear(); }
+  bool empty() const { return messages_.empty(); }
+  // The lines in the list's order: ascending, letter case ignored, equal lines in the
+  // order they were added.
+  std::vector<Message> sorted() const;
+
+ private:
+  std::vector<Message> messages_;
+};
+
+}  // namespace corvane

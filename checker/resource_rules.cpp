@@ -1,0 +1,98 @@
+// Ids must be unique, role assignments must name an id met before, display keys must exist
+// in the item's bundle, and merge templates must exist as JSP pages.
+#include "catalogue.h"
+#include "d_util.h"
+#include "rules.h"
+#include "scan.h"
+
+namespace corvane {
+
+namespace {
+
+//                                 none  book  page  task  transl.    module     role
+constexpr LevelFilter kIdLevels = {0, 1, 1, 1, kAnyLevel, 1, 1};
+constexpr LevelFilter kRoleAssignmentLevels = {0, 1, kAnyLevel, 1, kAnyLevel, kAnyLevel, kAnyLevel};
+constexpr LevelFilter kResourceKeyLevels = {0, 1, 1, 1, kAnyLevel, kAnyLevel, kAnyLevel};
+constexpr LevelFilter kMergeTemplateLevels = {0, kAnyLevel, 1, 1, kAnyLevel, kAnyLevel, kAnyLevel};
+
+// In a page, a chapter's keys sit one level deeper than the page's own.
+bool ResourceKeyLevelAllowed(TItemKind kind, const RuleContext& c) {
+  if (kind == ikPage && c.parentName == "chapter") return c.level == 2;
+  return LevelAllowed(kResourceKeyLevels, kind, c.level);
+}
+
+}  // namespace
+
+bool LevelAllowed(const LevelFilter& filter, TItemKind kind, int level) {
+  const int required = filter[kind];
+  return required == kAnyLevel || required == level;
+}
+
+void CheckId(ScanState& s, const RuleContext& c) {
+  if (c.name != "id" || c.parentName == "chapter") return;
+  if (!LevelAllowed(kIdLevels, s.NodeInfo.Kind, c.level)) return;
+  s.NodeInfo.Id = c.text;
+  if (s.IdList.contains(s.NodeInfo.Id)) {
+    AddMessage(s.messages, c.item, kDuplicateId, s.NodeInfo.Id);
+  } else {
+    s.IdList.add(s.NodeInfo.Id);
+  }
+}
+
+void CheckRoleAssignment(ScanState& s, const RuleContext& c) {
+  if (c.name != "role-assignment") return;
+  if (!LevelAllowed(kRoleAssignmentLevels, s.NodeInfo.Kind, c.level)) return;
+  if (!s.IdList.contains(c.text)) AddMessage(s.messages, c.item, kUnknownRoleId, c.text);
+}
+
+void CheckResourceKey(ScanState& s, const RuleContext& c) {
+  if (s.WebAppRoot.empty()) return;
+  const bool isBundle = c.name == "resource-properties-file";
+  if (!isBundle && c.name != "display-name-key") return;
+  if (!ResourceKeyLevelAllowed(s.NodeInfo.Kind, c)) return;
+  TResource& resource = s.NodeInfo.Resource;
+  if (isBundle) {
+    LoadProperties(s, std::string(c.text));
+  } else {
+    resource.DisplayKey = c.text;
+  }
+  if (!resource.Bundle.empty() && !resource.DisplayKey.empty()) {
+    CheckKey(s, resource.Bundle, resource.DisplayKey, c);
+  }
+}
+
+void LoadProperties(ScanState& s, const std::string& bundle) {
+  TResource& resource = s.NodeInfo.Resource;
+  if (bundle == resource.Bundle) return;
+  resource.Bundle = bundle;
+  resource.FileName = PropertiesPath(s.WebAppRoot, bundle);
+  const WebAppFiles::Properties& file = s.files.properties(resource.FileName);
+  resource.Found = file.found;
+  if (file.found) resource.Keys = file.keys;
+}
+
+void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c) {
+  LoadProperties(s, bundle);
+  const TResource& resource = s.NodeInfo.Resource;
+  if (resource.Found) {
+    if (!resource.Keys->contains(ReplaceChars(key, " ", '_'))) {
+      AddMessage(s.messages, c.item, kKeyNotFound, bundle, key);
+    }
+  } else {
+    AddMessage(s.messages, c.item, kFileNotFound, bundle, resource.FileName);
+  }
+  ClearResource(s.NodeInfo);
+}
+
+void CheckMergeTemplate(ScanState& s, const RuleContext& c) {
+  if (c.name != "merge-template") return;
+  if (!LevelAllowed(kMergeTemplateLevels, s.NodeInfo.Kind, c.level)) return;
+  const std::string module = StrBefore(c.text, ".", true);
+  const std::string page = StrAfter(c.text, ".", true);
+  const std::string underDefault = JspPath(s.WebAppRoot, module, "default", page);
+  if (s.files.fileExists(underDefault)) return;
+  if (s.files.fileExists(JspPath(s.WebAppRoot, module, "browser", page))) return;
+  AddMessage(s.messages, c.item, kMissingJsp, c.text, underDefault);
+}
+
+}  // namespace corvane

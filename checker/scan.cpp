@@ -1,0 +1,148 @@
+#include "scan.h"
+
+#include <exception>
+#include <vector>
+
+#include "catalogue.h"
+#include "rules.h"
+
+namespace corvane {
+
+namespace {
+
+// Sets the item kind when a node at Level 0 or 1 is entered.
+void SetKindOnEntry(TNodeInfo& info, std::string_view name, int level) {
+  if (level == 0) {
+    info.Kind = name == "dir-translator" ? ikTranslator : ikNone;
+    return;
+  }
+  if (level != 1) return;
+  if (info.Kind != ikTranslator) info.Kind = ikNone;
+  if (name == "book") {
+    info.Kind = ikBook;
+  } else if (name == "task") {
+    info.Kind = ikTask;
+  } else if (name == "page" || name == "private-page") {
+    info.Kind = ikPage;
+  } else if (name == "module") {
+    info.Kind = ikModule;
+  } else if (name == "role") {
+    info.Kind = ikRole;
+  }
+}
+
+// The end-of-item steps: label with the id, the auxiliary check, then the resets.
+void FinishItemElement(ScanState& s, std::string_view name, TreeItem item) {
+  std::string label(name);
+  label.append(" (").append(s.NodeInfo.Id).append(")");
+  s.tree.setText(item, std::move(label));
+  CheckItemEnd(s);
+  ClearItemInfo(s.NodeInfo);
+  ClearResource(s.NodeInfo);
+}
+
+}  // namespace
+
+bool IsItemElement(std::string_view name) {
+  return name == "page" || name == "private-page" || name == "module" || name == "task" || name == "book" ||
+         name == "role";
+}
+
+void ClearItemInfo(TNodeInfo& info) {
+  info.Classes.clear();
+  info.Attributes.clear();
+  info.PreCreate = false;
+  info.Id.clear();
+  info.SearchClass.clear();
+}
+
+void ClearResource(TNodeInfo& info) {
+  info.Resource.DisplayKey.clear();
+  info.Resource.Bundle.clear();
+}
+
+void ClearMessages(ScanState& s) {
+  s.messages.clear();
+  s.IdList.clear();
+  ClearItemInfo(s.NodeInfo);
+}
+
+void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNode, int level) {
+  // One frame per entered node that has children; the explicit stack replaces recursion so
+  // that depth is limited by memory, not by the call stack.
+  struct Frame {
+    NodeId node;
+    TreeItem item;
+    int level;
+    NodeId nextChild;
+    bool rulesAllowed;  // the node's name does not contain "obs"
+  };
+  std::vector<Frame> stack;
+
+  const auto enter = [&](NodeId n, TreeItem item, int lvl) {
+    SetKindOnEntry(s.NodeInfo, doc.name(n), lvl);
+    const XmlDocument::Node& entered = doc.node(n);
+    if (entered.childCount == 0) return false;
+    stack.push_back({n, item, lvl, entered.firstChild, doc.name(n).find("obs") == std::string_view::npos});
+    return true;
+  };
+  const auto finishChild = [&](NodeId child, TreeItem item) {
+    if (IsItemElement(doc.name(child))) FinishItemElement(s, doc.name(child), item);
+  };
+
+  if (!enter(node, treeNode, level)) return;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.nextChild == kNoNode) {
+      const Frame done = frame;
+      s.tree.expand(done.item);
+      stack.pop_back();
+      if (!stack.empty()) finishChild(done.node, done.item);
+      continue;
+    }
+    const NodeId child = frame.nextChild;
+    frame.nextChild = doc.node(child).nextSibling;
+
+    if (doc.isTextElement(child)) {
+      const std::string_view name = doc.name(child);
+      const std::string_view text = doc.elementText(child);
+      const TreeItem item = s.tree.addChild(frame.item, {name, text, true}, child);
+      if (!frame.rulesAllowed || s.NodeInfo.Kind == ikNone) continue;
+      const RuleContext context{name, text, doc.name(frame.node), frame.level, item, frame.item};
+      for (const Rule rule : kTextElementRules) rule(s, context);
+      continue;
+    }
+    const TreeItem item = s.tree.addChild(frame.item, {doc.name(child), {}, false}, child);
+    if (!enter(child, item, frame.level + 1)) finishChild(child, item);
+  }
+}
+
+CheckOutcome CheckFile(ScanState& s, const std::string& path) {
+  ClearMessages(s);
+  s.XmlFileName = path;
+  s.WebAppRoot = ExtractWebAppRoot(path);
+  s.files.clear();
+
+  CheckOutcome outcome;
+  LoadResult loaded = LoadXmlFile(path);
+  if (loaded.error) {
+    AddMessage(s.messages, kNoItem, kXmlError, loaded.error->message);
+    outcome.loadError = std::move(loaded.error);
+    return outcome;
+  }
+  outcome.document = std::move(loaded.document);
+  const XmlDocument& doc = *outcome.document;
+  s.tree.clear();
+  const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
+  const TreeItem rootItem = s.tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
+  s.tree.expand(top);
+  try {
+    ScanNode(s, doc, doc.root(), rootItem, 0);
+  } catch (const std::exception& e) {
+    AddMessage(s.messages, kNoItem, kXmlError, e.what());
+    outcome.walkError = e.what();
+  }
+  return outcome;
+}
+
+}  // namespace corvane

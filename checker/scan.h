@@ -1,0 +1,37 @@
+// The walk over a loaded plug-in document and the file-selection flow around it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "scan_state.h"
+#include "xml_document.h"
+
+namespace corvane {
+
+// Element names that make an item: page, private-page, module, task, book, role.
+bool IsItemElement(std::string_view name);
+
+// Empties Classes, Attributes, Id, SearchClass and PreCreate.
+void ClearItemInfo(TNodeInfo& info);
+// Empties DisplayKey and Bundle of Resource; its other fields stay.
+void ClearResource(TNodeInfo& info);
+// Empties the message list and the id list, then the per-item state.
+void ClearMessages(ScanState& s);
+
+// Walks node's children depth-first in document order, adding tree items under treeNode and
+// running the rules; level is node's depth (0 for the document element). Never recurses.
+void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNode, int level);
+
+// What checking one file left behind.
+struct CheckOutcome {
+  std::unique_ptr<XmlDocument> document;  // kept alive for the tree items' labels
+  std::optional<LoadError> loadError;     // the file could not be loaded
+  std::optional<std::string> walkError;   // the walk stopped early
+};
+
+// Checks one file as "Select File" does: clears the messages, derives the web application
+// folder, loads the file, fills the tree and walks it. Failures become "Msg 100".
+CheckOutcome CheckFile(ScanState& s, const std::string& path);
+
+}  // namespace corvane

@@ -1,0 +1,62 @@
+// The two small interfaces through which the checker reports: a tree of labelled items and
+// a list of message lines. The window implements them with widgets, the command-line
+// program and the tests with plain data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "xml_document.h"
+
+namespace corvane {
+
+using TreeItem = std::size_t;
+inline constexpr TreeItem kNoItem = SIZE_MAX;
+
+// What an item shows: a node name alone, or "name: text" for a text element. Sinks that
+// never display most labels may keep the views (valid while the document lives) and
+// format on demand.
+struct ItemLabel {
+  std::string_view name;
+  std::string_view value;
+  bool isTextElement = false;
+
+  std::string str() const;
+};
+
+class TreeSink {
+ public:
+  virtual ~TreeSink() = default;
+  // Appends an item under parent (kNoItem: a top-level item); node is the document node it
+  // stands for, kNoNode for the file's own item.
+  virtual TreeItem addChild(TreeItem parent, const ItemLabel& label, NodeId node) = 0;
+  // Replaces an item's text.
+  virtual void setText(TreeItem item, std::string text) = 0;
+  // Expands an item one level.
+  virtual void expand(TreeItem item) = 0;
+  // Removes every item.
+  virtual void clear() = 0;
+};
+
+// One message line and the item it is about (kNoItem for none).
+struct Message {
+  std::string text;
+  int code = 0;
+  TreeItem item = kNoItem;
+};
+
+class MessageList {
+ public:
+  virtual ~MessageList() = default;
+  // Adds a line; the list keeps its own order (see MessageOrder).
+  virtual void add(Message message) = 0;
+  // Removes every line.
+  virtual void clear() = 0;
+};
+
+// The message list's order: ascending, ASCII letter case ignored.
+bool MessageOrder(const Message& a, const Message& b);
+
+}  // namespace corvane

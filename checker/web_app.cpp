@@ -1,0 +1,99 @@
+#include "web_app.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "d_util.h"
+
+namespace corvane {
+
+std::string ExtractWebAppRoot(std::string_view fileName) {
+  const std::size_t slash = fileName.rfind('/');
+  const std::string_view folder = slash == std::string_view::npos ? std::string_view{} : fileName.substr(0, slash);
+  if (PosStr("portal", fileName, true) == 0) return {};
+  if (PosStr("portal", folder, true) == 0) return std::string(folder);
+  return StrBefore(folder, "portal", true);
+}
+
+std::string PropertiesPath(std::string_view root, std::string_view bundle) {
+  return std::string(root) + "WEB-INF/classes/" + ReplaceChars(bundle, ".", '/') + ".properties";
+}
+
+std::string JspPath(std::string_view root, std::string_view module, std::string_view device,
+                    std::string_view page) {
+  std::string path(root);
+  path.append("portal/modules/").append(module).append("/skins/default/devices/");
+  path.append(device).append("/").append(page).append(".jsp");
+  return path;
+}
+
+KeyTable KeyTable::Parse(std::string_view content) {
+  KeyTable table;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = content.size();
+    const std::string_view line = content.substr(start, end - start);
+    table.folded_.insert(UpperCaseAscii(line.substr(0, line.find('='))));
+    // CR LF ends one line, not two.
+    start = end + ((end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n') ? 2 : 1);
+  }
+  return table;
+}
+
+bool KeyTable::contains(std::string_view key) const { return folded_.count(UpperCaseAscii(key)) != 0; }
+
+namespace {
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno));
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      content.append(buffer, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    const int err = errno;
+    ::close(fd);
+    throw std::runtime_error("Cannot read " + path + ": " + std::strerror(err));
+  }
+  ::close(fd);
+  return content;
+}
+
+}  // namespace
+
+const WebAppFiles::Properties& WebAppFiles::properties(const std::string& path) {
+  if (const auto it = properties_.find(path); it != properties_.end()) return it->second;
+  Properties entry;
+  entry.found = fileExists(path);
+  if (entry.found) entry.keys = std::make_shared<const KeyTable>(KeyTable::Parse(ReadWholeFile(path)));
+  return properties_.emplace(path, std::move(entry)).first->second;
+}
+
+bool WebAppFiles::fileExists(const std::string& path) {
+  if (const auto it = exists_.find(path); it != exists_.end()) return it->second;
+  return exists_.emplace(path, IsRegularFile(path)).first->second;
+}
+
+void WebAppFiles::clear() {
+  properties_.clear();
+  exists_.clear();
+}
+
+}  // namespace corvane

@@ -1,0 +1,150 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "catalogue.h"
+
+namespace corvane::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr MessageCode kAllCodes[] = {kAttributeNotFound, kAuxiliaryAttribute, kKeyNotFound, kFileNotFound,
+                                     kClassNotFound,     kUnknownRoleId,      kDuplicateId,  kBadClassName,
+                                     kMissingJsp,        kXmlError};
+
+std::string CodeText(int code) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%03d", code);
+  return digits;
+}
+
+std::string RuleId(int code) { return "Msg" + CodeText(code); }
+
+// What each code is about, for the SARIF rule list.
+const char* RuleDescription(MessageCode code) {
+  switch (code) {
+    case kAttributeNotFound: return "Schema - Attribute not found";
+    case kAuxiliaryAttribute: return "Auxiliary Attribute";
+    case kKeyNotFound: return "Key not found";
+    case kFileNotFound: return "File not found";
+    case kClassNotFound: return "Schema - Class not found";
+    case kUnknownRoleId: return "Unknown Role ID";
+    case kDuplicateId: return "Duplicate ID";
+    case kBadClassName: return "Bad Class Name";
+    case kMissingJsp: return "Missing JSP";
+    case kXmlError: return "XML Error";
+  }
+  return "";
+}
+
+// A path as a URI reference: relative paths stay relative, absolute ones become file URIs.
+std::string PathUri(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "";
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      uri.push_back(static_cast<char>(c));
+    } else {
+      uri.push_back('%');
+      uri.push_back(hex[c >> 4]);
+      uri.push_back(hex[c & 15]);
+    }
+  }
+  return uri;
+}
+
+std::string Dump(const json& document) { return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
+
+}  // namespace
+
+FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const XmlDocument* doc,
+                          const std::vector<Message>& sorted, const std::optional<LoadError>& loadError) {
+  FileReport report{path, {}};
+  report.messages.reserve(sorted.size());
+  for (const Message& m : sorted) {
+    ReportedMessage r;
+    r.text = m.text;
+    r.code = m.code;
+    if (m.item != kNoItem) {
+      const NodeId node = tree.items()[m.item].node;
+      if (doc != nullptr && node != kNoNode) {
+        r.line = doc->node(node).line;
+        r.column = doc->node(node).column;
+      }
+      r.itemPath = tree.labelPath(m.item, doc);
+    } else if (loadError) {
+      r.line = loadError->line;
+      r.column = loadError->column;
+    }
+    report.messages.push_back(std::move(r));
+  }
+  return report;
+}
+
+void AppendTreeText(std::string& out, const PlainTree& tree, const XmlDocument* doc) {
+  for (TreeItem i = 0; i < tree.items().size(); ++i) {
+    out.append(2 * tree.items()[i].depth, ' ');
+    out.append(tree.label(i, doc));
+    out.push_back('\n');
+  }
+}
+
+void AppendMessageText(std::string& out, const std::vector<Message>& sorted) {
+  for (const Message& m : sorted) out.append(m.text).push_back('\n');
+}
+
+std::string JsonReport(const std::vector<FileReport>& files) {
+  json list = json::array();
+  for (const FileReport& file : files) {
+    json messages = json::array();
+    for (const ReportedMessage& m : file.messages) {
+      json entry{{"text", m.text}, {"code", CodeText(m.code)}};
+      entry["line"] = m.line > 0 ? json(m.line) : json(nullptr);
+      entry["column"] = m.column > 0 ? json(m.column) : json(nullptr);
+      entry["item"] = m.itemPath.empty() ? json(nullptr) : json(m.itemPath);
+      messages.push_back(std::move(entry));
+    }
+    list.push_back({{"path", file.path}, {"messages", std::move(messages)}});
+  }
+  return Dump({{"files", std::move(list)}});
+}
+
+std::string SarifReport(const std::vector<FileReport>& files) {
+  json rules = json::array();
+  for (const MessageCode code : kAllCodes) {
+    rules.push_back({{"id", RuleId(code)},
+                     {"shortDescription", {{"text", RuleDescription(code)}}},
+                     {"defaultConfiguration", {{"level", code == kXmlError ? "error" : "warning"}}}});
+  }
+  json results = json::array();
+  for (const FileReport& file : files) {
+    for (const ReportedMessage& m : file.messages) {
+      json physical{{"artifactLocation", {{"uri", PathUri(file.path)}}}};
+      if (m.line > 0) {
+        physical["region"] = {{"startLine", m.line}};
+        if (m.column > 0) physical["region"]["startColumn"] = m.column;
+      }
+      json result{{"ruleId", RuleId(m.code)},
+                  {"level", m.code == kXmlError ? "error" : "warning"},
+                  {"message", {{"text", m.text}}},
+                  {"locations", json::array({{{"physicalLocation", std::move(physical)}}})}};
+      const auto index = std::find(std::begin(kAllCodes), std::end(kAllCodes), m.code) - std::begin(kAllCodes);
+      result["ruleIndex"] = index;
+      results.push_back(std::move(result));
+    }
+  }
+  json run{{"tool",
+            {{"driver", {{"name", "corvanexml-check"}, {"version", "1.02"}, {"rules", std::move(rules)}}}}},
+           {"columnKind", "unicodeCodePoints"},
+           {"results", std::move(results)}};
+  return Dump({{"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
+               {"version", "2.1.0"},
+               {"runs", json::array({std::move(run)})}});
+}
+
+}  // namespace corvane::cli

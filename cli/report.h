@@ -1,0 +1,42 @@
+// What corvanexml-check prints: text lines, a JSON document or a SARIF log.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plain_sinks.h"
+#include "xml_document.h"
+
+namespace corvane::cli {
+
+// One message with where it points in the source.
+struct ReportedMessage {
+  std::string text;
+  int code = 0;
+  std::uint32_t line = 0;    // 0: unknown
+  std::uint32_t column = 0;  // 0: unknown
+  std::vector<std::string> itemPath;  // labels from the top-level item down; empty for none
+};
+
+struct FileReport {
+  std::string path;
+  std::vector<ReportedMessage> messages;
+};
+
+// Collects the messages of one checked file with their source positions and tree labels.
+FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const XmlDocument* doc,
+                          const std::vector<Message>& sorted, const std::optional<LoadError>& loadError);
+
+// Appends the tree's items, one per line, two spaces of indent per depth.
+void AppendTreeText(std::string& out, const PlainTree& tree, const XmlDocument* doc);
+// Appends the message lines, one per line.
+void AppendMessageText(std::string& out, const std::vector<Message>& sorted);
+
+// The JSON document for all files.
+std::string JsonReport(const std::vector<FileReport>& files);
+// The SARIF 2.1.0 log for all files.
+std::string SarifReport(const std::vector<FileReport>& files);
+
+}  // namespace corvane::cli
