@@ -1,0 +1,83 @@
+// Each folder under fixtures/checker is one case: its input*.xml files are checked in one
+// session, in path order, and the labelled tree and message lines of each are compared with
+// expected.txt beside them. The case folder's own path reads as $CASE there.
+// CORVANE_UPDATE_EXPECTED=1 writes the actual output instead (review it before committing).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "d_util.h"
+#include "plain_sinks.h"
+#include "report.h"
+#include "scan.h"
+
+namespace fs = std::filesystem;
+using namespace corvane;
+
+namespace {
+
+fs::path CasesFolder() { return fs::path(CORVANE_FIXTURES) / "checker"; }
+
+std::vector<std::string> CaseNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(CasesFolder())) {
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<fs::path> Inputs(const fs::path& caseFolder) {
+  std::vector<fs::path> inputs;
+  for (const auto& entry : fs::recursive_directory_iterator(caseFolder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name.starts_with("input") && name.ends_with(".xml")) {
+      inputs.push_back(fs::relative(entry.path(), caseFolder));
+    }
+  }
+  std::sort(inputs.begin(), inputs.end());
+  return inputs;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string RunCase(const fs::path& caseFolder) {
+  PlainTree tree;
+  PlainMessages messages;
+  ScanState state(tree, messages);
+  std::string out;
+  for (const fs::path& input : Inputs(caseFolder)) {
+    const CheckOutcome outcome = CheckFile(state, (caseFolder / input).string());
+    out.append("== ").append(input.string()).append("\n");
+    if (outcome.document) cli::AppendTreeText(out, tree, outcome.document.get());
+    out.push_back('\n');
+    cli::AppendMessageText(out, messages.sorted());
+  }
+  return ReplaceSub(out, caseFolder.string(), "$CASE", true, true);
+}
+
+class FixtureCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(FixtureCase, TreeAndMessagesMatchExpected) {
+  const fs::path folder = CasesFolder() / GetParam();
+  const std::string actual = RunCase(folder);
+  if (std::getenv("CORVANE_UPDATE_EXPECTED") != nullptr) {
+    std::ofstream(folder / "expected.txt", std::ios::binary) << actual;
+    GTEST_SKIP() << "expected output written";
+  }
+  EXPECT_EQ(actual, ReadFile(folder / "expected.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Checker, FixtureCase, testing::ValuesIn(CaseNames()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace

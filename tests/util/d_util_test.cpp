@@ -1,0 +1,105 @@
+#include "d_util.h"
+
+#include <gtest/gtest.h>
+
+#include "d_xml.h"
+#include "platform_hooks.h"
+
+using namespace corvane;
+
+TEST(XmlTag, EmptyContentGivesEmptyElementAndNothingIsEscaped) {
+  EXPECT_EQ(XmlTag("row", ""), "<row/>");
+  EXPECT_EQ(XmlTag("row", " "), "<row> </row>");
+  EXPECT_EQ(XmlTag("a", "x<y"), "<a>x<y</a>");
+}
+
+TEST(Search, PositionsCountFromOneAndFoldOnlyAscii) {
+  EXPECT_EQ(PosText("b", "aBc"), 2u);
+  EXPECT_EQ(PosText("", "abc"), 0u);
+  EXPECT_EQ(PosStr("B", "abc", true), 0u);
+  EXPECT_EQ(PosStr("B", "abc", false), 2u);
+  EXPECT_EQ(IndexOfString("html", {"HTML", "HTM"}, false), 0);
+  EXPECT_EQ(IndexOfString("html", {"HTML", "HTM"}, true), -1);
+  EXPECT_EQ(IndexOfString("é", {"É"}, false), -1);
+  EXPECT_FALSE(StringInList("x", {}, false));
+}
+
+TEST(Cutting, BeforeAfterAndSplit) {
+  EXPECT_EQ(StrBefore("a=b=c", "=", true), "a");
+  EXPECT_EQ(StrBefore("a=b=c", "=", false), "a=");
+  EXPECT_EQ(StrAfter("a=b=c", "=", true), "b=c");
+  EXPECT_EQ(StrAfter("a=b=c", "=", false), "=b=c");
+  EXPECT_EQ(StrBefore("abc", "x", true), "abc");
+  EXPECT_EQ(StrAfter("abc", "", true), "abc");
+
+  SplitResult r = SplitAt("one two three", " ");
+  EXPECT_EQ(r.left, "one");
+  EXPECT_EQ(r.right, "two three");
+  r = SplitAt("one", " ");
+  EXPECT_EQ(r.left, "one");
+  EXPECT_EQ(r.right, "");
+  r = SplitAt("", " ");
+  EXPECT_EQ(r.left, "");
+  EXPECT_EQ(r.right, "");
+}
+
+TEST(Cutting, JoinTrimAndPrefix) {
+  EXPECT_EQ(JoinNonEmpty("", "x", " "), "x");
+  EXPECT_EQ(JoinNonEmpty("a", "b", " "), "a b");
+  EXPECT_EQ(TrimLeftChars(" ..TXT", " ."), "TXT");
+  EXPECT_EQ(TrimRightChars("abc\r\n\r", "\r\n"), "abc");
+  EXPECT_EQ(TrimRightChars("\r\n", "\r\n"), "");
+  EXPECT_EQ(TrimLeftChars("abc", ""), "abc");
+  EXPECT_EQ(EnsurePrefix("ini", "."), ".ini");
+  EXPECT_EQ(EnsurePrefix(".ini", "."), ".ini");
+  EXPECT_EQ(EnsurePrefix("", "."), ".");
+  EXPECT_EQ(EnsurePrefix("x", ""), "x");
+}
+
+TEST(Replacing, ReplaceSubCasesAndNoEndlessGrowth) {
+  EXPECT_EQ(ReplaceSub("aXbxc", "x", "-", false, true), "a-b-c");
+  EXPECT_EQ(ReplaceSub("aXbxc", "x", "-", true, true), "aXb-c");
+  EXPECT_EQ(ReplaceSub("aXbxc", "x", "-", false, false), "a-bxc");
+  EXPECT_EQ(ReplaceSub("aa", "a", "aa", true, true), "aaaa");
+  EXPECT_EQ(ReplaceSub("abc", "B", "b", false, true), "abc");
+  EXPECT_EQ(ReplaceSub("abc", "", "x", true, true), "abc");
+  EXPECT_EQ(ReplaceSub("CN=admin.CN=x", "CN=", "", true, false), "admin.CN=x");
+  EXPECT_EQ(ReplaceChars("a.b.c", ".", '\\'), "a\\b\\c");
+}
+
+TEST(FileNames, ChangeExtensionLooksOnlyAtTheLastComponent) {
+  EXPECT_EQ(ChangeExtension("/dir/prog.exe", "ini"), "/dir/prog.ini");
+  EXPECT_EQ(ChangeExtension("/dir/prog.exe", ".ini"), "/dir/prog.ini");
+  EXPECT_EQ(ChangeExtension("/dir.x/prog", "ini"), "/dir.x/prog.ini");
+  EXPECT_EQ(ChangeExtension("/dir/prog", ""), "/dir/prog.");
+  const std::string own = ProgramFileName("txt");
+  EXPECT_TRUE(own.ends_with("/util_tests.txt")) << own;
+}
+
+TEST(RawText, TrailingNulOnlyForShortTexts) {
+  std::string empty;
+  EnsureTrailingNul(empty);
+  EXPECT_EQ(empty, std::string(1, '\0'));
+  std::string ended("ab\0", 3);
+  EnsureTrailingNul(ended);
+  EXPECT_EQ(ended.size(), 3u);
+  std::string longText(300, 'x');
+  EnsureTrailingNul(longText);
+  EXPECT_EQ(longText.size(), 300u);
+  EXPECT_STREQ(StrToPChar(std::string()), "");
+}
+
+TEST(MessageBoxes, ErrorCodeGoesThroughTheHook) {
+  std::vector<std::string> shown;
+  SetMessageBoxHook([&](MsgDlgKind kind, const std::string& text) {
+    EXPECT_EQ(kind, MsgDlgKind::mtError);
+    shown.push_back(text);
+  });
+  ShowErrorCode(0, "nothing");
+  ShowErrorCode(35, "X");
+  ShowErrorCode(-1, "DSChangeCurrentTree");
+  SetMessageBoxHook(nullptr);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], "Error 0023: X");
+  EXPECT_EQ(shown[1], "Error FFFFFFFF: DSChangeCurrentTree");
+}

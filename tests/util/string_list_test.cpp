@@ -1,0 +1,32 @@
+#include "string_list.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvane;
+
+// The hash index must answer what a linear search from the front would.
+TEST(StringList, LookupsAnswerTheFirstEqualEntry) {
+  StringList list;
+  list.add("User", 1);
+  list.add("user", 2);
+  list.add("User", 3);
+  EXPECT_EQ(list.indexOf("User"), 0);
+  EXPECT_EQ(list.indexOf("user"), 1);
+  EXPECT_EQ(list.indexOf("USER"), -1);
+  EXPECT_EQ(list.indexOfText("USER"), 0);
+  list.add("Group");
+  EXPECT_EQ(list.indexOfText("group"), 3);  // added after the folded index was built
+  EXPECT_EQ(list.size(), 4u);
+}
+
+TEST(StringList, RemovingKeepsOrderAndIndexes) {
+  StringList list;
+  for (int i = 0; i < 6; ++i) list.add("n" + std::to_string(i % 3), i);
+  list.removeIf([](const StringList::Entry& e) { return e.object < 3; });
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].text, "n0");
+  EXPECT_EQ(list.indexOf("n2"), 2);
+  EXPECT_EQ(list.indexOfText("N1"), 1);
+  list.clear();
+  EXPECT_FALSE(list.contains("n0"));
+}
