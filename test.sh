@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up everything, builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs
+# every test through ctest.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+cmake --preset dev-asan >/dev/null
+cmake --build --preset dev-asan
+ctest --preset dev-asan -j2
