@@ -1,14 +1,109 @@
 // Class and attribute names held against the schema of the current directory tree.
+#include "catalogue.h"
+#include "d_util.h"
 #include "rules.h"
 
 namespace corvane {
 
-void CheckAttributeName(ScanState&, const RuleContext&) {}
+namespace {
 
-void CheckObjectType(ScanState&, const RuleContext&) {}
+//                                    none  book       page  task  transl. module     role
+constexpr LevelFilter kAttributeNameLevels = {0, kAnyLevel, 2, 2, 0, kAnyLevel, kAnyLevel};
+constexpr LevelFilter kObjectTypeLevels = {0, 1, 1, 1, 0, kAnyLevel, kAnyLevel};
+constexpr LevelFilter kUrlParamLevels = {0, kAnyLevel, kAnyLevel, 2, kAnyLevel, kAnyLevel, kAnyLevel};
 
-void CheckUrlParam(ScanState&, const RuleContext&) {}
+// Names the console accepts without a schema lookup.
+constexpr std::string_view kPassThroughAttributes = "|[Entry Rights]|[All Attributes Rights]|Password Management|";
+constexpr std::string_view kPassThroughClasses = "|*|[root]|[partitions]|[non-partitions]|[leafs]|[containers]|";
 
-void CheckItemEnd(ScanState&) {}
+bool InNameSet(std::string_view set, std::string_view name) {
+  std::string bracketed;
+  bracketed.reserve(name.size() + 2);
+  bracketed.append("|").append(name).append("|");
+  return set.find(bracketed) != std::string_view::npos;
+}
+
+// Reads a class's attributes into the cache the first time the class is met.
+void LoadClassAttributes(SchemaView& schema, const std::string& className) {
+  if (schema.ClassAttrList.contains(className)) return;
+  schema.ClassAttrList.add(className);
+  StringList attributes;
+  if (schema.GetClassAttributes) schema.GetClassAttributes(className, attributes);
+  for (const StringList::Entry& attribute : attributes.entries()) {
+    schema.ClassAttrList.add(className + "*" + attribute.text);
+  }
+  if (schema.ClassAttrListChanged) schema.ClassAttrListChanged();
+}
+
+}  // namespace
+
+void CheckAttributeName(ScanState& s, const RuleContext& c) {
+  if (c.name != "attribute-name") return;
+  if (!LevelAllowed(kAttributeNameLevels, s.NodeInfo.Kind, c.level)) return;
+  if (s.NodeInfo.Kind == ikTranslator) {
+    CheckKey(s, s.NodeInfo.Resource.Bundle, "Attribute." + std::string(c.text), c);
+  }
+  if (InNameSet(kPassThroughAttributes, c.text)) return;
+  if (s.schema.SchemaAttributeList.contains(c.text)) {
+    s.NodeInfo.Attributes.add(std::string(c.text), static_cast<std::int64_t>(c.parentItem));
+  } else {
+    AddMessage(s.messages, c.item, kAttributeNotFound, c.text, s.NodeInfo.Id);
+  }
+}
+
+void CheckObjectType(ScanState& s, const RuleContext& c) {
+  if (c.name != "object-type-name") return;
+  if (!LevelAllowed(kObjectTypeLevels, s.NodeInfo.Kind, c.level)) return;
+  if (s.NodeInfo.Kind == ikTranslator) {
+    CheckKey(s, s.NodeInfo.Resource.Bundle, "ObjectType." + std::string(c.text), c);
+  }
+  if (InNameSet(kPassThroughClasses, c.text)) return;
+  if (s.schema.SchemaClassList.contains(c.text)) {
+    s.NodeInfo.Classes.add(std::string(c.text));
+    LoadClassAttributes(s.schema, std::string(c.text));
+  } else {
+    AddMessage(s.messages, c.item, kClassNotFound, c.text, s.NodeInfo.Id);
+  }
+}
+
+void CheckUrlParam(ScanState& s, const RuleContext& c) {
+  TNodeInfo& info = s.NodeInfo;
+  if (c.parentName != "url-param") {
+    info.UrlParam.Key.clear();
+    info.UrlParam.Value.clear();
+    return;
+  }
+  if (!LevelAllowed(kUrlParamLevels, info.Kind, c.level)) return;
+  if (c.name == "param-key") info.UrlParam.Key = c.text;
+  if (c.name == "param-value") info.UrlParam.Value = c.text;
+  const std::string& value = info.UrlParam.Value;
+  if (info.UrlParam.Key == "eDirSearch" && !value.empty()) {
+    info.SearchClass = ReplaceChars(value, "_", ' ');
+    if (value.find(' ') != std::string::npos) AddMessage(s.messages, c.item, kBadClassName, value);
+  }
+  // CheckPreCreate: a "preCreate" value marks the item, whatever its key.
+  if (c.name == "param-value" && c.text == "preCreate") info.PreCreate = true;
+}
+
+void CheckItemEnd(ScanState& s) {
+  TNodeInfo& info = s.NodeInfo;
+  if (info.PreCreate && !info.SearchClass.empty()) {
+    info.Classes.clear();
+    info.Classes.add(info.SearchClass);
+  }
+  for (const StringList::Entry& attribute : info.Attributes.entries()) {
+    if (!s.schema.SchemaAttributeList.contains(attribute.text)) {
+      AddMessage(s.messages, static_cast<TreeItem>(attribute.object), kAttributeNotFound, attribute.text, info.Id);
+    }
+  }
+  for (const StringList::Entry& schemaClass : info.Classes.entries()) {
+    LoadClassAttributes(s.schema, schemaClass.text);
+    for (const StringList::Entry& attribute : info.Attributes.entries()) {
+      if (s.schema.ClassAttrList.contains(schemaClass.text + "*" + attribute.text)) continue;
+      AddMessage(s.messages, static_cast<TreeItem>(attribute.object), kAuxiliaryAttribute, attribute.text,
+                 schemaClass.text, info.Id);
+    }
+  }
+}
 
 }  // namespace corvane

@@ -19,5 +19,6 @@ int main(int argc, char** argv) {
     std::cout << HelpText();
     return kExitClean;
   }
-  return RunChecks(*options, std::cout);
+  if (options->listTrees) return ListTrees(std::cout);
+  return RunChecks(*options, std::cout, std::cerr);
 }

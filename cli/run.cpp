@@ -4,19 +4,63 @@
 #include <string>
 #include <vector>
 
+#include "dir_client.h"
+#include "directory_session.h"
 #include "plain_sinks.h"
 #include "report.h"
 #include "scan.h"
 
 namespace corvane::cli {
 
-int RunChecks(const Options& options, std::ostream& out) {
-  const std::vector<std::string> files = ExpandInputs(options.inputs);
-  const bool headers = files.size() > 1;
+namespace {
 
+std::string JoinLines(const StringList& list, std::string_view separator) {
+  std::string out;
+  for (const StringList::Entry& e : list.entries()) out.append(out.empty() ? "" : separator).append(e.text);
+  return out;
+}
+
+// Points the session at the tree the options name (schema files, a configured tree, or the
+// primary connection's tree as the window does at start). Returns a usage error, if any.
+std::string SelectTree(const Options& options, DirectorySession& directory, SchemaView& schema) {
+  if (!options.schemaFiles.empty()) {
+    const std::string error = client::ServeSchemaFiles(options.schemaFiles);
+    if (!error.empty()) return error;
+  }
+  if (!directory.start()) return {};  // the client's error box has been shown; no schema
+  const StringList trees = directory.trees();
+  std::string tree = options.tree ? *options.tree : directory.primaryTree();
+  const std::int64_t index = trees.indexOfText(tree);
+  if (index < 0) {
+    if (options.tree) return "no tree named '" + tree + "'; the trees are: " + JoinLines(trees, ", ");
+    return {};
+  }
+  StringList auxAttributes;
+  directory.changeTree(trees[static_cast<std::size_t>(index)].text, schema, auxAttributes);
+  return {};
+}
+
+}  // namespace
+
+int ListTrees(std::ostream& out) {
+  DirectorySession directory;
+  directory.start();
+  const std::string lines = JoinLines(directory.trees(), "\n");
+  out << lines << (lines.empty() ? "" : "\n");
+  return kExitClean;
+}
+
+int RunChecks(const Options& options, std::ostream& out, std::ostream& err) {
   PlainTree tree;
   PlainMessages messages;
   ScanState state(tree, messages);
+  DirectorySession directory;
+  if (const std::string error = SelectTree(options, directory, state.schema); !error.empty()) {
+    err << "corvanexml-check: " << error << "\n";
+    return kExitTrouble;
+  }
+  const std::vector<std::string> files = ExpandInputs(options.inputs);
+  const bool headers = files.size() > 1;
   std::vector<FileReport> reports;
   bool anyMessage = false;
   bool anyUnreadable = false;

@@ -11,8 +11,11 @@ inline constexpr int kExitClean = 0;
 inline constexpr int kExitMessages = 1;
 inline constexpr int kExitTrouble = 2;
 
-// Checks the files the options name, one after another in one session, and writes the
-// chosen format to out. Returns the exit status.
-int RunChecks(const Options& options, std::ostream& out);
+// Checks the files the options name against the tree they select, one after another in
+// one session, and writes the chosen format to out; usage errors go to err. Returns the
+// exit status.
+int RunChecks(const Options& options, std::ostream& out, std::ostream& err);
+// Writes the client's trees, one per line.
+int ListTrees(std::ostream& out);
 
 }  // namespace corvane::cli

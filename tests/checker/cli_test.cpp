@@ -23,8 +23,9 @@ RunResult RunCli(const std::vector<std::string>& args) {
   const auto options = ParseOptions(args, error);
   if (!options) return {kExitTrouble, error};
   std::ostringstream out;
-  const int status = RunChecks(*options, out);
-  return {status, out.str()};
+  std::ostringstream err;
+  const int status = RunChecks(*options, out, err);
+  return {status, out.str() + err.str()};
 }
 
 class CliTest : public testing::Test {

@@ -1,6 +1,7 @@
 // Each folder under fixtures/checker is one case: its input*.xml files are checked in one
 // session, in path order, and the labelled tree and message lines of each are compared with
 // expected.txt beside them. The case folder's own path reads as $CASE there.
+// A case with a tree.schema file is checked against that schema as the selected tree.
 // CORVANE_UPDATE_EXPECTED=1 writes the actual output instead (review it before committing).
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <sstream>
 
 #include "d_util.h"
+#include "dir_client.h"
+#include "directory_session.h"
 #include "plain_sinks.h"
 #include "report.h"
 #include "scan.h"
@@ -54,6 +57,14 @@ std::string RunCase(const fs::path& caseFolder) {
   PlainTree tree;
   PlainMessages messages;
   ScanState state(tree, messages);
+  DirectorySession directory;
+  StringList auxAttributes;
+  if (fs::exists(caseFolder / "tree.schema")) {
+    const std::string treeName = caseFolder.filename().string();
+    EXPECT_EQ(client::ServeSchemaFiles({(caseFolder / "tree.schema").string()}, treeName), "");
+    EXPECT_TRUE(directory.start());
+    EXPECT_EQ(directory.changeTree(treeName, state.schema, auxAttributes), 0);
+  }
   std::string out;
   for (const fs::path& input : Inputs(caseFolder)) {
     const CheckOutcome outcome = CheckFile(state, (caseFolder / input).string());

@@ -1,0 +1,51 @@
+#include "directory_session.h"
+
+#include "d_util.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr std::uint32_t kTreeChangedFlag = 4;
+
+}  // namespace
+
+DirectorySession::~DirectorySession() {
+  if (context_ != 0) Client().CtxFree(context_);
+}
+
+bool DirectorySession::start() {
+  if (started_) return true;
+  if ((StartNetWareClient() & 0xFFFF) != 0) return false;
+  Client().CtxCreate(&context_);
+  started_ = true;
+  return true;
+}
+
+StringList DirectorySession::trees() const {
+  StringList list;
+  if (started_) FillTreeList(list);
+  return list;
+}
+
+std::string DirectorySession::primaryTree() const { return started_ ? GetCurrentTreeName() : std::string(); }
+
+ResultCode DirectorySession::changeTree(const std::string& tree, SchemaView& schema, StringList& auxAttributes) {
+  const ResultCode code = DSChangeCurrentTree(context_, tree);
+  ShowErrorCode(code, "DSChangeCurrentTree");
+  ChangeContextFlags(context_, '+', kTreeChangedFlag);
+  schema.SchemaClassList.clear();
+  schema.SchemaAttributeList.clear();
+  schema.ClassAttrList.clear();
+  auxAttributes.clear();
+  ReadClassList(context_, schema.SchemaClassList);
+  ReadAttributeList(context_, schema.SchemaAttributeList);
+  ReadAuxAttributeList(context_, auxAttributes);
+  const ContextHandle ctx = context_;
+  schema.GetClassAttributes = [ctx](const std::string& className, StringList& attributes) {
+    return GetClassAttributes(ctx, className, attributes);
+  };
+  return code;
+}
+
+}  // namespace corvane
