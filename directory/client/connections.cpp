@@ -1,0 +1,166 @@
+#include "connections.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "d_util.h"
+#include "dir_client.h"
+
+namespace corvane::client {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  const passwd* pw = getpwuid(getuid());
+  return pw ? pw->pw_dir : "/";
+}
+
+std::string ExpandHome(const std::string& path) {
+  if (path == "~" || path.starts_with("~/")) return HomeFolder() + path.substr(1);
+  return path;
+}
+
+std::string ResolvePath(const std::string& path, const std::string& folder) {
+  const std::string expanded = ExpandHome(path);
+  return fs::path(expanded).is_absolute() ? expanded : (fs::path(folder) / expanded).string();
+}
+
+std::string Trim(std::string_view s) { return TrimLeftChars(TrimRightChars(s, " \t\r"), " \t"); }
+
+// A ';' or '#' after a blank starts a comment; schema files are joined by ';' without one.
+std::string_view StripComment(std::string_view value) {
+  for (std::size_t i = 1; i < value.size(); ++i)
+    if ((value[i] == ';' || value[i] == '#') && (value[i - 1] == ' ' || value[i - 1] == '\t'))
+      return value.substr(0, i);
+  return value;
+}
+
+class ConnectionsReader {
+ public:
+  ConnectionsReader(std::string_view sourceName, const std::string& folder) : source_(sourceName), folder_(folder) {}
+
+  void readLine(std::string_view raw) {
+    ++line_;
+    const std::string line = Trim(raw);
+    if (line.empty() || line.front() == ';' || line.front() == '#') return;
+    if (line.front() == '[') return startSection(line);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) return warn("line without '=' ignored");
+    if (!current_) return warn("setting outside a connection section ignored");
+    setKey(UpperCaseAscii(Trim(line.substr(0, eq))), Trim(StripComment(std::string_view(line).substr(eq + 1))));
+  }
+
+  std::vector<ConnectionConfig> result() && { return std::move(connections_); }
+
+ private:
+  void warn(std::string_view what) const { std::cerr << source_ << ':' << line_ << ": warning: " << what << '\n'; }
+
+  void startSection(const std::string& line) {
+    current_ = nullptr;
+    const std::string name = line.back() == ']' ? Trim(std::string_view(line).substr(1, line.size() - 2)) : "";
+    if (name.empty()) return warn("section without a tree name ignored");
+    connections_.push_back({});
+    connections_.back().treeName = name;
+    current_ = &connections_.back();
+  }
+
+  void setKey(const std::string& key, const std::string& value) {
+    ConnectionConfig& c = *current_;
+    if (key == "SCHEMA") return setSchemaFiles(value);
+    if (key == "USER") c.user = value;
+    else if (key == "CONTEXT") c.context = value;
+    else if (key == "PRIMARY") setPrimary(value);
+    else if (key == "URL") c.url = value;
+    else if (key == "BIND-DN") c.bindDn = value;
+    else if (key == "PASSWORD-FILE") c.passwordFile = ResolvePath(value, folder_);
+    else warn("unknown setting '" + key + "' ignored");
+  }
+
+  void setSchemaFiles(const std::string& value) {
+    std::string_view rest = value;
+    while (!rest.empty()) {
+      const std::size_t semicolon = rest.find(';');
+      const std::string file = Trim(rest.substr(0, semicolon));
+      if (!file.empty()) current_->schemaFiles.push_back(ResolvePath(file, folder_));
+      rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+    }
+  }
+
+  void setPrimary(const std::string& value) {
+    if (SameText(value, "true") || SameText(value, "yes") || value == "1") current_->primary = true;
+    else if (SameText(value, "false") || SameText(value, "no") || value == "0") current_->primary = false;
+    else warn("primary must be true or false");
+  }
+
+  std::string source_;
+  std::string folder_;
+  std::size_t line_ = 0;
+  std::vector<ConnectionConfig> connections_;
+  ConnectionConfig* current_ = nullptr;
+};
+
+}  // namespace
+
+std::string ClientConfigFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string base = xdg && fs::path(xdg).is_absolute() ? std::string(xdg) : HomeFolder() + "/.config";
+  return base + "/corvane-client";
+}
+
+std::string DemoSchemaPath() {
+  std::error_code ec;
+  const fs::path exeDir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  const fs::path candidates[] = {exeDir / "trees/demo.schema", exeDir / "../share/corvanexml/trees/demo.schema"};
+  for (const auto& candidate : candidates)
+    if (fs::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
+  return candidates[0].string();
+}
+
+ConnectionConfig DemoConnection() {
+  ConnectionConfig demo;
+  demo.treeName = kDemoTreeName;
+  demo.schemaFiles = {DemoSchemaPath()};
+  demo.user = "CN=admin.O=demo";
+  demo.context = "O=demo";
+  demo.primary = true;
+  return demo;
+}
+
+std::vector<ConnectionConfig> ParseConnections(std::string_view text, std::string_view sourceName,
+                                               const std::string& folder) {
+  ConnectionsReader reader(sourceName, folder);
+  std::istringstream in{std::string(text)};
+  for (std::string line; std::getline(in, line);) reader.readLine(line);
+  return std::move(reader).result();
+}
+
+bool ReadConnections(std::vector<ConnectionConfig>& out, std::string& error) {
+  const std::string folder = ClientConfigFolder();
+  const std::string path = folder + "/connections.ini";
+  std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    out = {DemoConnection()};
+    return true;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in || fs::is_directory(path, ec)) {
+    error = path + ": " + (in ? "is a folder" : std::strerror(errno));
+    return false;
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  out = ParseConnections(content.str(), path, folder);
+  return true;
+}
+
+}  // namespace corvane::client

@@ -1,0 +1,37 @@
+// The client's connections file: one section per connection, named after its tree, in
+// the order in which the client offers them.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::client {
+
+// One connection as configured; a tree is served from schema files or, with url, over LDAP.
+struct ConnectionConfig {
+  std::string treeName;
+  std::vector<std::string> schemaFiles;
+  std::string user;     // the logged-in object's name
+  std::string context;  // default name context
+  bool primary = false;
+  std::string url;
+  std::string bindDn;
+  std::string passwordFile;
+};
+
+// $XDG_CONFIG_HOME/corvane-client, or ~/.config/corvane-client.
+std::string ClientConfigFolder();
+// The demo tree's schema file beside the program (or the first place looked at).
+std::string DemoSchemaPath();
+// The demo connection, primary, served from DemoSchemaPath().
+ConnectionConfig DemoConnection();
+// Connections described by a connections file's text; relative paths count from folder.
+// Lines that cannot be used are skipped with a warning naming sourceName and the line.
+std::vector<ConnectionConfig> ParseConnections(std::string_view text, std::string_view sourceName,
+                                               const std::string& folder);
+// The connections of the configuration folder's connections.ini, or the demo connection
+// when there is no such file; false with a reason when the file cannot be read.
+bool ReadConnections(std::vector<ConnectionConfig>& out, std::string& error);
+
+}  // namespace corvane::client

@@ -1,0 +1,257 @@
+// Connections, contexts and error texts of the directory client.
+#include "dir_client.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "client_state.h"
+#include "d_util.h"
+
+namespace corvane::client {
+namespace {
+
+// Copies text with its NUL into a buffer of size bytes.
+bool CopyText(std::string_view text, void* buffer, std::size_t size) {
+  if (!buffer || text.size() >= size) return false;
+  std::memcpy(buffer, text.data(), text.size());
+  static_cast<char*>(buffer)[text.size()] = '\0';
+  return true;
+}
+
+Connection* FindConnection(ConnHandle conn) {
+  auto& connections = State().connections;
+  return conn >= 1 && conn <= connections.size() ? &connections[conn - 1] : nullptr;
+}
+
+std::optional<std::size_t> PrimaryIndex() {
+  const auto& connections = State().connections;
+  const auto it = std::find_if(connections.begin(), connections.end(), [](const Connection& c) { return c.config.primary; });
+  if (it == connections.end()) return std::nullopt;
+  return static_cast<std::size_t>(it - connections.begin());
+}
+
+void WarnTree(const ConnectionConfig& config, const std::string& what) {
+  std::cerr << "warning: tree " << config.treeName << ": " << what << '\n';
+}
+
+ResultCode LoadSchema(Connection& connection) {
+  if (connection.schema) return 0;
+  const ConnectionConfig& config = connection.config;
+  if (!config.url.empty()) {
+    WarnTree(config, "reading the schema over LDAP (" + config.url + ") is not supported");
+    return kCodeSchemaReadUnsupported;
+  }
+  if (config.schemaFiles.empty()) {
+    WarnTree(config, "no schema file configured");
+    return kCodeSchemaUnavailable;
+  }
+  SchemaDefinitions definitions;
+  for (const auto& file : config.schemaFiles) {
+    std::string error;
+    if (ReadSchemaFile(file, definitions, error)) continue;
+    WarnTree(config, "cannot read schema file " + error);
+    return kCodeSchemaUnavailable;
+  }
+  connection.schema = std::make_shared<const TreeSchema>(definitions);
+  return 0;
+}
+
+std::optional<std::size_t> ConnectionIndexOfTree(std::string_view treeName) {
+  const auto& connections = State().connections;
+  for (std::size_t i = 0; i < connections.size(); ++i)
+    if (SameText(connections[i].config.treeName, treeName)) return i;
+  return std::nullopt;
+}
+
+ResultCode SetTree(Context& context, const char* treeName) {
+  const auto index = ConnectionIndexOfTree(treeName);
+  if (!index) return kCodeUnknownTree;
+  if (const ResultCode code = LoadSchema(State().connections[*index]); code != 0) return code;
+  context.connection = index;
+  return 0;
+}
+
+const ConnectionConfig* ContextConnection(ContextHandle ctx) {
+  const Context* context = FindContext(ctx);
+  if (!context || !context->connection) return nullptr;
+  return &State().connections[*context->connection].config;
+}
+
+}  // namespace
+
+ClientState& State() {
+  static ClientState state;
+  return state;
+}
+
+Context* FindContext(ContextHandle ctx) {
+  auto& contexts = State().contexts;
+  const auto it = contexts.find(ctx);
+  return it == contexts.end() ? nullptr : &it->second;
+}
+
+const TreeSchema* ContextSchema(ContextHandle ctx, ResultCode& code) {
+  const Context* context = FindContext(ctx);
+  code = !context ? kCodeInvalidContext : !context->connection ? kCodeNoTree : 0;
+  if (code != 0) return nullptr;
+  Connection& connection = State().connections[*context->connection];
+  code = LoadSchema(connection);
+  return code == 0 ? connection.schema.get() : nullptr;
+}
+
+ResultCode ClientInit(std::uint32_t, std::uint32_t) {
+  ClientState& state = State();
+  if (!state.configured) {
+    std::vector<ConnectionConfig> configs;
+    std::string error;
+    if (!ReadConnections(configs, error)) {
+      std::cerr << "warning: cannot read the connections file " << error << '\n';
+      return kCodeClientStartFailed;
+    }
+    for (auto& config : configs) state.connections.push_back({std::move(config), nullptr});
+    state.configured = true;
+  }
+  state.started = true;
+  return 0;
+}
+
+ResultCode ConnGetPrimary(ConnHandle* conn) {
+  if (!State().started) return kCodeClientNotStarted;
+  const auto primary = PrimaryIndex();
+  if (!primary) return kCodeNoPrimaryConnection;
+  *conn = static_cast<ConnHandle>(*primary + 1);
+  return 0;
+}
+
+ResultCode ConnScan(std::uint32_t* iterator, ConnHandle* conn) {
+  if (!State().started) return kCodeClientNotStarted;
+  if (*iterator >= State().connections.size()) return kCodeNoMoreConnections;
+  *conn = ++*iterator;
+  return 0;
+}
+
+ResultCode ConnOpen(ConnHandle conn, std::uint32_t, std::uint32_t, std::uint32_t* reference) {
+  if (!State().started) return kCodeClientNotStarted;
+  if (!FindConnection(conn)) return kCodeInvalidConnection;
+  *reference = conn;
+  return 0;
+}
+
+ResultCode ConnGetInfo(ConnHandle conn, std::uint32_t item, std::uint32_t size, void* buffer) {
+  if (!State().started) return kCodeClientNotStarted;
+  const Connection* connection = FindConnection(conn);
+  if (!connection) return kCodeInvalidConnection;
+  if (item != kInfoTreeName) return kCodeUnknownInfoItem;
+  std::string name = connection->config.treeName;
+  if (name.size() < kTreeNameChars) name.resize(kTreeNameChars, '_');
+  return CopyText(name, buffer, size) ? 0 : kCodeInfoBufferTooSmall;
+}
+
+ResultCode CtxCreate(ContextHandle* ctx) {
+  ClientState& state = State();
+  if (!state.started) return kCodeClientNotStarted;
+  Context context;
+  context.connection = PrimaryIndex();
+  if (!context.connection && !state.connections.empty()) context.connection = 0;
+  *ctx = state.nextContext++;
+  state.contexts[*ctx] = context;
+  return 0;
+}
+
+ResultCode CtxFree(ContextHandle ctx) { return State().contexts.erase(ctx) == 1 ? 0 : kCodeInvalidContext; }
+
+ResultCode CtxGet(ContextHandle ctx, std::uint32_t key, void* value) {
+  const Context* context = FindContext(ctx);
+  if (!context) return kCodeInvalidContext;
+  if (!value) return kCodeInvalidRequest;
+  if (key == kContextFlags) {
+    std::memcpy(value, &context->flags, sizeof context->flags);
+    return 0;
+  }
+  if (key == kContextNameContext)
+    return CopyText(context->nameContext, value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
+  if (key != kContextTreeName) return kCodeUnknownContextKey;
+  const ConnectionConfig* config = ContextConnection(ctx);
+  return CopyText(config ? config->treeName : "", value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
+}
+
+ResultCode CtxSet(ContextHandle ctx, std::uint32_t key, const void* value) {
+  Context* context = FindContext(ctx);
+  if (!context) return kCodeInvalidContext;
+  if (!value) return kCodeInvalidRequest;
+  if (key == kContextFlags) {
+    std::memcpy(&context->flags, value, sizeof context->flags);
+    return 0;
+  }
+  if (key == kContextNameContext) {
+    context->nameContext = static_cast<const char*>(value);
+    return 0;
+  }
+  return key == kContextTreeName ? SetTree(*context, static_cast<const char*>(value)) : kCodeUnknownContextKey;
+}
+
+ResultCode CtxDefaultName(ContextHandle ctx, std::uint32_t size, char* buffer) {
+  if (!FindContext(ctx)) return kCodeInvalidContext;
+  const ConnectionConfig* config = ContextConnection(ctx);
+  if (!config) return kCodeNoTree;
+  return CopyText(config->context, buffer, size) ? 0 : kCodeBufferTooSmall;
+}
+
+ResultCode CtxMyName(ContextHandle ctx, char* buffer) {
+  if (!FindContext(ctx)) return kCodeInvalidContext;
+  const ConnectionConfig* config = ContextConnection(ctx);
+  if (!config) return kCodeNoTree;
+  return CopyText(config->user, buffer, kMyNameBytes) ? 0 : kCodeBufferTooSmall;
+}
+
+const char* ClientErrorText(ResultCode code) {
+  static constexpr std::pair<ResultCode, const char*> texts[] = {
+      {kCodeNoPrimaryConnection, "No primary connection"},
+      {kCodeNoMoreConnections, "No more connections"},
+      {kCodeInvalidConnection, "Invalid connection handle"},
+      {kCodeUnknownInfoItem, "Unknown connection information item"},
+      {kCodeInfoBufferTooSmall, "Buffer too small for the connection information"},
+      {kCodeClientNotStarted, "Directory client not started"},
+      {kCodeClientStartFailed, "Directory client cannot read its connections file"},
+      {kCodeInvalidContext, "Invalid directory context"},
+      {kCodeUnknownContextKey, "Unknown context key"},
+      {kCodeNoTree, "Context is not connected to a tree"},
+      {kCodeUnknownTree, "No connection to this tree"},
+      {kCodeSchemaUnavailable, "Schema of the tree cannot be read"},
+      {kCodeSchemaReadUnsupported, "Schema of this tree cannot be read by this client"},
+      {kCodeInvalidBufferSize, "Invalid buffer size"},
+      {kCodeInvalidBuffer, "Invalid buffer"},
+      {kCodeBufferTooSmall, "Buffer too small"},
+      {kCodeBufferExhausted, "No more data in buffer"},
+      {kCodeNoSuchClass, "No such class"},
+      {kCodeInvalidLevel, "Invalid information level"},
+      {kCodeInvalidIteration, "Invalid iteration handle"},
+      {kCodeInvalidRequest, "Invalid request"},
+  };
+  for (const auto& [known, text] : texts)
+    if (known == code) return text;
+  return "Unknown error";
+}
+
+std::string ServeSchemaFiles(const std::vector<std::string>& files, std::string_view treeName) {
+  if (files.empty()) return "no schema file given";
+  SchemaDefinitions definitions;
+  for (const auto& file : files) {
+    std::string error;
+    if (!ReadSchemaFile(file, definitions, error)) return "cannot read schema file " + error;
+  }
+  ConnectionConfig config;
+  config.treeName = treeName;
+  config.schemaFiles = files;
+  config.primary = true;
+  ClientState& state = State();
+  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(definitions)}};
+  state.contexts.clear();
+  state.configured = true;
+  return {};
+}
+
+void ResetClient() { State() = ClientState{}; }
+
+}  // namespace corvane::client

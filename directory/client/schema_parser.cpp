@@ -1,0 +1,389 @@
+#include "schema_parser.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+#include "client_types.h"
+#include "d_util.h"
+
+namespace corvane::client {
+namespace {
+
+enum class DefinitionKind { AttributeType, ObjectClass };
+
+// Where a definition begins and what follows its keyword on that line.
+struct DefinitionStart {
+  DefinitionKind kind;
+  bool ldif;
+  bool base64;
+  std::string_view rest;
+};
+
+struct ParseError {
+  std::string reason;
+};
+
+[[noreturn]] void Fail(std::string reason) { throw ParseError{std::move(reason)}; }
+
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+std::string_view TrimLeft(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  return s;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+std::optional<DefinitionKind> LdifAttributeKind(std::string_view attribute) {
+  if (SameText(attribute, "attributeTypes") || SameText(attribute, "olcAttributeTypes"))
+    return DefinitionKind::AttributeType;
+  if (SameText(attribute, "objectClasses") || SameText(attribute, "olcObjectClasses"))
+    return DefinitionKind::ObjectClass;
+  return std::nullopt;
+}
+
+std::optional<DefinitionStart> LdifStart(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const auto kind = LdifAttributeKind(line.substr(0, colon));
+  if (!kind) return std::nullopt;
+  std::string_view rest = line.substr(colon + 1);
+  const bool base64 = !rest.empty() && rest.front() == ':';
+  if (base64) rest.remove_prefix(1);
+  return DefinitionStart{*kind, true, base64, rest};
+}
+
+std::optional<DefinitionStart> KeywordStart(std::string_view line) {
+  static constexpr std::pair<std::string_view, DefinitionKind> keywords[] = {
+      {"attributetype", DefinitionKind::AttributeType}, {"objectclass", DefinitionKind::ObjectClass}};
+  for (const auto& [keyword, kind] : keywords) {
+    if (line.size() <= keyword.size() || !SameText(line.substr(0, keyword.size()), keyword)) continue;
+    const char next = line[keyword.size()];
+    if (IsBlank(next) || next == '(') return DefinitionStart{kind, false, false, line.substr(keyword.size())};
+  }
+  return std::nullopt;
+}
+
+std::optional<DefinitionStart> FindDefinitionStart(std::string_view line) {
+  if (auto start = LdifStart(line)) return start;
+  return KeywordStart(line);
+}
+
+// A word followed by '(' at the start of a line that is neither a definition we read nor
+// another statement of that shape looks like a definition with a misspelt keyword.
+bool LooksLikeDefinition(std::string_view line) {
+  static constexpr std::string_view otherStatements[] = {"ldapsyntax", "ditcontentrule"};
+  std::size_t end = 0;
+  while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) || line[end] == '-')) ++end;
+  if (end == 0 || !TrimLeft(line.substr(end)).starts_with('(')) return false;
+  return std::none_of(std::begin(otherStatements), std::end(otherStatements),
+                      [&](std::string_view other) { return SameText(line.substr(0, end), other); });
+}
+
+// True once the parentheses opened outside quotes are all closed again.
+bool ParenthesesClosed(std::string_view text) {
+  int depth = 0;
+  bool opened = false;
+  bool quoted = false;
+  for (const char c : text) {
+    if (c == '\'') quoted = !quoted;
+    if (quoted) continue;
+    if (c == '(') {
+      ++depth;
+      opened = true;
+    }
+    if (c == ')') --depth;
+  }
+  return opened && depth <= 0 && !quoted;
+}
+
+// In schema spelling a definition runs on over indented lines, comments and lone
+// parentheses; a line that begins with a letter starts the next statement.
+bool ContinuesDefinition(std::string_view line) {
+  return line.empty() || !std::isalpha(static_cast<unsigned char>(line.front()));
+}
+
+std::optional<std::string> DecodeBase64(std::string_view s) {
+  static constexpr std::string_view alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::uint32_t bits = 0;
+  int bitCount = 0;
+  for (const char c : s) {
+    if (IsBlank(c)) continue;
+    if (c == '=') break;
+    const std::size_t value = alphabet.find(c);
+    if (value == std::string_view::npos) return std::nullopt;
+    bits = (bits << 6) | static_cast<std::uint32_t>(value);
+    bitCount += 6;
+    if (bitCount >= 8) {
+      bitCount -= 8;
+      out.push_back(static_cast<char>((bits >> bitCount) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// Removes the "{N}" ordering prefix that configuration-database values carry.
+std::string_view StripOrderingPrefix(std::string_view value) {
+  if (value.empty() || value.front() != '{') return value;
+  const std::size_t close = value.find('}');
+  if (close == std::string_view::npos) return value;
+  return TrimLeft(value.substr(close + 1));
+}
+
+struct Token {
+  enum class Type { Open, Close, Dollar, Quoted, Word };
+  Type type;
+  std::string text;
+};
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  const char upper = FoldChar(c);
+  return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
+}
+
+// Quoted texts escape a quote as \27 and a backslash as \5C.
+std::string Unescape(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2])));
+      i += 2;
+      continue;
+    }
+    out.push_back(s[i]);
+  }
+  return out;
+}
+
+std::vector<Token> Tokenize(std::string_view s) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const char c = s[i];
+    if (IsBlank(c)) {
+      ++i;
+    } else if (c == '(' || c == ')' || c == '$') {
+      tokens.push_back({c == '(' ? Token::Type::Open : c == ')' ? Token::Type::Close : Token::Type::Dollar, {}});
+      ++i;
+    } else if (c == '\'') {
+      const std::size_t close = s.find('\'', i + 1);
+      if (close == std::string_view::npos) Fail("quoted text not closed");
+      tokens.push_back({Token::Type::Quoted, Unescape(s.substr(i + 1, close - i - 1))});
+      i = close + 1;
+    } else {
+      std::size_t end = i;
+      while (end < s.size() && !IsBlank(s[end]) && std::string_view("()$'").find(s[end]) == std::string_view::npos)
+        ++end;
+      tokens.push_back({Token::Type::Word, std::string(s.substr(i, end - i))});
+      i = end;
+    }
+  }
+  return tokens;
+}
+
+// A definition as keyword/value pairs, before it is read as an attribute or a class.
+struct Description {
+  std::string oid;
+  std::vector<std::pair<std::string, std::vector<std::string>>> fields;
+  std::vector<std::string> flags;
+
+  std::vector<std::string> values(std::string_view keyword) const {
+    for (const auto& [key, vals] : fields)
+      if (key == keyword) return vals;
+    return {};
+  }
+  bool hasFlag(std::string_view flag) const {
+    for (const auto& f : flags)
+      if (f == flag) return true;
+    return false;
+  }
+};
+
+bool IsFlagKeyword(std::string_view keyword) {
+  static constexpr std::string_view flagKeywords[] = {"OBSOLETE", "SINGLE-VALUE", "COLLECTIVE", "NO-USER-MODIFICATION",
+                                                       "ABSTRACT", "STRUCTURAL", "AUXILIARY"};
+  return std::find(std::begin(flagKeywords), std::end(flagKeywords), keyword) != std::end(flagKeywords);
+}
+
+class DescriptionParser {
+ public:
+  explicit DescriptionParser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+  Description parse() {
+    Description d;
+    if (atEnd() || next().type != Token::Type::Open) Fail("definition does not begin with '('");
+    if (atEnd() || peek().type != Token::Type::Word) Fail("object identifier missing");
+    d.oid = next().text;
+    for (;;) {
+      if (atEnd()) Fail("closing ')' missing");
+      const Token& token = next();
+      if (token.type == Token::Type::Close) break;
+      if (token.type != Token::Type::Word) Fail("keyword expected");
+      std::string keyword = UpperCaseAscii(token.text);
+      if (IsFlagKeyword(keyword)) {
+        d.flags.push_back(std::move(keyword));
+        continue;
+      }
+      std::vector<std::string> values = parseValues(keyword);
+      d.fields.emplace_back(std::move(keyword), std::move(values));
+    }
+    if (!atEnd()) Fail("text after the closing ')'");
+    return d;
+  }
+
+ private:
+  bool atEnd() const { return pos_ >= tokens_.size(); }
+  const Token& peek() const { return tokens_[pos_]; }
+  const Token& next() { return tokens_[pos_++]; }
+
+  static bool IsValue(const Token& t) { return t.type == Token::Type::Word || t.type == Token::Type::Quoted; }
+
+  // One value, or a parenthesized list of values separated by blanks or '$'.
+  std::vector<std::string> parseValues(const std::string& keyword) {
+    if (atEnd()) Fail("value missing after " + keyword);
+    const Token& first = next();
+    if (IsValue(first)) return {first.text};
+    if (first.type != Token::Type::Open) Fail("value missing after " + keyword);
+    std::vector<std::string> values;
+    for (;;) {
+      if (atEnd()) Fail("list after " + keyword + " not closed");
+      const Token& token = next();
+      if (token.type == Token::Type::Close) return values;
+      if (IsValue(token)) values.push_back(token.text);
+      else if (token.type != Token::Type::Dollar) Fail("unexpected '(' in list after " + keyword);
+    }
+  }
+
+  std::vector<Token> tokens_;
+  std::size_t pos_ = 0;
+};
+
+// Names and references end up in fixed-size name buffers of the callers.
+std::vector<std::string> CheckedValues(const Description& d, std::string_view keyword) {
+  std::vector<std::string> values = d.values(keyword);
+  for (const auto& value : values) {
+    if (value.empty()) Fail("empty name after " + std::string(keyword));
+    if (value.size() >= kMaxSchemaNameBytes)
+      Fail("name longer than " + std::to_string(kMaxSchemaNameBytes - 1) + " bytes after " + std::string(keyword));
+  }
+  return values;
+}
+
+std::string CheckedOid(const Description& d) {
+  if (d.oid.size() >= kMaxSchemaNameBytes) Fail("object identifier too long");
+  return d.oid;
+}
+
+ClassKind KindOf(const Description& d) {
+  if (d.hasFlag("AUXILIARY")) return ClassKind::Auxiliary;
+  if (d.hasFlag("ABSTRACT")) return ClassKind::Abstract;
+  return ClassKind::Structural;
+}
+
+void AddDefinition(DefinitionKind kind, std::string_view text, SchemaDefinitions& out) {
+  const Description d = DescriptionParser(Tokenize(text)).parse();
+  if (kind == DefinitionKind::AttributeType) {
+    out.attributeTypes.push_back({CheckedOid(d), CheckedValues(d, "NAME")});
+    return;
+  }
+  out.objectClasses.push_back({CheckedOid(d), CheckedValues(d, "NAME"), CheckedValues(d, "SUP"), KindOf(d),
+                               CheckedValues(d, "MUST"), CheckedValues(d, "MAY"), CheckedValues(d, "X-CONTAINED-IN"),
+                               CheckedValues(d, "X-NAMED-BY")});
+}
+
+void Warn(std::string_view sourceName, std::size_t line, std::string_view reason) {
+  std::cerr << sourceName << ':' << line << ": warning: definition skipped: " << reason << '\n';
+}
+
+// Gathers one definition's text starting at lines[i]; leaves i on its last line.
+std::string GatherDefinition(const std::vector<std::string_view>& lines, std::size_t& i, const DefinitionStart& start) {
+  std::string text(start.rest);
+  if (start.ldif) {
+    // LDIF folds long values onto lines that begin with one space.
+    while (i + 1 < lines.size() && !lines[i + 1].empty() && lines[i + 1].front() == ' ')
+      text.append(lines[++i].substr(1));
+    return text;
+  }
+  while (!ParenthesesClosed(text) && i + 1 < lines.size() && ContinuesDefinition(lines[i + 1])) {
+    const std::string_view line = lines[++i];
+    if (!line.empty() && line.front() == '#') continue;
+    text.push_back(' ');
+    text.append(line);
+  }
+  return text;
+}
+
+void ParseDefinitionAt(const DefinitionStart& start, std::string text, std::string_view sourceName,
+                       std::size_t lineNumber, SchemaDefinitions& out) {
+  try {
+    if (start.base64) {
+      auto decoded = DecodeBase64(text);
+      if (!decoded) Fail("invalid base64 value");
+      text = std::move(*decoded);
+    }
+    AddDefinition(start.kind, StripOrderingPrefix(TrimLeft(text)), out);
+  } catch (const ParseError& e) {
+    Warn(sourceName, lineNumber, e.reason);
+  }
+}
+
+}  // namespace
+
+void ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaDefinitions& out) {
+  const std::vector<std::string_view> lines = SplitLines(text);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!lines[i].empty() && lines[i].front() == '#') continue;
+    const auto start = FindDefinitionStart(lines[i]);
+    if (!start) {
+      if (LooksLikeDefinition(lines[i])) Warn(sourceName, i + 1, "unknown keyword");
+      continue;
+    }
+    const std::size_t lineNumber = i + 1;
+    ParseDefinitionAt(*start, GatherDefinition(lines, i, *start), sourceName, lineNumber, out);
+  }
+}
+
+bool ReadSchemaFile(const std::string& path, SchemaDefinitions& out, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = path + ": is a folder";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) {
+    error = path + ": read error";
+    return false;
+  }
+  ParseSchemaText(content.str(), path, out);
+  return true;
+}
+
+}  // namespace corvane::client

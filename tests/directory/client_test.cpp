@@ -1,0 +1,292 @@
+// The stand-in directory client: its schema parser and resolution, its connections file,
+// its block-wise reads, and the schema files of the system's LDAP server.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "d_nw.h"
+#include "dir_client.h"
+#include "schema_parser.h"
+#include "tree_schema.h"
+
+namespace corvane::client {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+const std::string kFixtures = CORVANE_DIRECTORY_FIXTURES;
+const std::string kSystemSchemas = "/etc/ldap/schema";
+
+TreeSchema SchemaOf(std::string_view text) {
+  SchemaDefinitions definitions;
+  ParseSchemaText(text, "inline", definitions);
+  return TreeSchema(definitions);
+}
+
+Names ClassNamesOf(const TreeSchema& schema) {
+  Names names;
+  for (const auto& c : schema.classNames()) names.push_back(c.name);
+  return names;
+}
+
+std::array<Names, kClassItemLists> ItemsOf(const TreeSchema& schema, std::string_view className) {
+  const auto found = schema.findClass(className);
+  return found ? schema.classItems(found->classIndex) : std::array<Names, kClassItemLists>{};
+}
+
+bool Contains(const Names& names, std::string_view name) { return std::find(names.begin(), names.end(), name) != names.end(); }
+
+TEST(SchemaParser, BothSpellingsMixedInOneFile) {
+  SchemaDefinitions definitions;
+  std::string error;
+  ASSERT_TRUE(ReadSchemaFile(kFixtures + "/mixed_spellings.ldif", definitions, error)) << error;
+  const TreeSchema schema(definitions);
+
+  EXPECT_EQ(schema.attributeNames(), (Names{"Given Name", "givenName", "Surname", "Object Class", "CN"}));
+  EXPECT_EQ(ClassNamesOf(schema), (Names{"Top", "Person", "Mail Recipient"}));
+  const auto person = ItemsOf(schema, "person");
+  EXPECT_EQ(person[0], Names{"Top"});
+  EXPECT_EQ(person[3], (Names{"Surname", "CN", "Object Class"}));
+  EXPECT_EQ(person[4], (Names{"Given Name", "givenName"}));
+  const auto mail = schema.findClass("Mail Recipient");
+  ASSERT_TRUE(mail);
+  EXPECT_EQ(schema.classRecord(mail->classIndex).flags, kClassAuxiliary);
+  EXPECT_EQ(schema.classItems(mail->classIndex)[4], (Names{"Mail", "Given Name", "givenName"}));
+}
+
+TEST(SchemaParser, BrokenDefinitionsAreSkippedWithAWarningNamingTheLine) {
+  testing::internal::CaptureStderr();
+  const TreeSchema schema = SchemaOf(
+      "attributetype ( 1.1 NAME 'ok1' )\n"
+      "attributetype ( 1.2 NAME 'open quote )\n"
+      "attributeTypes: ( 1.3 NAME 'no close'\n"
+      "attributetype ( 1.4 NAME 'extra' ) junk\n"
+      "attributeype ( 1.5 NAME 'misspelt' )\n"
+      "objectclass 1.6 NAME 'no parenthesis'\n"
+      "attributetype ( 1.7 NAME ( 'ok2' '' ) )\n"
+      "attributetype ( 1.8 NAME 'ok3' )\n");
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(schema.attributeNames(), (Names{"ok1", "ok3"}));
+  for (const char* line : {"inline:2:", "inline:3:", "inline:4:", "inline:5:", "inline:6:", "inline:7:"})
+    EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
+}
+
+TEST(TreeSchemaTest, InheritanceByNameOrOidWithCyclesAndUnknownClasses) {
+  const TreeSchema schema = SchemaOf(
+      "attributetype ( 2.1 NAME ( 'a' 'alpha' ) )\n"
+      "attributetype ( 2.2 NAME 'b' )\n"
+      "attributetype ( 2.3 NAME 'c' )\n"
+      "objectclass ( 3.1 NAME 'Base' MUST A MAY ( b $ 2.3 ) )\n"
+      "objectclass ( 3.2 NAME ( 'Derived' 'Child' ) SUP 3.1 MUST b )\n"
+      "objectclass ( 3.3 NAME 'Loop1' SUP Loop2 MUST a )\n"
+      "objectclass ( 3.4 NAME 'Loop2' SUP Loop1 MAY c )\n"
+      "objectclass ( 3.5 NAME 'Orphan' SUP Missing MAY zz )\n");
+  EXPECT_EQ(ClassNamesOf(schema), (Names{"Base", "Derived", "Child", "Loop1", "Loop2", "Orphan"}));
+  EXPECT_EQ(schema.findClass("child")->name, "Child");
+  EXPECT_EQ(schema.findClass("3.2")->name, "Derived");
+  const auto derived = ItemsOf(schema, "Child");
+  EXPECT_EQ(derived[0], Names{"Base"});
+  EXPECT_EQ(derived[3], (Names{"b", "a", "alpha"}));
+  EXPECT_EQ(derived[4], Names{"c"});
+  EXPECT_TRUE(Contains(ItemsOf(schema, "Loop1")[4], "c"));
+  EXPECT_EQ(ItemsOf(schema, "Orphan")[0], Names{"Missing"});
+  EXPECT_EQ(ItemsOf(schema, "Orphan")[4], Names{"zz"});
+}
+
+TreeSchema SystemTree(std::string_view extension) {
+  SchemaDefinitions definitions;
+  for (const auto& entry : fs::directory_iterator(kSystemSchemas)) {
+    if (entry.path().extension() != extension) continue;
+    std::string error;
+    EXPECT_TRUE(ReadSchemaFile(entry.path(), definitions, error)) << error;
+  }
+  return TreeSchema(definitions);
+}
+
+std::size_t AuxiliaryCount(const TreeSchema& schema) {
+  std::size_t count = 0;
+  for (const auto& c : schema.classNames()) count += (schema.classRecord(c.classIndex).flags & kClassAuxiliary) != 0;
+  return count;
+}
+
+// The schema files of the system's LDAP server, in both spellings, are data this project
+// did not write. dsee.schema misspells one keyword that its LDIF twin spells right.
+TEST(SystemSchemas, BothSpellingsGiveTheSameClassesWithInheritedAttributes) {
+  if (!fs::is_directory(kSystemSchemas)) GTEST_SKIP() << "no " << kSystemSchemas;
+  testing::internal::CaptureStderr();
+  const TreeSchema fromSchema = SystemTree(".schema");
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  const TreeSchema fromLdif = SystemTree(".ldif");
+
+  EXPECT_NE(warnings.find("dsee.schema:96:"), std::string::npos) << warnings;
+  EXPECT_EQ(fromSchema.classNames().size(), 86u);
+  EXPECT_EQ(ClassNamesOf(fromSchema).size(), ClassNamesOf(fromLdif).size());
+  EXPECT_EQ(fromSchema.attributeNames().size(), 1151u);
+  EXPECT_EQ(fromLdif.attributeNames().size(), 1152u);
+  EXPECT_EQ(AuxiliaryCount(fromSchema), 32u);
+  EXPECT_EQ(AuxiliaryCount(fromLdif), 32u);
+
+  for (const TreeSchema* schema : {&fromSchema, &fromLdif}) {
+    const auto person = ItemsOf(*schema, "inetOrgPerson");
+    EXPECT_EQ(person[0], Names{"organizationalPerson"});
+    EXPECT_TRUE(Contains(person[3], "sn") && Contains(person[3], "surname") && Contains(person[3], "cn"));
+    for (const char* inherited : {"telephoneNumber", "ou", "userPassword", "mail", "displayName"})
+      EXPECT_TRUE(Contains(person[4], inherited)) << inherited;
+    EXPECT_FALSE(Contains(person[4], "sn"));
+  }
+}
+
+// Each test gets its own configuration folder and a client that has read nothing yet.
+class ClientTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/corvane-client-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home_ = pattern;
+    setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+    ResetClient();
+  }
+  void TearDown() override {
+    ResetClient();
+    unsetenv("XDG_CONFIG_HOME");
+    fs::remove_all(home_);
+  }
+  void writeConnections(const std::string& text) {
+    fs::create_directories(home_ + "/corvane-client");
+    std::ofstream(home_ + "/corvane-client/connections.ini") << text;
+  }
+  static std::string treeInfo(ConnHandle conn) {
+    char buffer[255] = {};
+    EXPECT_EQ(ConnGetInfo(conn, kInfoTreeName, sizeof buffer, buffer), 0);
+    return buffer;
+  }
+
+  std::string home_;
+};
+
+TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne) {
+  writeConnections(
+      "; trees of the test\n"
+      "[LAB]\n"
+      "schema = " + kFixtures + "/mixed_spellings.ldif;" + kFixtures + "/mixed_spellings.ldif   ; twice\n"
+      "user = CN=tester.O=lab\n"
+      "context = O=lab\n"
+      "[PROD]\n"
+      "url = ldaps://directory.example.com:636\n"
+      "bind-dn = cn=reader,o=corp\n"
+      "password-file = ~/prod.password\n"
+      "primary = true\n"
+      "[BROKEN]\n"
+      "schema = missing.schema\n");
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  ConnHandle conn = 0;
+  ASSERT_EQ(ConnGetPrimary(&conn), 0);
+  EXPECT_EQ(treeInfo(conn), "PROD" + std::string(28, '_'));
+  std::uint32_t iterator = 0;
+  Names trees;
+  while (ConnScan(&iterator, &conn) == 0) trees.push_back(corvane::TrimTreeName(treeInfo(conn)));
+  EXPECT_EQ(trees, (Names{"LAB", "PROD", "BROKEN"}));
+
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+  EXPECT_EQ(corvane::GetContextTreeName(ctx), "PROD");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "broken"), kCodeSchemaUnavailable);
+  EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "NOWHERE"), kCodeUnknownTree);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  EXPECT_NE(warnings.find(home_ + "/corvane-client/missing.schema"), std::string::npos) << warnings;
+  corvane::StringList classes;
+  EXPECT_EQ(corvane::ReadClassList(ctx, classes), kCodeSchemaReadUnsupported);
+
+  ASSERT_EQ(corvane::DSChangeCurrentTree(ctx, "lab"), 0);
+  EXPECT_EQ(corvane::GetMyName(ctx), "CN=tester.O=lab");
+  EXPECT_EQ(corvane::GetContextString(ctx, kContextNameContext), "O=lab");
+  EXPECT_EQ(corvane::ReadClassList(ctx, classes), 0);
+  EXPECT_EQ(classes.size(), 6u);
+  EXPECT_EQ(CtxFree(ctx), 0);
+}
+
+TEST_F(ClientTest, DemoTreeWithoutConnectionsFile) {
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  corvane::StringList trees;
+  corvane::FillTreeList(trees);
+  EXPECT_EQ(trees.lines(), Names{std::string(kDemoTreeName)});
+  EXPECT_EQ(corvane::GetCurrentTreeName(), kDemoTreeName);
+
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+  ASSERT_EQ(corvane::DSChangeCurrentTree(ctx, std::string(kDemoTreeName)), 0);
+  EXPECT_EQ(corvane::GetMyName(ctx), "CN=admin.O=demo");
+  corvane::StringList classes, attributes, aux, user;
+  EXPECT_EQ(corvane::ReadClassList(ctx, classes), 0);
+  EXPECT_EQ(corvane::ReadAttributeList(ctx, attributes), 0);
+  EXPECT_EQ(corvane::ReadAuxAttributeList(ctx, aux), 0);
+  EXPECT_EQ(corvane::GetClassAttributes(ctx, "User", user), 0);
+  EXPECT_GE(classes.size(), 40u);
+  EXPECT_GE(attributes.size(), 150u);
+  EXPECT_TRUE(classes.contains("Organizational Unit"));
+  for (const char* name : {"CN", "Surname", "Given Name", "Login Disabled", "Group Membership", "Object Class Version"})
+    EXPECT_TRUE(user.contains(name)) << name;
+  EXPECT_TRUE(aux.contains("UID Number"));
+  EXPECT_FALSE(aux.contains("Login Disabled"));
+  EXPECT_EQ(CtxFree(ctx), 0);
+}
+
+// Counts the class reads the stand-in serves, to see the blocks.
+ResultCode (*standInReadClasses)(ContextHandle, std::uint32_t, std::uint8_t, DirBuffer*, std::int32_t*, DirBuffer*);
+int classReads = 0;
+ResultCode CountedReadClasses(ContextHandle ctx, std::uint32_t level, std::uint8_t all, DirBuffer* request,
+                              std::int32_t* handle, DirBuffer* result) {
+  ++classReads;
+  return standInReadClasses(ctx, level, all, request, handle, result);
+}
+
+TEST_F(ClientTest, LargeSchemaIsReadInSeveralBlocks) {
+  const std::string path = home_ + "/large.schema";
+  {
+    std::ofstream out(path);
+    for (int i = 0; i < 3000; ++i) out << "attributetype ( 1.1." << i << " NAME 'Attribute Number " << i << "' )\n";
+    for (int i = 0; i < 300; ++i) out << "objectclass ( 1.2." << i << " NAME 'Class " << i << "' MAY 'Attribute Number " << i << "' )\n";
+  }
+  ASSERT_EQ(ServeSchemaFiles({path}), "");
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+
+  corvane::ClientFunctions counted = corvane::StandInClientFunctions();
+  standInReadClasses = counted.SchemaReadClasses;
+  counted.SchemaReadClasses = CountedReadClasses;
+  const corvane::ClientFunctions previous = corvane::SetClientFunctions(counted);
+  corvane::StringList classes, attributes;
+  EXPECT_EQ(corvane::ReadClassList(ctx, classes), 0);
+  EXPECT_EQ(corvane::ReadAttributeList(ctx, attributes), 0);
+  corvane::SetClientFunctions(previous);
+
+  EXPECT_GE(classReads, 4);
+  ASSERT_EQ(classes.size(), 300u);
+  EXPECT_EQ(classes[299].text, "Class 299");
+  ASSERT_EQ(attributes.size(), 3000u);
+  EXPECT_EQ(attributes[2999].text, "Attribute Number 2999");
+
+  DirBuffer* tiny = nullptr;
+  ASSERT_EQ(BufAlloc(16, &tiny), 0);
+  std::int32_t handle = kNoIteration;
+  EXPECT_EQ(SchemaReadAttributes(ctx, kLevelNames, 1, nullptr, &handle, tiny), kCodeBufferTooSmall);
+  handle = 3000;
+  EXPECT_EQ(SchemaReadAttributes(ctx, kLevelNames, 1, nullptr, &handle, tiny), kCodeInvalidIteration);
+  EXPECT_EQ(BufFree(tiny), 0);
+}
+
+TEST_F(ClientTest, ServeSchemaFilesNamesTheFileItCannotRead) {
+  const std::string error = ServeSchemaFiles({kFixtures + "/mixed_spellings.ldif", home_ + "/absent.schema"});
+  EXPECT_NE(error.find(home_ + "/absent.schema"), std::string::npos) << error;
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  EXPECT_EQ(corvane::GetCurrentTreeName(), kDemoTreeName);
+  EXPECT_STREQ(ClientErrorText(12345), "Unknown error");
+}
+
+}  // namespace
+}  // namespace corvane::client
