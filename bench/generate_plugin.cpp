@@ -19,6 +19,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -66,26 +67,69 @@ class Random {
 // Vocabulary
 
 // Module folders under portal/modules; the plug-in file lies in the first.
-constexpr std::array<string_view, 8> kModules = {"Users",   "Groups",  "Passwords", "Containers",
+constexpr std::array<string_view, 8> kModules = {"Users",    "Groups",  "Passwords", "Containers",
                                                  "Printing", "Reports", "Audit",     "Workflow"};
 constexpr std::array<string_view, 15> kVerbs = {"Create", "Modify", "Delete", "View",    "List",
                                                 "Search", "Move",   "Rename", "Copy",    "Assign",
                                                 "Remove", "Reset",  "Enable", "Disable", "Export"};
-constexpr std::array<string_view, 14> kNouns = {
-    "User",   "Group",  "Organizational Unit", "Container", "Password",     "Role",           "Printer",
-    "Volume", "Policy", "Template",            "Alias",     "Login Script", "Home Directory", "Report"};
-// Directory classes as url parameters and object types name them.
-constexpr std::array<string_view, 12> kClasses = {
-    "User",  "Group", "Organizational Unit", "Organization", "Country", "Locality",
-    "Printer", "Volume", "Alias",            "Device",       "Application", "Print Queue"};
-constexpr std::array<string_view, 20> kAttributes = {
-    "Given Name",     "Surname",         "Full Name",      "Group Membership",  "Member",
-    "Title",          "Telephone Number", "Email Address", "Description",       "Location",
-    "Login Disabled", "Home Directory",  "Password Required", "Facsimile Telephone Number",
-    "Postal Address", "Department",      "Object Class",   "CN",                "OU",
-    "Security Equals"};
-// Names no directory defines: the schema rules should flag them.
+constexpr std::array<string_view, 14> kNouns = {"User",           "Group",    "Organizational Unit",
+                                                "Container",      "Password", "Role",
+                                                "Printer",        "Volume",   "Policy",
+                                                "Template",       "Alias",    "Login Script",
+                                                "Home Directory", "Report"};
+// Directory classes that items search for and show, each with attributes it has (its own
+// and inherited ones), so that most generated pairings are sound.
+struct ObjectClass {
+  string_view name;
+  std::span<const string_view> attributes;
+};
+constexpr string_view kUserAttributes[] = {"Given Name",       "Surname",
+                                           "Full Name",        "Title",
+                                           "Telephone Number", "Department",
+                                           "Group Membership", "Login Disabled",
+                                           "Home Directory",   "Password Required",
+                                           "EMail Address",    "Security Equals",
+                                           "Login Script",     "Unique ID",
+                                           "Description",      "Facsimile Telephone Number",
+                                           "Postal Address",   "CN"};
+constexpr string_view kContactAttributes[] = {"Given Name",    "Surname",    "Full Name",  "Title",
+                                              "EMail Address", "Home Phone", "Department", "CN"};
+constexpr string_view kGroupAttributes[] = {"Member", "Owner",           "Description",   "Full Name",
+                                            "CN",     "Security Equals", "EMail Address", "See Also"};
+constexpr string_view kDynamicGroupAttributes[] = {
+    "Member", "Member Query", "Exclude Member", "Include Member", "Owner", "Description", "CN"};
+constexpr string_view kUnitAttributes[] = {
+    "OU",          "Telephone Number", "Facsimile Telephone Number", "Postal Address", "Postal Code",
+    "Description", "Login Script",     "Internet EMail Address"};
+constexpr string_view kOrganizationAttributes[] = {"O",           "Telephone Number",  "Postal Address",
+                                                   "Description", "Business Category", "Login Script"};
+constexpr string_view kRoleAttributes[] = {"CN", "Role Occupant", "Telephone Number", "Description",
+                                           "See Also"};
+constexpr string_view kPrinterAttributes[] = {
+    "CN", "Print Server", "Queue", "Network Address", "Serial Number", "Status", "Owner", "Description"};
+constexpr string_view kVolumeAttributes[] = {"CN", "Host Server", "Status", "Path", "Description"};
+constexpr string_view kTemplateAttributes[] = {
+    "CN", "Template Member", "Template Value", "Home Directory", "Description", "Password Policy"};
+constexpr string_view kApplicationAttributes[] = {"CN",          "App Path", "App Parameters", "App Caption",
+                                                  "Description", "Version",  "Owner"};
+constexpr string_view kLocalityAttributes[] = {"L", "S", "SA", "Description", "See Also"};
+constexpr std::array<ObjectClass, 12> kObjectClasses = {{
+    {"User", kUserAttributes},
+    {"Contact", kContactAttributes},
+    {"Group", kGroupAttributes},
+    {"Dynamic Group", kDynamicGroupAttributes},
+    {"Organizational Unit", kUnitAttributes},
+    {"Organization", kOrganizationAttributes},
+    {"Organizational Role", kRoleAttributes},
+    {"Printer", kPrinterAttributes},
+    {"Volume", kVolumeAttributes},
+    {"Template", kTemplateAttributes},
+    {"Application", kApplicationAttributes},
+    {"Locality", kLocalityAttributes},
+}};
+// Names no directory defines.
 constexpr std::array<string_view, 3> kUnknownAttributes = {"Shoe Size", "Favourite Colour", "Parking Space"};
+constexpr std::array<string_view, 2> kUnknownClasses = {"Print Queue", "Mail Robot"};
 constexpr std::array<string_view, 4> kHelpDesks = {"help desk operators", "container administrators",
                                                    "auditors", "password administrators"};
 
@@ -190,8 +234,11 @@ std::string PropertiesContent(const Bundle& bundle, Random& rng) {
   for (const string_view verb : kVerbs) {
     for (const string_view noun : kNouns) {
       std::string key = Replaced(ResourceKey(verb, noun), ' ', '_');
-      if (rng.percent(10)) key = Uppered(key);
-      else if (rng.percent(10)) key = Lowered(key);
+      if (rng.percent(10)) {
+        key = Uppered(key);
+      } else if (rng.percent(10)) {
+        key = Lowered(key);
+      }
       text.append(key).append("=").append(verb).append(" ").append(Lowered(noun)).append("\n");
     }
   }
@@ -290,10 +337,19 @@ class XmlWriter {
     std::string out;
     out.reserve(s.size());
     for (const char c : s) {
-      if (c == '&') out.append("&amp;");
-      else if (c == '<') out.append("&lt;");
-      else if (c == '>') out.append("&gt;");
-      else out.push_back(c);
+      switch (c) {
+        case '&':
+          out.append("&amp;");
+          break;
+        case '<':
+          out.append("&lt;");
+          break;
+        case '>':
+          out.append("&gt;");
+          break;
+        default:
+          out.push_back(c);
+      }
     }
     return out;
   }
@@ -311,7 +367,8 @@ class XmlWriter {
 // ---------------------------------------------------------------------------------------------
 // The plug-in file
 
-// Writes items of every kind; each item picks a module and a noun that its names follow.
+// Writes items of every kind; each item picks a module and a noun that its names follow, and
+// the directory class it works on.
 class PluginWriter {
  public:
   PluginWriter(XmlWriter& xml, const WebAppPlan& plan) : xml_(xml), plan_(plan), rng_(kSeed) {}
@@ -325,12 +382,19 @@ class PluginWriter {
   void writeItem() {
     if (rng_.percent(3)) xml_.comment(Concat({"===== ", module_, " ", noun_, " ====="}));
     const std::size_t roll = rng_.below(100);
-    if (roll < 8) writeRole();
-    else if (roll < 13) writeModule();
-    else if (roll < 21) writeBook();
-    else if (roll < 51) writeTask();
-    else if (roll < 82) writePage("page");
-    else writePage("private-page");
+    if (roll < 8) {
+      writeRole();
+    } else if (roll < 13) {
+      writeModule();
+    } else if (roll < 21) {
+      writeBook();
+    } else if (roll < 51) {
+      writeTask();
+    } else if (roll < 82) {
+      writePage("page");
+    } else {
+      writePage("private-page");
+    }
   }
 
  private:
@@ -340,11 +404,12 @@ class PluginWriter {
     beginItem("role");
     writeId("Role");
     writeDisplayName();
-    xml_.text("description", Concat({"May ", Lowered(rng_.pick(kVerbs)), " ", Lowered(noun_), " objects & their rights"}));
+    const std::string verb = Lowered(rng_.pick(kVerbs));
+    xml_.text("description", Concat({"May ", verb, " ", Lowered(noun_), " objects & their rights"}));
     if (!roleIds_.empty() && rng_.percent(30)) xml_.text("role-assignment", roleToAssign());
     if (rng_.percent(50)) {
       xml_.open("scope");
-      xml_.text("object-type-name", rng_.pick(kClasses));
+      writeObjectTypes();
       xml_.close();
     }
     roleIds_.push_back(lastId_);
@@ -355,7 +420,8 @@ class PluginWriter {
     beginItem("module");
     writeId("Module");
     writeDisplayName();
-    xml_.text("version", Concat({"3.", std::to_string(rng_.between(0, 9)), ".", std::to_string(rng_.between(0, 20))}));
+    const std::string minor = std::to_string(rng_.between(0, 9));
+    xml_.text("version", Concat({"3.", minor, ".", std::to_string(rng_.between(0, 20))}));
     if (rng_.percent(40)) writeMergeTemplate();
     if (!ids_.empty() && rng_.percent(50)) xml_.text("depends-on", rng_.pick(ids_));
     endItem();
@@ -395,6 +461,7 @@ class PluginWriter {
     writeRoleAssignments();
     writeMergeTemplate();
     if (rng_.percent(60)) writeUrlParams(rng_.between(1, 2));
+    if (rng_.percent(70)) writeObjectTypes();
     for (int i = rng_.between(0, 3); i > 0; --i) writeChapter();
     if (rng_.percent(30)) writeLayout();
     if (rng_.percent(10)) writeHelp();
@@ -406,6 +473,7 @@ class PluginWriter {
   void beginItem(string_view element) {
     module_ = rng_.pick(kModules);
     noun_ = rng_.pick(kNouns);
+    subject_ = &rng_.pick(kObjectClasses);
     xml_.open(element);
     if (rng_.percent(4)) xml_.comment(Concat({"Shown to ", rng_.pick(kHelpDesks), " only"}));
   }
@@ -471,12 +539,13 @@ class PluginWriter {
     xml_.text("merge-template", Concat({page.module, ".", page.page}));
   }
 
-  // Mostly class searches, some with blanks in the class name; some pre-create flags.
+  // Mostly searches for the item's class, a few with blanks in the class name; some
+  // pre-create flags.
   void writeUrlParams(int count) {
     for (int i = 0; i < count; ++i) {
       xml_.open("url-param");
       if (rng_.percent(80)) {
-        const string_view cls = rng_.pick(kClasses);
+        const string_view cls = subject_->name;
         xml_.text("param-key", "eDirSearch");
         xml_.text("param-value", rng_.percent(90) ? Replaced(cls, ' ', '_') : std::string(cls));
       } else if (rng_.percent(50)) {
@@ -490,15 +559,17 @@ class PluginWriter {
     }
   }
 
+  // The item's class; rarely an unknown class, now and then a second, unrelated one.
   void writeObjectTypes() {
-    xml_.open("object-types");
-    for (int i = rng_.between(1, 3); i > 0; --i) xml_.text("object-type-name", rng_.pick(kClasses));
-    xml_.close();
+    xml_.text("object-type-name", rng_.percent(1) ? rng_.pick(kUnknownClasses) : subject_->name);
+    if (rng_.percent(2)) xml_.text("object-type-name", rng_.pick(kObjectClasses).name);
   }
 
-  std::string attributeName() {
-    if (rng_.percent(2)) return std::string(rng_.pick(kUnknownAttributes));
-    return std::string(rng_.pick(kAttributes));
+  // Mostly an attribute of the item's class; a few of another class, a few unknown.
+  string_view attributeName() {
+    if (rng_.percent(2)) return rng_.pick(kUnknownAttributes);
+    if (rng_.percent(3)) return rng_.pick(rng_.pick(kObjectClasses).attributes);
+    return rng_.pick(subject_->attributes);
   }
 
   // A container element holding attribute names.
@@ -573,6 +644,7 @@ class PluginWriter {
   Random rng_;
   string_view module_ = kModules[0];
   string_view noun_ = kNouns[0];
+  const ObjectClass* subject_ = &kObjectClasses[0];
   std::string lastId_;
   std::vector<std::string> ids_;
   std::vector<std::string> roleIds_;

@@ -33,7 +33,10 @@ for size in "${sizes[@]}"; do
     exit 2
   fi
 done
-command -v xmllint >/dev/null || { echo "run.sh: xmllint is not installed (apt-get install libxml2-utils)" >&2; exit 2; }
+if ! command -v xmllint >/dev/null; then
+  echo "run.sh: xmllint is not installed (apt-get install libxml2-utils)" >&2
+  exit 2
+fi
 
 # Configure once, then let the build tool decide what is out of date.
 if [[ ! -f $root/build/release/CMakeCache.txt ]]; then
@@ -106,5 +109,6 @@ done
 printf '%7s  %11s  %9s  %9s  %-18s  %11s  %-18s  %8s\n' \
   "size MB" "file bytes" "checker s" "xmllint s" "time ratio" "checker MiB" "memory/file" "messages"
 printf '%s\n' "${rows[@]}"
-echo "Targets at $kTargetSizeMb MB and more: time ratio <= $kMaxTimeRatio, memory/file <= $kMaxMemoryRatio (best of $kRuns runs)."
+echo "Targets at $kTargetSizeMb MB and more: time ratio <= $kMaxTimeRatio," \
+  "memory/file <= $kMaxMemoryRatio (best of $kRuns runs)."
 exit 0
