@@ -29,15 +29,14 @@ inline constexpr ResultCode kCodeUnknownContextKey = -1002;
 inline constexpr ResultCode kCodeNoTree = -1003;
 inline constexpr ResultCode kCodeUnknownTree = -1004;
 inline constexpr ResultCode kCodeSchemaUnavailable = -1005;
-inline constexpr ResultCode kCodeSchemaReadUnsupported = -1006;
-inline constexpr ResultCode kCodeInvalidBufferSize = -1007;
-inline constexpr ResultCode kCodeInvalidBuffer = -1008;
-inline constexpr ResultCode kCodeBufferTooSmall = -1009;
-inline constexpr ResultCode kCodeBufferExhausted = -1010;
-inline constexpr ResultCode kCodeNoSuchClass = -1011;
-inline constexpr ResultCode kCodeInvalidLevel = -1012;
-inline constexpr ResultCode kCodeInvalidIteration = -1013;
-inline constexpr ResultCode kCodeInvalidRequest = -1014;
+inline constexpr ResultCode kCodeInvalidBufferSize = -1006;
+inline constexpr ResultCode kCodeInvalidBuffer = -1007;
+inline constexpr ResultCode kCodeBufferTooSmall = -1008;
+inline constexpr ResultCode kCodeBufferExhausted = -1009;
+inline constexpr ResultCode kCodeNoSuchClass = -1010;
+inline constexpr ResultCode kCodeInvalidLevel = -1011;
+inline constexpr ResultCode kCodeInvalidIteration = -1012;
+inline constexpr ResultCode kCodeInvalidRequest = -1013;
 
 // Connection information item that holds the tree name.
 inline constexpr std::uint32_t kInfoTreeName = 4;

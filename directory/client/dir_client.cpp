@@ -7,6 +7,7 @@
 
 #include "client_state.h"
 #include "d_util.h"
+#include "ldap_schema.h"
 
 namespace corvane::client {
 namespace {
@@ -35,22 +36,32 @@ void WarnTree(const ConnectionConfig& config, const std::string& what) {
   std::cerr << "warning: tree " << config.treeName << ": " << what << '\n';
 }
 
+// A tree's definitions come from its LDAP server or from its schema files.
+bool ReadTreeDefinitions(const ConnectionConfig& config, SchemaDefinitions& definitions, std::string& error) {
+  if (!config.url.empty()) {
+    if (ReadLdapSchema(config, definitions, error)) return true;
+    error = "cannot read the schema from " + config.url + ": " + error;
+    return false;
+  }
+  if (config.schemaFiles.empty()) {
+    error = "no schema file configured";
+    return false;
+  }
+  for (const auto& file : config.schemaFiles) {
+    if (ReadSchemaFile(file, definitions, error)) continue;
+    error = "cannot read schema file " + error;
+    return false;
+  }
+  return true;
+}
+
 ResultCode LoadSchema(Connection& connection) {
   if (connection.schema) return 0;
   const ConnectionConfig& config = connection.config;
-  if (!config.url.empty()) {
-    WarnTree(config, "reading the schema over LDAP (" + config.url + ") is not supported");
-    return kCodeSchemaReadUnsupported;
-  }
-  if (config.schemaFiles.empty()) {
-    WarnTree(config, "no schema file configured");
-    return kCodeSchemaUnavailable;
-  }
   SchemaDefinitions definitions;
-  for (const auto& file : config.schemaFiles) {
-    std::string error;
-    if (ReadSchemaFile(file, definitions, error)) continue;
-    WarnTree(config, "cannot read schema file " + error);
+  std::string error;
+  if (!ReadTreeDefinitions(config, definitions, error)) {
+    WarnTree(config, error);
     return kCodeSchemaUnavailable;
   }
   connection.schema = std::make_shared<const TreeSchema>(definitions);
@@ -219,7 +230,6 @@ const char* ClientErrorText(ResultCode code) {
       {kCodeNoTree, "Context is not connected to a tree"},
       {kCodeUnknownTree, "No connection to this tree"},
       {kCodeSchemaUnavailable, "Schema of the tree cannot be read"},
-      {kCodeSchemaReadUnsupported, "Schema of this tree cannot be read by this client"},
       {kCodeInvalidBufferSize, "Invalid buffer size"},
       {kCodeInvalidBuffer, "Invalid buffer"},
       {kCodeBufferTooSmall, "Buffer too small"},

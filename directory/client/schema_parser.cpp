@@ -76,9 +76,9 @@ std::optional<DefinitionStart> KeywordStart(std::string_view line) {
   static constexpr std::pair<std::string_view, DefinitionKind> keywords[] = {
       {"attributetype", DefinitionKind::AttributeType}, {"objectclass", DefinitionKind::ObjectClass}};
   for (const auto& [keyword, kind] : keywords) {
-    if (line.size() <= keyword.size() || !SameText(line.substr(0, keyword.size()), keyword)) continue;
-    const char next = line[keyword.size()];
-    if (IsBlank(next) || next == '(') return DefinitionStart{kind, false, false, line.substr(keyword.size())};
+    if (line.size() < keyword.size() || !SameText(line.substr(0, keyword.size()), keyword)) continue;
+    const std::string_view rest = line.substr(keyword.size());
+    if (rest.empty() || IsBlank(rest.front()) || rest.front() == '(') return DefinitionStart{kind, false, false, rest};
   }
   return std::nullopt;
 }
