@@ -68,10 +68,17 @@ ResultCode LoadSchema(Connection& connection) {
   return 0;
 }
 
+// Tree names are handed out filled up with '_', so "LAB" and "LAB__" name the same tree.
+std::string PaddedTreeName(std::string name) {
+  if (name.size() < kTreeNameChars) name.resize(kTreeNameChars, '_');
+  return name;
+}
+
 std::optional<std::size_t> ConnectionIndexOfTree(std::string_view treeName) {
   const auto& connections = State().connections;
+  const std::string wanted = PaddedTreeName(std::string(treeName));
   for (std::size_t i = 0; i < connections.size(); ++i)
-    if (SameText(connections[i].config.treeName, treeName)) return i;
+    if (SameText(PaddedTreeName(connections[i].config.treeName), wanted)) return i;
   return std::nullopt;
 }
 
@@ -154,9 +161,7 @@ ResultCode ConnGetInfo(ConnHandle conn, std::uint32_t item, std::uint32_t size, 
   const Connection* connection = FindConnection(conn);
   if (!connection) return kCodeInvalidConnection;
   if (item != kInfoTreeName) return kCodeUnknownInfoItem;
-  std::string name = connection->config.treeName;
-  if (name.size() < kTreeNameChars) name.resize(kTreeNameChars, '_');
-  return CopyText(name, buffer, size) ? 0 : kCodeInfoBufferTooSmall;
+  return CopyText(PaddedTreeName(connection->config.treeName), buffer, size) ? 0 : kCodeInfoBufferTooSmall;
 }
 
 ResultCode CtxCreate(ContextHandle* ctx) {

@@ -180,7 +180,7 @@ class ClientTest : public testing::Test {
 TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne) {
   writeConnections(
       "; trees of the test\n"
-      "[LAB]\n"
+      "[LAB__]\n"
       "schema = " + kFixtures + "/mixed_spellings.ldif;" + kFixtures + "/mixed_spellings.ldif   ; twice\n"
       "user = CN=tester.O=lab\n"
       "context = O=lab\n"
