@@ -37,6 +37,19 @@ class PlainTree : public TreeSink {
   std::vector<std::string> texts_;
 };
 
+// A tree sink that only numbers its items, for output that never shows the tree.
+class CountingTree : public TreeSink {
+ public:
+  TreeItem addChild(TreeItem, const ItemLabel&, NodeId) override { return count_++; }
+  void setText(TreeItem, std::string) override {}
+  void expand(TreeItem) override {}
+  void clear() override { count_ = 0; }
+  std::size_t size() const { return count_; }
+
+ private:
+  std::size_t count_ = 0;
+};
+
 class PlainMessages : public MessageList {
  public:
   void add(Message message) override { messages_.push_back(std::move(message)); }

@@ -83,7 +83,10 @@ std::string TrimmedReason(const char* message) {
 // Receives the parser's SAX2 events and appends nodes to the document.
 class XmlDocumentBuilder {
  public:
-  explicit XmlDocumentBuilder(XmlDocument& doc) : doc_(doc) {
+  // sizeHint: the input's size in bytes, so the arrays grow once instead of doubling.
+  XmlDocumentBuilder(XmlDocument& doc, std::size_t sizeHint) : doc_(doc) {
+    doc_.nodes_.reserve(sizeHint / 16 + 16);
+    doc_.text_.reserve(sizeHint / 2 + 16);
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
 
@@ -126,7 +129,7 @@ class XmlDocumentBuilder {
   }
   static void OnEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) { Self(ctx).endElement(); }
   static void OnCharacters(void* ctx, const xmlChar* ch, int len) {
-    Self(ctx).pendingText_.append(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
+    Self(ctx).appendText(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
   }
   static void OnCData(void* ctx, const xmlChar*, int) { Self(ctx).leaf(NodeKind::CData, 1); }
   static void OnComment(void* ctx, const xmlChar*) { Self(ctx).leaf(NodeKind::Comment, 2); }
@@ -148,15 +151,24 @@ class XmlDocumentBuilder {
     return id;
   }
 
-  void startElement(const char* localName, const char* prefix) {
-    flushText();
+  // The parser hands out names from its dictionary, so a name's address identifies it.
+  std::uint32_t elementName(const char* localName, const char* prefix) {
+    const auto key = std::make_pair(static_cast<const void*>(localName), static_cast<const void*>(prefix));
+    if (const auto it = dictNames_.find(key); it != dictNames_.end()) return it->second;
     if (prefix != nullptr) {
       scratch_.assign(prefix).append(":").append(localName);
     } else {
       scratch_.assign(localName);
     }
+    const std::uint32_t id = intern(scratch_);
+    dictNames_.emplace(key, id);
+    return id;
+  }
+
+  void startElement(const char* localName, const char* prefix) {
+    flushText();
     XmlDocument::Node node;
-    node.name = intern(scratch_);
+    node.name = elementName(localName, prefix);
     startPosition(node);
     const NodeId id = append(node);
     if (id == kNoNode) return;
@@ -178,24 +190,34 @@ class XmlDocumentBuilder {
     append(node);
   }
 
-  // Text arrives in pieces (chunks, entity expansions); it becomes one node when something else starts.
-  void flushText() {
-    if (pendingText_.empty()) return;
-    const bool blank = std::all_of(pendingText_.begin(), pendingText_.end(), IsXmlBlank);
-    if (!blank && !open_.empty()) {
-      if (doc_.text_.size() + pendingText_.size() > kMaxArena) {
-        tooLarge();
-      } else {
-        XmlDocument::Node node;
-        node.kind = NodeKind::Text;
-        node.name = 0;
-        node.textBegin = static_cast<std::uint32_t>(doc_.text_.size());
-        node.textLength = static_cast<std::uint32_t>(pendingText_.size());
-        doc_.text_.append(pendingText_);
-        append(node);
-      }
+  // Text arrives in pieces (chunks, entity expansions); it is gathered at the end of the
+  // arena and becomes one node when something else starts, unless it is only blanks.
+  void appendText(const char* text, std::size_t length) {
+    if (open_.empty()) return;  // only blanks can lie outside the document element
+    if (!textOpen_) {
+      textOpen_ = true;
+      textStart_ = doc_.text_.size();
     }
-    pendingText_.clear();
+    doc_.text_.append(text, length);
+  }
+
+  void flushText() {
+    if (!textOpen_) return;
+    textOpen_ = false;
+    const std::string_view text = std::string_view(doc_.text_).substr(textStart_);
+    if (std::all_of(text.begin(), text.end(), IsXmlBlank)) {
+      doc_.text_.resize(textStart_);
+      return;
+    }
+    if (doc_.text_.size() > kMaxArena) {
+      tooLarge();
+      return;
+    }
+    XmlDocument::Node node;
+    node.kind = NodeKind::Text;
+    node.textBegin = static_cast<std::uint32_t>(textStart_);
+    node.textLength = static_cast<std::uint32_t>(text.size());
+    append(node);
   }
 
   NodeId append(const XmlDocument::Node& node) {
@@ -265,6 +287,11 @@ class XmlDocumentBuilder {
     xmlStopParser(ctxt_);
   }
 
+  struct PointerPairHash {
+    std::size_t operator()(const std::pair<const void*, const void*>& p) const {
+      return std::hash<const void*>{}(p.first) ^ (std::hash<const void*>{}(p.second) * 31);
+    }
+  };
   struct NameHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -273,9 +300,11 @@ class XmlDocumentBuilder {
   XmlDocument& doc_;
   xmlParserCtxtPtr ctxt_ = nullptr;
   std::vector<OpenElement> open_;
-  std::string pendingText_;
+  bool textOpen_ = false;
+  std::size_t textStart_ = 0;
   std::string scratch_;
   std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> nameIds_;
+  std::unordered_map<std::pair<const void*, const void*>, std::uint32_t, PointerPairHash> dictNames_;
   std::optional<LoadError> error_;
 };
 
@@ -307,10 +336,10 @@ struct ByteSource {
   static int Close(void*) { return 0; }
 };
 
-LoadResult Parse(ByteSource& source, const std::string& name) {
+LoadResult Parse(ByteSource& source, const std::string& name, std::size_t sizeHint) {
   ConfigureLibxml();
   auto doc = std::make_unique<XmlDocument>();
-  XmlDocumentBuilder builder(*doc);
+  XmlDocumentBuilder builder(*doc, sizeHint);
   xmlSAXHandler sax{};
   XmlDocumentBuilder::Install(sax);
   xmlParserCtxtPtr ctxt =
@@ -349,7 +378,7 @@ LoadResult LoadXmlFile(const std::string& path) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   ByteSource source;
   source.fd = fd;
-  LoadResult result = Parse(source, path);
+  LoadResult result = Parse(source, path, static_cast<std::size_t>(st.st_size));
   ::close(fd);
   return result;
 }
@@ -357,7 +386,7 @@ LoadResult LoadXmlFile(const std::string& path) {
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
   ByteSource source;
   source.memory = content;
-  return Parse(source, name);
+  return Parse(source, name, content.size());
 }
 
 }  // namespace corvane

@@ -51,9 +51,12 @@ int ListTrees(std::ostream& out) {
 }
 
 int RunChecks(const Options& options, std::ostream& out, std::ostream& err) {
+  // Plain text without the tree needs no labels and no source positions.
+  const bool needsTree = options.showTree || options.format != OutputFormat::Text;
   PlainTree tree;
+  CountingTree countingTree;
   PlainMessages messages;
-  ScanState state(tree, messages);
+  ScanState state(needsTree ? static_cast<TreeSink&>(tree) : countingTree, messages);
   DirectorySession directory;
   if (const std::string error = SelectTree(options, directory, state.schema); !error.empty()) {
     err << "corvanexml-check: " << error << "\n";
