@@ -37,13 +37,25 @@ void LoadClassAttributes(SchemaView& schema, const std::string& className) {
 
 }  // namespace
 
-void CheckAttributeName(ScanState& s, const RuleContext& c) {
-  if (c.name != "attribute-name") return;
-  if (!LevelAllowed(kAttributeNameLevels, s.NodeInfo.Kind, c.level)) return;
+namespace {
+
+// What the attribute and class rules share: the element's name and level tests, the key
+// lookup of translator files (also for names passed through), and the names accepted
+// without lookup. True when the name is to be looked up in the schema.
+bool SchemaNameToLookUp(ScanState& s, const RuleContext& c, std::string_view element, const LevelFilter& levels,
+                        std::string_view keyPrefix, std::string_view passThrough) {
+  if (c.name != element) return false;
+  if (!LevelAllowed(levels, s.NodeInfo.Kind, c.level)) return false;
   if (s.NodeInfo.Kind == ikTranslator) {
-    CheckKey(s, s.NodeInfo.Resource.Bundle, "Attribute." + std::string(c.text), c);
+    CheckKey(s, s.NodeInfo.Resource.Bundle, std::string(keyPrefix).append(c.text), c);
   }
-  if (InNameSet(kPassThroughAttributes, c.text)) return;
+  return !InNameSet(passThrough, c.text);
+}
+
+}  // namespace
+
+void CheckAttributeName(ScanState& s, const RuleContext& c) {
+  if (!SchemaNameToLookUp(s, c, "attribute-name", kAttributeNameLevels, "Attribute.", kPassThroughAttributes)) return;
   if (s.schema.SchemaAttributeList.contains(c.text)) {
     s.NodeInfo.Attributes.add(std::string(c.text), static_cast<std::int64_t>(c.parentItem));
   } else {
@@ -52,12 +64,7 @@ void CheckAttributeName(ScanState& s, const RuleContext& c) {
 }
 
 void CheckObjectType(ScanState& s, const RuleContext& c) {
-  if (c.name != "object-type-name") return;
-  if (!LevelAllowed(kObjectTypeLevels, s.NodeInfo.Kind, c.level)) return;
-  if (s.NodeInfo.Kind == ikTranslator) {
-    CheckKey(s, s.NodeInfo.Resource.Bundle, "ObjectType." + std::string(c.text), c);
-  }
-  if (InNameSet(kPassThroughClasses, c.text)) return;
+  if (!SchemaNameToLookUp(s, c, "object-type-name", kObjectTypeLevels, "ObjectType.", kPassThroughClasses)) return;
   if (s.schema.SchemaClassList.contains(c.text)) {
     s.NodeInfo.Classes.add(std::string(c.text));
     LoadClassAttributes(s.schema, std::string(c.text));

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "dir_client.h"
 #include "options.h"
 #include "run.h"
 
@@ -18,7 +19,14 @@ struct RunResult {
   std::string out;
 };
 
+// Each run starts from the client's own connections, as a new process would.
+void RestartClient() {
+  corvane::client::ResetClient();
+  corvane::client::ClientInit(0, 0);
+}
+
 RunResult RunCli(const std::vector<std::string>& args) {
+  RestartClient();
   std::string error;
   const auto options = ParseOptions(args, error);
   if (!options) return {kExitTrouble, error};
@@ -37,6 +45,12 @@ class CliTest : public testing::Test {
     Write("web/portal/modules/M/sub/a.xml", "<plugin><book><id>A</id></book></plugin>");
     Write("web/portal/modules/M/notes.txt", "not xml");
     Write("broken.xml", "<plugin>\n<task>\n</plugin>");
+    Write("names.xml", "<plugin><task><id>T</id><object-type-name>User</object-type-name>"
+                       "<a><attribute-name>Given Name</attribute-name><attribute-name>Nickname</attribute-name>"
+                       "</a></task></plugin>");
+    Write("tree.schema", "attributetype ( 1.1 NAME 'Given Name' )\nobjectclass ( 1.2 NAME 'User' MAY 'Given Name' )\n");
+    // No connections file here: the client offers its demo tree.
+    setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
   }
   void TearDown() override { fs::remove_all(root_); }
   void Write(const std::string& rel, const std::string& text) { std::ofstream(root_ / rel) << text; }
@@ -107,4 +121,24 @@ TEST_F(CliTest, SarifHasOneRulePerCodeAndPhysicalLocations) {
   const auto& location = result["locations"][0]["physicalLocation"];
   EXPECT_EQ(location["artifactLocation"]["uri"], "file://" + Path("web/portal/modules/M/b.xml"));
   EXPECT_EQ(location["region"]["startLine"], 1);
+}
+
+TEST_F(CliTest, NamesAreCheckedAgainstTheSelectedTree) {
+  const RunResult own = RunCli({"--schema", Path("tree.schema"), Path("names.xml")});
+  EXPECT_EQ(own.status, kExitMessages);
+  EXPECT_EQ(own.out, "Msg 001: Schema - Attribute not found: \"Nickname\" (T)\n");
+  // The demo tree knows both names of this class, but not the nickname either.
+  EXPECT_EQ(RunCli({"--tree", "corvane_demo", Path("names.xml")}).out, own.out);
+  EXPECT_EQ(RunCli({Path("names.xml")}).out, own.out);
+}
+
+TEST_F(CliTest, UnknownTreesAndUnreadableSchemasAreUsageErrors) {
+  const RunResult tree = RunCli({"--tree", "NOPE", Path("names.xml")});
+  EXPECT_EQ(tree.status, kExitTrouble);
+  EXPECT_NE(tree.out.find("CORVANE_DEMO"), std::string::npos);
+  EXPECT_EQ(RunCli({"--schema", Path("missing.schema"), Path("names.xml")}).status, kExitTrouble);
+  std::ostringstream trees;
+  RestartClient();
+  ListTrees(trees);
+  EXPECT_EQ(trees.str(), "CORVANE_DEMO\n");
 }
