@@ -25,6 +25,7 @@ class PlainTree : public TreeSink {
   void setText(TreeItem item, std::string text) override;
   void expand(TreeItem item) override;
   void clear() override;
+  void reserve(std::size_t nodeCount) override { items_.reserve(nodeCount + 2); }
 
   const std::vector<Item>& items() const { return items_; }
   // The item's label; document node labels are read from doc.

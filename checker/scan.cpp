@@ -133,6 +133,7 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path) {
   outcome.document = std::move(loaded.document);
   const XmlDocument& doc = *outcome.document;
   s.tree.clear();
+  s.tree.reserve(doc.nodeCount());
   const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
   const TreeItem rootItem = s.tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
   s.tree.expand(top);

@@ -38,6 +38,8 @@ class TreeSink {
   virtual void expand(TreeItem item) = 0;
   // Removes every item.
   virtual void clear() = 0;
+  // Told before a walk how many document nodes there are, at most one item each.
+  virtual void reserve(std::size_t /*nodeCount*/) {}
 };
 
 // One message line and the item it is about (kNoItem for none).
