@@ -36,7 +36,9 @@ std::string SelectTree(const Options& options, DirectorySession& directory, Sche
     return {};
   }
   StringList auxAttributes;
-  directory.changeTree(trees[static_cast<std::size_t>(index)].text, schema, auxAttributes);
+  tree = trees[static_cast<std::size_t>(index)].text;
+  // Checked against an empty schema every name would be reported: better to stop.
+  if (directory.changeTree(tree, schema, auxAttributes) != 0) return "the schema of tree '" + tree + "' cannot be read";
   return {};
 }
 

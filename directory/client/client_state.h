@@ -15,10 +15,14 @@ namespace corvane::client {
 struct Connection {
   ConnectionConfig config;
   std::shared_ptr<const TreeSchema> schema;  // read on first use
+  std::string loadError;                      // why the last read failed, warned about once
 };
 
 struct Context {
   std::optional<std::size_t> connection;
+  // A new context works on the primary connection but names no tree until one is set, so
+  // that the first tree change reads the tree's schema and reports a tree that cannot be read.
+  bool treeSet = false;
   std::string nameContext;
   std::uint32_t flags = 0;
 };

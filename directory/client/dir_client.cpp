@@ -61,9 +61,11 @@ ResultCode LoadSchema(Connection& connection) {
   SchemaDefinitions definitions;
   std::string error;
   if (!ReadTreeDefinitions(config, definitions, error)) {
-    WarnTree(config, error);
+    if (error != connection.loadError) WarnTree(config, error);
+    connection.loadError = error;
     return kCodeSchemaUnavailable;
   }
+  connection.loadError.clear();
   connection.schema = std::make_shared<const TreeSchema>(definitions);
   return 0;
 }
@@ -85,8 +87,14 @@ std::optional<std::size_t> ConnectionIndexOfTree(std::string_view treeName) {
 ResultCode SetTree(Context& context, const char* treeName) {
   const auto index = ConnectionIndexOfTree(treeName);
   if (!index) return kCodeUnknownTree;
-  if (const ResultCode code = LoadSchema(State().connections[*index]); code != 0) return code;
+  if (const ResultCode code = LoadSchema(State().connections[*index]); code != 0) {
+    // The context is left without a tree: its reads fail quietly instead of warning again.
+    context.connection.reset();
+    context.treeSet = false;
+    return code;
+  }
   context.connection = index;
+  context.treeSet = true;
   return 0;
 }
 
@@ -127,7 +135,7 @@ ResultCode ClientInit(std::uint32_t, std::uint32_t) {
       std::cerr << "warning: cannot read the connections file " << error << '\n';
       return kCodeClientStartFailed;
     }
-    for (auto& config : configs) state.connections.push_back({std::move(config), nullptr});
+    for (auto& config : configs) state.connections.push_back({std::move(config), nullptr, {}});
     state.configured = true;
   }
   state.started = true;
@@ -188,7 +196,7 @@ ResultCode CtxGet(ContextHandle ctx, std::uint32_t key, void* value) {
   if (key == kContextNameContext)
     return CopyText(context->nameContext, value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
   if (key != kContextTreeName) return kCodeUnknownContextKey;
-  const ConnectionConfig* config = ContextConnection(ctx);
+  const ConnectionConfig* config = context->treeSet ? ContextConnection(ctx) : nullptr;
   return CopyText(config ? config->treeName : "", value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
 }
 
@@ -261,7 +269,7 @@ std::string ServeSchemaFiles(const std::vector<std::string>& files, std::string_
   config.schemaFiles = files;
   config.primary = true;
   ClientState& state = State();
-  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(definitions)}};
+  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(definitions), {}}};
   state.contexts.clear();
   state.configured = true;
   return {};

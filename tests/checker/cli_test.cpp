@@ -137,6 +137,13 @@ TEST_F(CliTest, UnknownTreesAndUnreadableSchemasAreUsageErrors) {
   EXPECT_EQ(tree.status, kExitTrouble);
   EXPECT_NE(tree.out.find("CORVANE_DEMO"), std::string::npos);
   EXPECT_EQ(RunCli({"--schema", Path("missing.schema"), Path("names.xml")}).status, kExitTrouble);
+  fs::create_directories(root_ / "corvane-client");
+  Write("corvane-client/connections.ini", "[BROKEN]\nschema = missing.schema\nprimary = true\n");
+  const RunResult broken = RunCli({Path("names.xml")});
+  EXPECT_EQ(broken.status, kExitTrouble);
+  EXPECT_NE(broken.out.find("'BROKEN' cannot be read"), std::string::npos) << broken.out;
+  fs::remove(root_ / "corvane-client/connections.ini");
+
   std::ostringstream trees;
   RestartClient();
   ListTrees(trees);
