@@ -27,10 +27,15 @@ constexpr std::size_t kMaxArena = std::numeric_limits<std::uint32_t>::max();
 // A checked file must not make the program read another file or open a connection.
 xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
 
+// Errors reach us through the parser context; the library's own printing to stderr (its
+// encoding module does that) would only repeat them out of place.
+void IgnoreGenericError(void*, const char*, ...) {}
+
 void ConfigureLibxml() {
   static const bool configured = [] {
     xmlInitParser();
     xmlSetExternalEntityLoader(RefuseExternalEntity);
+    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
     xmlParserMaxDepth = kMaxDocumentDepth;
     return true;
   }();
@@ -87,6 +92,7 @@ class XmlDocumentBuilder {
   XmlDocumentBuilder(XmlDocument& doc, std::size_t sizeHint) : doc_(doc) {
     doc_.nodes_.reserve(sizeHint / 16 + 16);
     doc_.text_.reserve(sizeHint / 2 + 16);
+    // Interned first, in the order of FixedName.
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
 
@@ -118,6 +124,7 @@ class XmlDocumentBuilder {
     NodeId id;
     NodeId lastChild;
   };
+  enum FixedName : std::uint32_t { kTextName, kCDataName, kCommentName };
 
   static XmlDocumentBuilder& Self(void* ctx) {
     return *static_cast<XmlDocumentBuilder*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
@@ -131,8 +138,8 @@ class XmlDocumentBuilder {
   static void OnCharacters(void* ctx, const xmlChar* ch, int len) {
     Self(ctx).appendText(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
   }
-  static void OnCData(void* ctx, const xmlChar*, int) { Self(ctx).leaf(NodeKind::CData, 1); }
-  static void OnComment(void* ctx, const xmlChar*) { Self(ctx).leaf(NodeKind::Comment, 2); }
+  static void OnCData(void* ctx, const xmlChar*, int) { Self(ctx).leaf(NodeKind::CData, kCDataName); }
+  static void OnComment(void* ctx, const xmlChar*) { Self(ctx).leaf(NodeKind::Comment, kCommentName); }
   static void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar*) {
     XmlDocumentBuilder& self = Self(ctx);
     self.leaf(NodeKind::ProcessingInstruction, self.intern(reinterpret_cast<const char*>(target)));
@@ -215,6 +222,7 @@ class XmlDocumentBuilder {
     }
     XmlDocument::Node node;
     node.kind = NodeKind::Text;
+    node.name = kTextName;
     node.textBegin = static_cast<std::uint32_t>(textStart_);
     node.textLength = static_cast<std::uint32_t>(text.size());
     append(node);

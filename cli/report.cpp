@@ -86,16 +86,22 @@ FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const 
   return report;
 }
 
-void AppendTreeText(std::string& out, const PlainTree& tree, const XmlDocument* doc) {
+void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* doc) {
+  // Written in pieces: the tree of a large file is larger than the file.
+  constexpr std::size_t kChunk = 1 << 16;
+  std::string text;
   for (TreeItem i = 0; i < tree.items().size(); ++i) {
-    out.append(2 * tree.items()[i].depth, ' ');
-    out.append(tree.label(i, doc));
-    out.push_back('\n');
+    text.append(2 * tree.items()[i].depth, ' ').append(tree.label(i, doc)).push_back('\n');
+    if (text.size() >= kChunk) {
+      out << text;
+      text.clear();
+    }
   }
+  out << text;
 }
 
-void AppendMessageText(std::string& out, const std::vector<Message>& sorted) {
-  for (const Message& m : sorted) out.append(m.text).push_back('\n');
+void WriteMessageText(std::ostream& out, const std::vector<Message>& sorted) {
+  for (const Message& m : sorted) out << m.text << '\n';
 }
 
 std::string JsonReport(const std::vector<FileReport>& files) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,10 @@ struct FileReport {
 FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const XmlDocument* doc,
                           const std::vector<Message>& sorted, const std::optional<LoadError>& loadError);
 
-// Appends the tree's items, one per line, two spaces of indent per depth.
-void AppendTreeText(std::string& out, const PlainTree& tree, const XmlDocument* doc);
-// Appends the message lines, one per line.
-void AppendMessageText(std::string& out, const std::vector<Message>& sorted);
+// Writes the tree's items, one per line, two spaces of indent per depth.
+void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* doc);
+// Writes the message lines, one per line.
+void WriteMessageText(std::ostream& out, const std::vector<Message>& sorted);
 
 // The JSON document for all files.
 std::string JsonReport(const std::vector<FileReport>& files);

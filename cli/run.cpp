@@ -80,14 +80,12 @@ int RunChecks(const Options& options, std::ostream& out, std::ostream& err) {
       reports.push_back(MakeFileReport(file, tree, doc, sorted, outcome.loadError));
       continue;
     }
-    std::string text;
-    if (headers) text.append(file).append(":\n");
+    if (headers) out << file << ":\n";
     if (options.showTree) {
-      if (doc != nullptr) AppendTreeText(text, tree, doc);
-      text.push_back('\n');
+      if (doc != nullptr) WriteTreeText(out, tree, doc);
+      out << '\n';
     }
-    AppendMessageText(text, sorted);
-    out << text;
+    WriteMessageText(out, sorted);
   }
   if (options.format == OutputFormat::Json) out << JsonReport(reports);
   if (options.format == OutputFormat::Sarif) out << SarifReport(reports);

@@ -65,15 +65,15 @@ std::string RunCase(const fs::path& caseFolder) {
     EXPECT_TRUE(directory.start());
     EXPECT_EQ(directory.changeTree(treeName, state.schema, auxAttributes), 0);
   }
-  std::string out;
+  std::ostringstream out;
   for (const fs::path& input : Inputs(caseFolder)) {
     const CheckOutcome outcome = CheckFile(state, (caseFolder / input).string());
-    out.append("== ").append(input.string()).append("\n");
-    if (outcome.document) cli::AppendTreeText(out, tree, outcome.document.get());
-    out.push_back('\n');
-    cli::AppendMessageText(out, messages.sorted());
+    out << "== " << input.string() << "\n";
+    if (outcome.document) cli::WriteTreeText(out, tree, outcome.document.get());
+    out << '\n';
+    cli::WriteMessageText(out, messages.sorted());
   }
-  return ReplaceSub(out, caseFolder.string(), "$CASE", true, true);
+  return ReplaceSub(out.str(), caseFolder.string(), "$CASE", true, true);
 }
 
 class FixtureCase : public testing::TestWithParam<std::string> {};

@@ -1,0 +1,37 @@
+// libFuzzer target: any bytes as a plug-in file, loaded and walked with a small schema.
+// A finding is a crash, a sanitizer report or a hang; messages are never findings.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "plain_sinks.h"
+#include "scan.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace corvane;
+  static PlainTree tree;
+  static PlainMessages messages;
+  static ScanState state = [] {
+    ScanState s(tree, messages);
+    for (const char* name : {"User", "Group"}) s.schema.SchemaClassList.add(name);
+    for (const char* name : {"CN", "Surname", "Member"}) s.schema.SchemaAttributeList.add(name);
+    s.schema.GetClassAttributes = [](const std::string& className, StringList& attributes) {
+      if (className == "User") attributes.add("Surname");
+      return 0;
+    };
+    return s;
+  }();
+  // State carries over between inputs, as it does between files of one session.
+  ClearMessages(state);
+  tree.clear();
+  LoadResult loaded = LoadXmlMemory(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!loaded.document) return 0;
+  const XmlDocument& doc = *loaded.document;
+  const TreeItem top = tree.addChild(kNoItem, {"fuzz.xml", {}, false}, kNoNode);
+  const TreeItem rootItem = tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
+  ScanNode(state, doc, doc.root(), rootItem, 0);
+  for (const Message& m : messages.sorted()) {
+    if (m.item != kNoItem) (void)tree.labelPath(m.item, &doc);
+  }
+  return 0;
+}
