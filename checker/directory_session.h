@@ -32,9 +32,6 @@ class DirectorySession {
   // selected tree does: a failed change is shown as "Error %04X: DSChangeCurrentTree" and
   // the lists are read all the same. Returns the code of the change.
   ResultCode changeTree(const std::string& tree, SchemaView& schema, StringList& auxAttributes);
-  // The logged-in object's name on the current tree.
-  std::string myName() const { return GetMyName(context_); }
-  ContextHandle context() const { return context_; }
 
  private:
   ContextHandle context_ = 0;

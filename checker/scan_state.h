@@ -48,8 +48,6 @@ struct SchemaView {
   StringList ClassAttrList;  // cache: "Class" and "Class*Attribute" lines of every class read
   // Reads the attributes of one class from the directory into the list; returns its code.
   std::function<std::int32_t(const std::string& className, StringList& attributes)> GetClassAttributes;
-  // Called after ClassAttrList grew, so a window can show it.
-  std::function<void()> ClassAttrListChanged;
 };
 
 struct ScanState {

@@ -32,7 +32,6 @@ void LoadClassAttributes(SchemaView& schema, const std::string& className) {
   for (const StringList::Entry& attribute : attributes.entries()) {
     schema.ClassAttrList.add(className + "*" + attribute.text);
   }
-  if (schema.ClassAttrListChanged) schema.ClassAttrListChanged();
 }
 
 }  // namespace

@@ -53,6 +53,14 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// The walk expands each item after its children, so the whole tree ends up expanded.
+void ExpectEveryParentExpanded(const PlainTree& tree) {
+  for (const PlainTree::Item& item : tree.items()) {
+    if (item.parent == kNoItem) continue;
+    EXPECT_TRUE(tree.items()[item.parent].expanded);
+  }
+}
+
 std::string RunCase(const fs::path& caseFolder) {
   PlainTree tree;
   PlainMessages messages;
@@ -70,6 +78,7 @@ std::string RunCase(const fs::path& caseFolder) {
     const CheckOutcome outcome = CheckFile(state, (caseFolder / input).string());
     out << "== " << input.string() << "\n";
     if (outcome.document) cli::WriteTreeText(out, tree, outcome.document.get());
+    ExpectEveryParentExpanded(tree);
     out << '\n';
     cli::WriteMessageText(out, messages.sorted());
   }
