@@ -1,14 +1,11 @@
 #include "web_app.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include "d_util.h"
+#include "file_read.h"
 
 namespace corvane {
 
@@ -56,24 +53,10 @@ bool IsRegularFile(const std::string& path) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("Cannot read " + path + ": " + std::strerror(errno));
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      content.append(buffer, static_cast<std::size_t>(n));
-      continue;
-    }
-    if (n == 0) break;
-    if (errno == EINTR) continue;
-    const int err = errno;
-    ::close(fd);
-    throw std::runtime_error("Cannot read " + path + ": " + std::strerror(err));
-  }
-  ::close(fd);
-  return content;
+  std::string reason;
+  std::optional<std::string> content = ReadRegularFile(path, reason);
+  if (!content) throw std::runtime_error("Cannot read " + path + ": " + reason);
+  return std::move(*content);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "xml_document.h"
 
-#include <fcntl.h>
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -13,6 +12,8 @@
 #include <functional>
 #include <limits>
 #include <unordered_map>
+
+#include "file_read.h"
 
 namespace corvane {
 
@@ -375,15 +376,11 @@ LoadResult Parse(ByteSource& source, const std::string& name, std::size_t sizeHi
 }  // namespace
 
 LoadResult LoadXmlFile(const std::string& path) {
-  // Opened without blocking so that a FIFO or device named like a plug-in file cannot hang us.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + std::strerror(errno), 0, 0, true}};
+  std::string reason;
+  const int fd = OpenRegularFile(path, reason);
+  if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return {nullptr, LoadError{"Cannot open " + path + ": not a regular file", 0, 0, true}};
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  ::fstat(fd, &st);
   ByteSource source;
   source.fd = fd;
   LoadResult result = Parse(source, path, static_cast<std::size_t>(st.st_size));

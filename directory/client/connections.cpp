@@ -3,15 +3,13 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 
 #include "d_util.h"
+#include "file_read.h"
 #include "dir_client.h"
 
 namespace corvane::client {
@@ -152,14 +150,13 @@ bool ReadConnections(std::vector<ConnectionConfig>& out, std::string& error) {
     out = {DemoConnection()};
     return true;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in || fs::is_directory(path, ec)) {
-    error = path + ": " + (in ? "is a folder" : std::strerror(errno));
+  std::string reason;
+  const std::optional<std::string> content = ReadRegularFile(path, reason);
+  if (!content) {
+    error = path + ": " + reason;
     return false;
   }
-  std::ostringstream content;
-  content << in.rdbuf();
-  out = ParseConnections(content.str(), path, folder);
+  out = ParseConnections(*content, path, folder);
   return true;
 }
 

@@ -2,11 +2,11 @@
 
 #include <ldap.h>
 
-#include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "d_util.h"
+#include "file_read.h"
 
 namespace corvane::client {
 namespace {
@@ -27,13 +27,13 @@ std::string Reason(const char* what, int rc) { return std::string(what) + ": " +
 
 // The password is the file's first line.
 bool ReadPassword(const std::string& path, std::string& password, std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "cannot read the password file " + path;
+  std::string reason;
+  const std::optional<std::string> content = ReadRegularFile(path, reason);
+  if (!content) {
+    error = "cannot read the password file " + path + ": " + reason;
     return false;
   }
-  std::getline(in, password);
-  password = TrimRightChars(password, "\r");
+  password = TrimRightChars(StrBefore(*content, "\n", true), "\r");
   return true;
 }
 

@@ -2,17 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <utility>
 
 #include "client_types.h"
 #include "d_util.h"
+#include "file_read.h"
 
 namespace corvane::client {
 namespace {
@@ -366,23 +362,13 @@ void ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaD
 }
 
 bool ReadSchemaFile(const std::string& path, SchemaDefinitions& out, std::string& error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    error = path + ": is a folder";
+  std::string reason;
+  const std::optional<std::string> content = ReadRegularFile(path, reason);
+  if (!content) {
+    error = path + ": " + reason;
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) {
-    error = path + ": read error";
-    return false;
-  }
-  ParseSchemaText(content.str(), path, out);
+  ParseSchemaText(*content, path, out);
   return true;
 }
 
