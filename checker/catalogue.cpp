@@ -25,6 +25,11 @@ std::string_view Template(MessageCode code) {
 
 }  // namespace
 
+std::string_view MessageTitle(MessageCode code) {
+  std::string_view title = Template(code).substr(std::string_view("Msg 000: ").size());
+  return title.substr(0, title.find(':'));
+}
+
 std::string FormatMessage(MessageCode code, std::string_view a1, std::string_view a2, std::string_view a3) {
   const std::string_view args[] = {a1, a2, a3};
   const std::string_view pattern = Template(code);

@@ -21,6 +21,15 @@ enum MessageCode : int {
   kXmlError = 100,
 };
 
+// Every code of the catalogue, in ascending order.
+inline constexpr MessageCode kAllMessageCodes[] = {kAttributeNotFound, kAuxiliaryAttribute, kKeyNotFound,
+                                                   kFileNotFound,      kClassNotFound,      kUnknownRoleId,
+                                                   kDuplicateId,       kBadClassName,       kMissingJsp,
+                                                   kXmlError};
+
+// What a code is about: its text between "Msg NNN: " and the next ":".
+std::string_view MessageTitle(MessageCode code);
+
 // Formats the catalogue text of code with its arguments, in the catalogue's order.
 std::string FormatMessage(MessageCode code, std::string_view a1 = {}, std::string_view a2 = {},
                           std::string_view a3 = {});

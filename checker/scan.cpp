@@ -131,7 +131,11 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path) {
     return outcome;
   }
   outcome.document = std::move(loaded.document);
-  const XmlDocument& doc = *outcome.document;
+  outcome.walkError = ScanDocument(s, *outcome.document);
+  return outcome;
+}
+
+std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc) {
   s.tree.clear();
   s.tree.reserve(doc.nodeCount());
   const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
@@ -141,9 +145,9 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path) {
     ScanNode(s, doc, doc.root(), rootItem, 0);
   } catch (const std::exception& e) {
     AddMessage(s.messages, kNoItem, kXmlError, e.what());
-    outcome.walkError = e.what();
+    return e.what();
   }
-  return outcome;
+  return std::nullopt;
 }
 
 }  // namespace corvane

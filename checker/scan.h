@@ -30,6 +30,10 @@ struct CheckOutcome {
   std::optional<std::string> walkError;   // the walk stopped early
 };
 
+// Shows a loaded document and walks it: a fresh tree with the file's item and the document
+// element's item, then ScanNode. A failure in the walk becomes "Msg 100" and is returned.
+std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc);
+
 // Checks one file as "Select File" does: clears the messages, derives the web application
 // folder, loads the file, fills the tree and walks it. Failures become "Msg 100".
 CheckOutcome CheckFile(ScanState& s, const std::string& path);

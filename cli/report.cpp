@@ -13,10 +13,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-constexpr MessageCode kAllCodes[] = {kAttributeNotFound, kAuxiliaryAttribute, kKeyNotFound, kFileNotFound,
-                                     kClassNotFound,     kUnknownRoleId,      kDuplicateId,  kBadClassName,
-                                     kMissingJsp,        kXmlError};
-
 std::string CodeText(int code) {
   char digits[8];
   std::snprintf(digits, sizeof digits, "%03d", code);
@@ -24,23 +20,6 @@ std::string CodeText(int code) {
 }
 
 std::string RuleId(int code) { return "Msg" + CodeText(code); }
-
-// What each code is about, for the SARIF rule list.
-const char* RuleDescription(MessageCode code) {
-  switch (code) {
-    case kAttributeNotFound: return "Schema - Attribute not found";
-    case kAuxiliaryAttribute: return "Auxiliary Attribute";
-    case kKeyNotFound: return "Key not found";
-    case kFileNotFound: return "File not found";
-    case kClassNotFound: return "Schema - Class not found";
-    case kUnknownRoleId: return "Unknown Role ID";
-    case kDuplicateId: return "Duplicate ID";
-    case kBadClassName: return "Bad Class Name";
-    case kMissingJsp: return "Missing JSP";
-    case kXmlError: return "XML Error";
-  }
-  return "";
-}
 
 // A path as a URI reference: relative paths stay relative, absolute ones become file URIs.
 std::string PathUri(const std::string& path) {
@@ -122,9 +101,9 @@ std::string JsonReport(const std::vector<FileReport>& files) {
 
 std::string SarifReport(const std::vector<FileReport>& files) {
   json rules = json::array();
-  for (const MessageCode code : kAllCodes) {
+  for (const MessageCode code : kAllMessageCodes) {
     rules.push_back({{"id", RuleId(code)},
-                     {"shortDescription", {{"text", RuleDescription(code)}}},
+                     {"shortDescription", {{"text", std::string(MessageTitle(code))}}},
                      {"defaultConfiguration", {{"level", code == kXmlError ? "error" : "warning"}}}});
   }
   json results = json::array();
@@ -139,7 +118,7 @@ std::string SarifReport(const std::vector<FileReport>& files) {
                   {"level", m.code == kXmlError ? "error" : "warning"},
                   {"message", {{"text", m.text}}},
                   {"locations", json::array({{{"physicalLocation", std::move(physical)}}})}};
-      const auto index = std::find(std::begin(kAllCodes), std::end(kAllCodes), m.code) - std::begin(kAllCodes);
+      const auto index = std::find(std::begin(kAllMessageCodes), std::end(kAllMessageCodes), m.code) - std::begin(kAllMessageCodes);
       result["ruleIndex"] = index;
       results.push_back(std::move(result));
     }

@@ -159,8 +159,7 @@ ResultCode CollectClassAttributes(ContextHandle ctx, const StringList& classes, 
     for (const auto& entry : attributes.entries())
       if (!collected.containsText(entry.text)) collected.add(entry.text);
   }
-  target.clear();
-  for (const auto& entry : collected.entries()) target.add(entry.text);
+  target = std::move(collected);
   return code;
 }
 

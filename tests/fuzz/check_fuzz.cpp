@@ -23,15 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   // State carries over between inputs, as it does between files of one session.
   ClearMessages(state);
-  tree.clear();
   LoadResult loaded = LoadXmlMemory(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!loaded.document) return 0;
-  const XmlDocument& doc = *loaded.document;
-  const TreeItem top = tree.addChild(kNoItem, {"fuzz.xml", {}, false}, kNoNode);
-  const TreeItem rootItem = tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
-  ScanNode(state, doc, doc.root(), rootItem, 0);
+  ScanDocument(state, *loaded.document);
   for (const Message& m : messages.sorted()) {
-    if (m.item != kNoItem) (void)tree.labelPath(m.item, &doc);
+    if (m.item != kNoItem) (void)tree.labelPath(m.item, loaded.document.get());
   }
   return 0;
 }
