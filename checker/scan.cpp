@@ -1,6 +1,7 @@
 #include "scan.h"
 
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "catalogue.h"
@@ -10,6 +11,18 @@ namespace corvane {
 
 namespace {
 
+// The item elements and the kind each sets when it is entered at Level 1.
+constexpr std::pair<std::string_view, TItemKind> kItemElements[] = {
+    {"book", ikBook}, {"task", ikTask}, {"page", ikPage}, {"private-page", ikPage}, {"module", ikModule}, {"role", ikRole},
+};
+
+const TItemKind* ItemKindOf(std::string_view name) {
+  for (const auto& [itemName, kind] : kItemElements) {
+    if (itemName == name) return &kind;
+  }
+  return nullptr;
+}
+
 // Sets the item kind when a node at Level 0 or 1 is entered.
 void SetKindOnEntry(TNodeInfo& info, std::string_view name, int level) {
   if (level == 0) {
@@ -18,17 +31,7 @@ void SetKindOnEntry(TNodeInfo& info, std::string_view name, int level) {
   }
   if (level != 1) return;
   if (info.Kind != ikTranslator) info.Kind = ikNone;
-  if (name == "book") {
-    info.Kind = ikBook;
-  } else if (name == "task") {
-    info.Kind = ikTask;
-  } else if (name == "page" || name == "private-page") {
-    info.Kind = ikPage;
-  } else if (name == "module") {
-    info.Kind = ikModule;
-  } else if (name == "role") {
-    info.Kind = ikRole;
-  }
+  if (const TItemKind* kind = ItemKindOf(name)) info.Kind = *kind;
 }
 
 // The end-of-item steps: label with the id, the auxiliary check, then the resets.
@@ -43,10 +46,7 @@ void FinishItemElement(ScanState& s, std::string_view name, TreeItem item) {
 
 }  // namespace
 
-bool IsItemElement(std::string_view name) {
-  return name == "page" || name == "private-page" || name == "module" || name == "task" || name == "book" ||
-         name == "role";
-}
+bool IsItemElement(std::string_view name) { return ItemKindOf(name) != nullptr; }
 
 void ClearItemInfo(TNodeInfo& info) {
   info.Classes.clear();
