@@ -10,8 +10,9 @@ constexpr std::uint32_t kTreeChangedFlag = 4;
 
 }  // namespace
 
-DirectorySession::~DirectorySession() {
+void DirectorySession::release() {
   if (context_ != 0) Client().CtxFree(context_);
+  context_ = 0;
 }
 
 bool DirectorySession::start() {
@@ -30,10 +31,14 @@ StringList DirectorySession::trees() const {
 
 std::string DirectorySession::primaryTree() const { return started_ ? GetCurrentTreeName() : std::string(); }
 
-ResultCode DirectorySession::changeTree(const std::string& tree, SchemaView& schema, StringList& auxAttributes) {
+ResultCode DirectorySession::changeTree(const std::string& tree) {
   const ResultCode code = DSChangeCurrentTree(context_, tree);
   ShowErrorCode(code, "DSChangeCurrentTree");
   ChangeContextFlags(context_, '+', kTreeChangedFlag);
+  return code;
+}
+
+void DirectorySession::readSchema(SchemaView& schema, StringList& auxAttributes) {
   schema.SchemaClassList.clear();
   schema.SchemaAttributeList.clear();
   schema.ClassAttrList.clear();
@@ -45,7 +50,6 @@ ResultCode DirectorySession::changeTree(const std::string& tree, SchemaView& sch
   schema.GetClassAttributes = [ctx](const std::string& className, StringList& attributes) {
     return GetClassAttributes(ctx, className, attributes);
   };
-  return code;
 }
 
 }  // namespace corvane

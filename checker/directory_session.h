@@ -16,7 +16,7 @@ class DirectorySession {
   DirectorySession(const DirectorySession&) = delete;
   DirectorySession& operator=(const DirectorySession&) = delete;
   // Frees the context.
-  ~DirectorySession();
+  ~DirectorySession() { release(); }
 
   // Starts the client (an error box on failure) and creates the context; false when the
   // client could not start.
@@ -28,10 +28,17 @@ class DirectorySession {
   // The tree of the primary connection, or empty.
   std::string primaryTree() const;
 
-  // Points the context at a tree and reads its schema into the lists, as a change of the
-  // selected tree does: a failed change is shown as "Error %04X: DSChangeCurrentTree" and
-  // the lists are read all the same. Returns the code of the change.
-  ResultCode changeTree(const std::string& tree, SchemaView& schema, StringList& auxAttributes);
+  // Points the context at a tree, as a change of the selected tree does: a failed change is
+  // shown as "Error %04X: DSChangeCurrentTree", and the flag that marks the change is set in
+  // any case. Returns the code of the change.
+  ResultCode changeTree(const std::string& tree);
+  // Replaces the schema lists with those of the context's tree (a failed read leaves what
+  // was read before it) and lets the class cache read through the context.
+  void readSchema(SchemaView& schema, StringList& auxAttributes);
+  // Name of the object logged in to the current tree, or empty.
+  std::string myName() const { return context_ != 0 ? GetMyName(context_) : std::string(); }
+  // Frees the context (the session ends; nothing may be read afterwards).
+  void release();
 
  private:
   ContextHandle context_ = 0;

@@ -117,14 +117,14 @@ void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNo
   }
 }
 
-CheckOutcome CheckFile(ScanState& s, const std::string& path) {
+CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText) {
   ClearMessages(s);
   s.XmlFileName = path;
   s.WebAppRoot = ExtractWebAppRoot(path);
   s.files.clear();
 
   CheckOutcome outcome;
-  LoadResult loaded = LoadXmlFile(path);
+  LoadResult loaded = sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText);
   if (loaded.error) {
     AddMessage(s.messages, kNoItem, kXmlError, loaded.error->message);
     outcome.loadError = std::move(loaded.error);

@@ -35,7 +35,8 @@ struct CheckOutcome {
 std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc);
 
 // Checks one file as "Select File" does: clears the messages, derives the web application
-// folder, loads the file, fills the tree and walks it. Failures become "Msg 100".
-CheckOutcome CheckFile(ScanState& s, const std::string& path);
+// folder, loads the file, fills the tree and walks it. Failures become "Msg 100". With
+// sourceText, the file's bytes are kept there for display (the file is still read once).
+CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText = nullptr);
 
 }  // namespace corvane

@@ -388,6 +388,17 @@ LoadResult LoadXmlFile(const std::string& path) {
   return result;
 }
 
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text) {
+  std::string reason;
+  std::optional<std::string> content = ReadRegularFile(path, reason);
+  if (!content) {
+    text.clear();
+    return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
+  }
+  text = std::move(*content);
+  return LoadXmlMemory(text, path);
+}
+
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
   ByteSource source;
   source.memory = content;

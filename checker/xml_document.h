@@ -75,6 +75,8 @@ struct LoadResult {
 
 // Parses a file. External entities and DTDs are never loaded.
 LoadResult LoadXmlFile(const std::string& path);
+// Parses a file whose bytes are kept in text (empty when it cannot be read).
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text);
 // Parses a document held in memory (the name is used in messages only).
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name = "memory");
 

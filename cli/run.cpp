@@ -38,7 +38,8 @@ std::string SelectTree(const Options& options, DirectorySession& directory, Sche
   StringList auxAttributes;
   tree = trees[static_cast<std::size_t>(index)].text;
   // Checked against an empty schema every name would be reported: better to stop.
-  if (directory.changeTree(tree, schema, auxAttributes) != 0) return "the schema of tree '" + tree + "' cannot be read";
+  if (directory.changeTree(tree) != 0) return "the schema of tree '" + tree + "' cannot be read";
+  directory.readSchema(schema, auxAttributes);
   return {};
 }
 

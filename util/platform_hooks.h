@@ -6,11 +6,13 @@
 #include <string>
 
 #include "d_util.h"
+#include "d_win.h"
 
 namespace corvane {
 
 using MessageBoxHook = std::function<void(MsgDlgKind, const std::string&)>;
 using PendingEventsHook = std::function<void()>;
+using ShellOpenHook = std::function<std::int32_t(const ShellRequest&)>;
 
 // Replaces the message-box hook; an empty function restores the default (a line on stderr).
 void SetMessageBoxHook(MessageBoxHook hook);
@@ -18,5 +20,7 @@ void SetMessageBoxHook(MessageBoxHook hook);
 void SetPendingEventsHook(PendingEventsHook hook);
 // Runs the installed pending-events hook.
 void ProcessPendingEvents();
+// Replaces the open action that ShellRun hands its request to; empty = OpenWithDesktop.
+void SetShellOpenHook(ShellOpenHook hook);
 
 }  // namespace corvane

@@ -71,7 +71,8 @@ std::string RunCase(const fs::path& caseFolder) {
     const std::string treeName = caseFolder.filename().string();
     EXPECT_EQ(client::ServeSchemaFiles({(caseFolder / "tree.schema").string()}, treeName), "");
     EXPECT_TRUE(directory.start());
-    EXPECT_EQ(directory.changeTree(treeName, state.schema, auxAttributes), 0);
+    EXPECT_EQ(directory.changeTree(treeName), 0);
+    directory.readSchema(state.schema, auxAttributes);
   }
   std::ostringstream out;
   for (const fs::path& input : Inputs(caseFolder)) {

@@ -1,0 +1,17 @@
+// CorvaneXml: the window program. One optional argument, a file to check at start, so that
+// a file manager's "Open with" works.
+#include <QApplication>
+
+#include "main_form.h"
+#include "qt_hooks.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(corvane::kApplicationTitle));
+  QApplication::setDesktopFileName(QStringLiteral("corvanexml"));
+  corvane::InstallQtPlatformHooks();
+  corvane::TMainForm form;
+  form.show();
+  form.checkFileArgument(QApplication::arguments());
+  return QApplication::exec();
+}

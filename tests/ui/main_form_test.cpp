@@ -1,0 +1,342 @@
+// The window as a user drives it, on the offscreen platform: start-up with and without
+// trees, tree changes, checking files, message and tree navigation, the settings file and
+// the file argument. The client start is once per process, so the test that makes it fail
+// runs first.
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "d_ini.h"
+#include "dir_client.h"
+#include "fake_client.h"
+#include "list_model.h"
+#include "main_form.h"
+#include "platform_hooks.h"
+#include "tree_model.h"
+
+using namespace corvane;
+
+namespace {
+
+const QString kExamples = QStringLiteral(CORVANE_EXAMPLES "/portal/modules/DemoPlugin/");
+
+std::string ReadAll(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const QString& path, const std::string& content) {
+  std::filesystem::create_directories(std::filesystem::path(path.toStdString()).parent_path());
+  std::ofstream(path.toStdString(), std::ios::binary) << content;
+}
+
+template <typename T>
+T* Control(const TMainForm& form, const char* name) {
+  T* control = form.findChild<T*>(QString::fromUtf8(name));
+  if (control == nullptr) qFatal("no control %s", name);
+  return control;
+}
+
+QStringList Lines(const QListView* list) {
+  const auto* model = static_cast<const SortedListModel*>(list->model());
+  QStringList lines;
+  for (const std::string& text : model->texts()) lines << QString::fromStdString(text);
+  return lines;
+}
+
+void ClickRow(QAbstractItemView* view, const QModelIndex& index) {
+  view->scrollTo(index);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+}
+
+QModelIndex TreeIndexWhereLabel(const TMainForm& form, const std::function<bool(const std::string&)>& wanted) {
+  const DocumentTreeModel& tree = form.documentTree();
+  for (TreeItem item = 0; item < tree.size(); ++item) {
+    if (wanted(tree.label(item))) return tree.indexOf(item);
+  }
+  return {};
+}
+
+}  // namespace
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> home_;
+  std::vector<std::string> boxes_;
+
+  QString configPath(const QString& name) const { return home_->filePath(name); }
+
+  std::unique_ptr<TMainForm> showForm() {
+    auto form = std::make_unique<TMainForm>();
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) qFatal("window not exposed");
+    return form;
+  }
+
+ private slots:
+  void init() {
+    home_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", home_->path().toUtf8());
+    client::ResetClient();
+    client::ClientInit(0, 0);  // the client itself is started once per process
+    boxes_.clear();
+    SetMessageBoxHook([this](MsgDlgKind, const std::string& text) { boxes_.push_back(text); });
+    SetPendingEventsHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  }
+
+  void cleanup() {
+    SetMessageBoxHook({});
+    SetPendingEventsHook({});
+  }
+
+  void startWithoutClientShowsOneBoxAndNoTrees() {
+    test::FakeClientScope fake;
+    test::Script().initCode = 0xFFFF;
+    auto form = showForm();
+    QCOMPARE(boxes_.size(), 1u);
+    QVERIFY(QString::fromStdString(boxes_[0]).contains("InitNetWare"));
+    QCOMPARE(Control<QComboBox>(*form, "ComboBoxTrees")->count(), 0);
+    QVERIFY(Control<QLineEdit>(*form, "EditMyName")->text().isEmpty());
+    QVERIFY(Lines(Control<QListView>(*form, "ListBoxClasses")).isEmpty());
+    // Files can still be checked.
+    form->checkFile(kExamples + "DemoTranslator.xml");
+    QVERIFY(!Lines(Control<QListView>(*form, "ListBoxErrors")).isEmpty());
+  }
+
+  void startsWithPrimaryTreeCaptionInfoAndTabs() {
+    auto form = showForm();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Corvane XML Check (v1.02)"));
+    // The test program has no Info file of its own; the window program's lies beside it.
+    const QString info = QCoreApplication::applicationDirPath() + "/ui_tests.txt";
+    QCOMPARE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), "Could not find " + info);
+    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + "/CorvaneXml.txt"));
+    QCOMPARE(Control<QTabWidget>(*form, "PageControl1")->currentWidget()->objectName(), QStringLiteral("TabSheetSelect"));
+    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(), QStringLiteral("TabSheetXMLTree"));
+    auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
+    QCOMPARE(trees->currentText(), QString::fromUtf8(client::kDemoTreeName.data(), client::kDemoTreeName.size()));
+    QCOMPARE(trees->toolTip(), QStringLiteral("Select Current Tree"));
+    QVERIFY(!Control<QLineEdit>(*form, "EditMyName")->text().isEmpty());
+    QVERIFY(boxes_.empty());
+    // The schema lists are sorted without regard to letter case.
+    const QStringList classes = Lines(Control<QListView>(*form, "ListBoxClasses"));
+    QCOMPARE(classes.size(), 62);
+    for (int i = 1; i < classes.size(); ++i) {
+      QVERIFY2(QString::compare(classes[i - 1], classes[i], Qt::CaseInsensitive) <= 0, qPrintable(classes[i]));
+    }
+    QVERIFY(!Lines(Control<QListView>(*form, "ListBoxAttr")).isEmpty());
+    QVERIFY(!Lines(Control<QListView>(*form, "ListBoxAttrAux")).isEmpty());
+    for (const char* name : {"TabSheetInfo", "PanelInfoTop", "TabSheetXMLText", "MemoXml", "TreeView", "ListBoxErrors",
+                             "TabSheetSchema", "ListBoxClassAttr", "BitBtnSelectFile", "StatusBar", "OpenDialog"}) {
+      QVERIFY2(form->findChild<QObject*>(name) != nullptr, name);
+    }
+  }
+
+  void clientWithoutTreesOrWithoutItsPrimaryTree() {
+    test::FakeClientScope fake;
+    test::Script().treeInfo = {""};
+    auto form = showForm();
+    QCOMPARE(Control<QComboBox>(*form, "ComboBoxTrees")->count(), 0);
+    QVERIFY(Control<QLineEdit>(*form, "EditMyName")->text().isEmpty());
+    QVERIFY(boxes_.empty());
+
+    test::Script().treeInfo = {"", "OTHER"};
+    test::Script().attributes = {"cn", "Surname"};
+    auto second = showForm();
+    auto* trees = Control<QComboBox>(*second, "ComboBoxTrees");
+    QCOMPARE(trees->count(), 1);
+    QCOMPARE(trees->currentIndex(), -1);
+    QVERIFY(Lines(Control<QListView>(*second, "ListBoxAttr")).isEmpty());
+    trees->setCurrentIndex(0);
+    emit trees->activated(0);
+    QCOMPARE(Lines(Control<QListView>(*second, "ListBoxAttr")), QStringList({"cn", "Surname"}));
+    QVERIFY(boxes_.empty());
+  }
+
+  void failingTreeSwitchShowsOneBox() {
+    test::FakeClientScope fake;
+    test::Script().treeInfo = {"GOOD", "BAD"};
+    auto form = showForm();
+    QVERIFY(boxes_.empty());
+    test::Script().treeSetCode = client::kCodeUnknownTree;
+    auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
+    trees->setCurrentIndex(1);
+    emit trees->activated(1);
+    QCOMPARE(boxes_.size(), 1u);
+    QVERIFY(QString::fromStdString(boxes_[0]).startsWith("Error "));
+    QVERIFY(QString::fromStdString(boxes_[0]).endsWith(": DSChangeCurrentTree"));
+  }
+
+  void malformedFileAfterAGoodOneKeepsTheViews() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    const QString goodText = Control<QPlainTextEdit>(*form, "MemoXml")->toPlainText();
+    QVERIFY(goodText.contains("<module"));
+    form->checkFile(kExamples + "Unfinished.xml");
+    const QStringList messages = Lines(Control<QListView>(*form, "ListBoxErrors"));
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages[0].startsWith("Msg 100: XML Error: \""));
+    QCOMPARE(form->messages().item(0), kNoItem);
+    QCOMPARE(Control<QPlainTextEdit>(*form, "MemoXml")->toPlainText(), goodText);
+    QCOMPARE(form->documentTree().label(0), (kExamples + "DemoPlugin.xml").toStdString());
+  }
+
+  void checkingTwiceGivesTheSameMessages() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    const QStringList first = Lines(Control<QListView>(*form, "ListBoxErrors"));
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    QCOMPARE(Lines(Control<QListView>(*form, "ListBoxErrors")), first);
+    QCOMPARE(form->documentTree().indexOf(0).parent(), QModelIndex());
+    QCOMPARE(form->documentTree().rowCount(), 1);
+  }
+
+  void treeChangeEmptiesMessagesButKeepsTheDocument() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    QVERIFY(!Lines(Control<QListView>(*form, "ListBoxClassAttr")).isEmpty());
+    const std::size_t items = form->documentTree().size();
+    auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
+    emit trees->activated(trees->currentIndex());
+    QVERIFY(Lines(Control<QListView>(*form, "ListBoxErrors")).isEmpty());
+    QVERIFY(Lines(Control<QListView>(*form, "ListBoxClassAttr")).isEmpty());
+    QCOMPARE(form->documentTree().size(), items);
+    QVERIFY(Control<QPlainTextEdit>(*form, "MemoXml")->toPlainText().contains("<module"));
+  }
+
+  void messageClickSelectsAndShowsADeepNode() {
+    std::string deep = "<module><id>Deep</id>";
+    for (int i = 0; i < 40; ++i) deep += "<group>";
+    deep += "<attribute-name>No Such Attribute</attribute-name>";
+    for (int i = 0; i < 40; ++i) deep += "</group>";
+    deep += "</module>";
+    const QString file = home_->filePath("deep.xml");
+    WriteFile(file, "<modules>" + deep + "</modules>");
+    auto form = showForm();
+    form->checkFile(file);
+    auto* tree = Control<QTreeView>(*form, "TreeView");
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    QCOMPARE(Lines(errors), QStringList({"Msg 001: Schema - Attribute not found: \"No Such Attribute\" (Deep)"}));
+    tree->collapseAll();
+    errors->setFocus();
+    ClickRow(errors, form->messages().index(0));
+    const QModelIndex node = form->documentTree().indexOf(form->messages().item(0));
+    QCOMPARE(tree->currentIndex(), node);
+    QVERIFY(tree->selectionModel()->isSelected(node));
+    for (QModelIndex up = node.parent(); up.isValid(); up = up.parent()) QVERIFY(tree->isExpanded(up));
+    QVERIFY(tree->visualRect(node).intersects(tree->viewport()->rect()));
+    QCOMPARE(errors->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(QApplication::focusWidget(), errors);
+  }
+
+  void treeClickSelectsExactlyTheMessagesWithItsKey() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    auto* tree = Control<QTreeView>(*form, "TreeView");
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    ClickRow(errors, form->messages().index(0));  // single selection first
+    const QModelIndex item = TreeIndexWhereLabel(*form, [](const std::string& l) { return l.ends_with("(CreateUser)"); });
+    QVERIFY(item.isValid());
+    ClickRow(tree, item);
+    QCOMPARE(errors->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QStringList selected;
+    for (const QModelIndex& index : errors->selectionModel()->selectedIndexes()) {
+      selected << QString::fromStdString(form->messages().text(index.row()));
+    }
+    QStringList expected;
+    for (const QString& line : Lines(errors)) {
+      if (line.contains("CreateUser")) expected << line;
+    }
+    selected.sort();
+    expected.sort();
+    QVERIFY(expected.size() >= 2);
+    QCOMPARE(selected, expected);
+    // The top item's path holds no message text: nothing stays selected.
+    ClickRow(tree, form->documentTree().indexOf(0));
+    QVERIFY(errors->selectionModel()->selectedIndexes().isEmpty());
+  }
+
+  void windowShowsWhatTheCommandLineCheckerReports() {
+    const QStringList files = {kExamples + "DemoPlugin.xml", kExamples + "DemoTranslator.xml",
+                               kExamples + "Unfinished.xml"};
+    QProcess cli;
+    cli.start(QCoreApplication::applicationDirPath() + "/corvanexml-check", files);
+    QVERIFY(cli.waitForFinished(60000));
+    const QString expected = QString::fromUtf8(cli.readAllStandardOutput());
+    auto form = showForm();
+    QString actual;
+    for (const QString& file : files) {
+      form->checkFile(file);
+      actual += file + ":\n";
+      for (const QString& line : Lines(Control<QListView>(*form, "ListBoxErrors"))) actual += line + "\n";
+    }
+    QCOMPARE(actual, expected);
+  }
+
+  void fileArgumentIsCheckedAtStart() {
+    auto form = showForm();
+    form->checkFileArgument({"CorvaneXml", kExamples + "DemoTranslator.xml"});
+    QTRY_COMPARE(Lines(Control<QListView>(*form, "ListBoxErrors")).size(), 1);
+    QCOMPARE(form->documentTree().label(0), (kExamples + "DemoTranslator.xml").toStdString());
+  }
+
+  void placementIsKeptBetweenRuns() {
+    const QString ini = configPath("ui_tests.ini");
+    auto first = showForm();
+    QCOMPARE(first->pos(), QPoint(279, 201));
+    QCOMPARE(first->size(), QSize(820, 608));
+    first->close();
+    QCOMPARE(ReadAll(ini), "[Settings]\nMainForm.Top=201\nMainForm.Left=279\nMainForm.Width=820\nMainForm.Height=608\n");
+
+    // A close without a move writes nothing.
+    struct stat before {};
+    ::stat(ini.toUtf8().constData(), &before);
+    auto second = showForm();
+    second->close();
+    struct stat after {};
+    ::stat(ini.toUtf8().constData(), &after);
+    QCOMPARE(after.st_ino, before.st_ino);
+
+    // Left 0 is stored, and read back as "not stored": the design's 279 applies.
+    auto third = showForm();
+    third->move(0, 150);
+    third->resize(700, 500);
+    third->close();
+    QVERIFY(QString::fromStdString(ReadAll(ini)).contains("MainForm.Left=0\n"));
+    auto fourth = showForm();
+    QCOMPARE(fourth->x(), 279);
+    QCOMPARE(fourth->size(), QSize(700, 500));
+    fourth->close();
+
+    // A value that is not a number counts as missing.
+    WriteFile(ini, "[settings]\nmainform.width=wide\nMainForm.Height=400\n");
+    auto fifth = showForm();
+    QCOMPARE(fifth->size(), QSize(820, 400));
+  }
+
+  void screenshotAfterCheckingTheExample() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    ClickRow(errors, form->messages().index(1));
+    const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
+    QDir().mkpath(folder);
+    QVERIFY(form->grab().save(folder + "/main_form.png"));
+    Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(2);
+    QVERIFY(form->grab().save(folder + "/schema_tab.png"));
+  }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "main_form_test.moc"

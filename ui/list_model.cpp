@@ -1,0 +1,46 @@
+#include "list_model.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+void SortedListModel::setLines(const StringList& lines) {
+  std::vector<Message> entries;
+  entries.reserve(lines.size());
+  for (const StringList::Entry& e : lines.entries()) entries.push_back({e.text, 0, kNoItem});
+  replace(std::move(entries));
+}
+
+void SortedListModel::setMessages(std::vector<Message> messages) { replace(std::move(messages)); }
+
+void SortedListModel::clear() { replace({}); }
+
+void SortedListModel::replace(std::vector<Message> lines) {
+  std::stable_sort(lines.begin(), lines.end(), MessageOrder);
+  beginResetModel();
+  lines_ = std::move(lines);
+  endResetModel();
+}
+
+std::vector<std::string> SortedListModel::texts() const {
+  std::vector<std::string> out;
+  out.reserve(lines_.size());
+  for (const Message& m : lines_) out.push_back(m.text);
+  return out;
+}
+
+int SortedListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(lines_.size());
+}
+
+QVariant SortedListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const QString line = QString::fromStdString(text(index.row()));
+  // A line keeps one row: its own line breaks (a parse error's) show as blanks, and the
+  // tool tip shows it as written.
+  if (role == Qt::DisplayRole) return QString(line).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  if (role == Qt::ToolTipRole && line.contains(QLatin1Char('\n'))) return line;
+  return {};
+}
+
+}  // namespace corvane

@@ -1,0 +1,485 @@
+#include "main_form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStringDecoder>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <exception>
+#include <filesystem>
+
+#include "d_ini.h"
+#include "d_util.h"
+#include "d_win.h"
+#include "file_read.h"
+#include "list_model.h"
+#include "scan.h"
+#include "tree_model.h"
+
+namespace corvane {
+
+namespace {
+
+// The window's design placement and the sizes of its parts.
+constexpr QRect kDesignGeometry(279, 201, 820, 608);
+constexpr int kInfoTopHeight = 41;
+constexpr int kSelectStripHeight = 72;
+constexpr int kTreeControlWidth = 161;
+constexpr int kTreeViewWidth = 417;
+constexpr int kTreeIndent = 19;
+constexpr int kSplitterWidth = 8;
+constexpr int kHeaderHeight = 24;
+// The outer schema columns leave the middle one room at the design width.
+constexpr int kClassesColumnWidth = 250;
+constexpr int kAuxColumnWidth = 250;
+constexpr int kAttrListHeight = 460;
+
+// The file's text for the text view: UTF-8 unless a byte order mark says otherwise, and
+// Latin-1 for bytes that are not UTF-8 at all.
+QString DecodeFileText(const std::string& bytes) {
+  const QByteArrayView data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  if (const auto bom = QStringConverter::encodingForData(data); bom && *bom != QStringConverter::Utf8) {
+    QStringDecoder decoder(*bom);
+    return decoder.decode(data);
+  }
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  QString text = utf8.decode(data);
+  return utf8.hasError() ? QString::fromLatin1(data) : text;
+}
+
+QLabel* MakeHeader(const char* name, const char* caption) {
+  auto* header = new QLabel(QString::fromUtf8(caption));
+  header->setObjectName(QString::fromUtf8(name));
+  header->setFixedHeight(kHeaderHeight);
+  header->setAlignment(Qt::AlignCenter);
+  header->setFrameShape(QFrame::StyledPanel);
+  return header;
+}
+
+// A column of the schema tab: a header strip over its content.
+QWidget* MakeColumn(QLabel* header, QWidget* content) {
+  auto* column = new QWidget;
+  auto* layout = new QVBoxLayout(column);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(header);
+  layout->addWidget(content, 1);
+  return column;
+}
+
+QSplitter* MakeSplitter(const char* name, Qt::Orientation orientation) {
+  auto* splitter = new QSplitter(orientation);
+  splitter->setObjectName(QString::fromUtf8(name));
+  splitter->setHandleWidth(kSplitterWidth);
+  splitter->setChildrenCollapsible(false);
+  return splitter;
+}
+
+}  // namespace
+
+std::string AuthorAddress() {
+  return std::filesystem::path(ProgramFileName("")).parent_path().append(kAuthorAddressFile).string();
+}
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("MainForm"));
+  move(kDesignGeometry.topLeft());  // the frame's place, as the settings store it
+  resize(kDesignGeometry.size());
+  buildControls();
+  chooseFile_ = [this] {
+    return OpenDialog->exec() == QDialog::Accepted ? OpenDialog->selectedFiles().value(0) : QString();
+  };
+  FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::buildControls() {
+  PageControl1 = new QTabWidget;
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
+  PageControl1->addTab(buildInfoTab(), QStringLiteral("&Info"));
+  PageControl1->addTab(buildSelectTab(), QStringLiteral("Select XML and Tree"));
+  PageControl1->addTab(buildSchemaTab(), QStringLiteral("&Schema"));
+  setCentralWidget(PageControl1);
+
+  statusBar()->setObjectName(QStringLiteral("StatusBar"));
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->setCursor(Qt::PointingHandCursor);
+  statusBar()->installEventFilter(this);
+  StatusBarText = new QLabel;
+  StatusBarText->setObjectName(QStringLiteral("StatusBarText"));
+  StatusBarText->setAttribute(Qt::WA_TransparentForMouseEvents);
+  statusBar()->addWidget(StatusBarText, 1);
+
+  OpenDialog = new QFileDialog(this, QStringLiteral("Select File"));
+  OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
+  OpenDialog->setNameFilters({QStringLiteral("XML Files (*.xml)"), QStringLiteral("All Files (*)")});
+  OpenDialog->setDefaultSuffix(QStringLiteral("xml"));
+  OpenDialog->setFileMode(QFileDialog::ExistingFile);
+  OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+}
+
+QWidget* TMainForm::buildInfoTab() {
+  auto* tab = new QWidget;
+  tab->setObjectName(QStringLiteral("TabSheetInfo"));
+  auto* top = new QWidget;
+  top->setObjectName(QStringLiteral("PanelInfoTop"));
+  top->setFixedHeight(kInfoTopHeight);
+  Memo1 = new QPlainTextEdit;
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  auto* layout = new QVBoxLayout(tab);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(top);
+  layout->addWidget(Memo1, 1);
+  return tab;
+}
+
+QWidget* TMainForm::buildSelectTab() {
+  TabSheetSelect = new QWidget;
+  TabSheetSelect->setObjectName(QStringLiteral("TabSheetSelect"));
+
+  auto* strip = new QWidget;
+  strip->setObjectName(QStringLiteral("PanelSelectTop"));
+  strip->setFixedHeight(kSelectStripHeight);
+  ComboBoxTrees = new QComboBox;
+  ComboBoxTrees->setObjectName(QStringLiteral("ComboBoxTrees"));
+  ComboBoxTrees->setEditable(false);
+  ComboBoxTrees->setFixedWidth(kTreeControlWidth);
+  ComboBoxTrees->setToolTip(QStringLiteral("Select Current Tree"));
+  connect(ComboBoxTrees, &QComboBox::activated, this, [this] { ChangeTree(); });
+  EditMyName = new QLineEdit;
+  EditMyName->setObjectName(QStringLiteral("EditMyName"));
+  EditMyName->setReadOnly(true);
+  BitBtnSelectFile = new QPushButton(QStringLiteral("Select &File"));
+  BitBtnSelectFile->setObjectName(QStringLiteral("BitBtnSelectFile"));
+  BitBtnSelectFile->setFixedWidth(kTreeControlWidth);
+  connect(BitBtnSelectFile, &QPushButton::clicked, this, [this] { BitBtnSelectFileClick(); });
+  auto* grid = new QGridLayout(strip);
+  grid->setContentsMargins(8, 8, 8, 8);
+  grid->addWidget(ComboBoxTrees, 0, 0);
+  grid->addWidget(EditMyName, 0, 1);
+  grid->addWidget(BitBtnSelectFile, 1, 0);
+  grid->setColumnStretch(1, 1);
+
+  MemoXml = new QPlainTextEdit;
+  MemoXml->setObjectName(QStringLiteral("MemoXml"));
+  MemoXml->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  MemoXml->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  auto* textTab = new QWidget;
+  textTab->setObjectName(QStringLiteral("TabSheetXMLText"));
+  auto* textLayout = new QVBoxLayout(textTab);
+  textLayout->setContentsMargins(0, 0, 0, 0);
+  textLayout->addWidget(MemoXml);
+
+  treeModel_ = new DocumentTreeModel(this);
+  TreeView = new QTreeView;
+  TreeView->setObjectName(QStringLiteral("TreeView"));
+  TreeView->setModel(treeModel_);
+  TreeView->setHeaderHidden(true);
+  TreeView->setUniformRowHeights(true);
+  TreeView->setIndentation(kTreeIndent);
+  TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+  TreeView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  TreeView->header()->setStretchLastSection(false);
+  // The selection stays visible while the message list has the focus.
+  QPalette palette = TreeView->palette();
+  for (const auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  }
+  TreeView->setPalette(palette);
+  connect(TreeView, &QTreeView::clicked, this, [this] { TreeViewClick(); });
+
+  ListBoxErrors = makeListBox("ListBoxErrors", errorsModel_);
+  ListBoxErrors->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(ListBoxErrors->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { ListBoxErrorsClick(); });
+  connect(ListBoxErrors, &QListView::clicked, this, [this] { ListBoxErrorsClick(); });
+
+  auto* treeSplitter = MakeSplitter("SplitterTree", Qt::Horizontal);
+  treeSplitter->addWidget(TreeView);
+  treeSplitter->addWidget(ListBoxErrors);
+  treeSplitter->setStretchFactor(1, 1);
+  treeSplitter->setSizes({kTreeViewWidth, kDesignGeometry.width() - kTreeViewWidth});
+  auto* treeTab = new QWidget;
+  treeTab->setObjectName(QStringLiteral("TabSheetXMLTree"));
+  auto* treeLayout = new QVBoxLayout(treeTab);
+  treeLayout->setContentsMargins(0, 0, 0, 0);
+  treeLayout->addWidget(treeSplitter);
+
+  PageControl2 = new QTabWidget;
+  PageControl2->setObjectName(QStringLiteral("PageControl2"));
+  PageControl2->addTab(textTab, QStringLiteral("&XML Text"));
+  PageControl2->addTab(treeTab, QStringLiteral("XML T&ree"));
+  PageControl2->setCurrentWidget(treeTab);
+
+  auto* layout = new QVBoxLayout(TabSheetSelect);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(strip);
+  layout->addWidget(PageControl2, 1);
+  return TabSheetSelect;
+}
+
+QWidget* TMainForm::buildSchemaTab() {
+  ListBoxClasses = makeListBox("ListBoxClasses", classesModel_);
+  ListBoxAttr = makeListBox("ListBoxAttr", attrModel_);
+  ListBoxClassAttr = makeListBox("ListBoxClassAttr", classAttrModel_);
+  ListBoxAttrAux = makeListBox("ListBoxAttrAux", attrAuxModel_);
+
+  auto* attrSplitter = MakeSplitter("SplitterAttr", Qt::Vertical);
+  attrSplitter->addWidget(ListBoxAttr);
+  attrSplitter->addWidget(ListBoxClassAttr);
+  attrSplitter->setSizes({kAttrListHeight, kAttrListHeight / 3});
+
+  auto* columns = MakeSplitter("SplitterSchema", Qt::Horizontal);
+  columns->addWidget(MakeColumn(MakeHeader("PanelClasses", "Available Classes"), ListBoxClasses));
+  columns->addWidget(MakeColumn(MakeHeader("PanelAttr", "Available Attributes"), attrSplitter));
+  columns->addWidget(MakeColumn(MakeHeader("PanelAttrAux", "Potential Auxiliary Attributes"), ListBoxAttrAux));
+  columns->setStretchFactor(1, 1);
+  const int middle = kDesignGeometry.width() - kClassesColumnWidth - kAuxColumnWidth - 2 * kSplitterWidth;
+  columns->setSizes({kClassesColumnWidth, middle, kAuxColumnWidth});
+
+  auto* tab = new QWidget;
+  tab->setObjectName(QStringLiteral("TabSheetSchema"));
+  auto* layout = new QVBoxLayout(tab);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(columns);
+  return tab;
+}
+
+QListView* TMainForm::makeListBox(const char* name, SortedListModel*& model) {
+  model = new SortedListModel(this);
+  auto* list = new QListView;
+  list->setObjectName(QString::fromUtf8(name));
+  list->setModel(model);
+  list->setUniformItemSizes(true);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  return list;
+}
+
+void TMainForm::FormCreate() {
+  StatusBarText->setText(QString::fromStdString(AuthorAddress()));
+  setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kApplicationTitle),
+                                               QString::fromUtf8(kApplicationVersion)));
+  const std::string infoFile = ProgramFileName("txt");
+  std::string reason;
+  if (const auto info = ReadRegularFile(infoFile, reason)) {
+    Memo1->setPlainText(DecodeFileText(*info));
+  } else {
+    Memo1->setPlainText(QString::fromStdString("Could not find " + infoFile));
+  }
+  PageControl1->setCurrentWidget(TabSheetSelect);
+  if (!directory_.start()) return;
+  try {
+    FillTrees();
+  } catch (const std::exception&) {
+    // The window opens with whatever the tree list holds.
+  }
+}
+
+void TMainForm::FillTrees() {
+  const StringList trees = directory_.trees();
+  for (const StringList::Entry& tree : trees.entries()) {
+    ComboBoxTrees->addItem(QString::fromStdString(tree.text));
+  }
+  if (ComboBoxTrees->count() == 0) return;
+  const std::string primary = directory_.primaryTree();
+  int selected = -1;
+  for (int i = 0; i < ComboBoxTrees->count() && selected < 0; ++i) {
+    if (SameText(ComboBoxTrees->itemText(i).toStdString(), primary)) selected = i;
+  }
+  ComboBoxTrees->setCurrentIndex(selected);
+  ChangeTree();
+}
+
+void TMainForm::FormShow() { LoadSettings(*this); }
+
+void TMainForm::ChangeTree() {
+  const std::string tree = ComboBoxTrees->currentText().toStdString();
+  if (tree.empty() || !enterBusy()) return;
+  directory_.changeTree(tree);
+  GetContainerInfo();
+  ClearSchemaViews();
+  directory_.readSchema(state_.schema, AuxAttributeList);
+  classesModel_->setLines(state_.schema.SchemaClassList);
+  attrModel_->setLines(state_.schema.SchemaAttributeList);
+  attrAuxModel_->setLines(AuxAttributeList);
+  leaveBusy();
+}
+
+void TMainForm::GetContainerInfo() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  EditMyName->setText(QString::fromStdString(directory_.myName()));
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::ClearMessages() {
+  corvane::ClearMessages(state_);
+  showMessages();
+}
+
+void TMainForm::ClearSchemaViews() {
+  state_.schema.SchemaAttributeList.clear();
+  state_.schema.SchemaClassList.clear();
+  state_.schema.ClassAttrList.clear();
+  AuxAttributeList.clear();
+  classAttrModel_->clear();
+  attrAuxModel_->clear();
+  attrModel_->clear();
+  classesModel_->clear();
+  errorsModel_->clear();
+  ClearMessages();
+}
+
+void TMainForm::BitBtnSelectFileClick() {
+  if (busy_) return;
+  const QString path = chooseFile_();
+  if (!path.isEmpty()) checkFile(path);
+}
+
+void TMainForm::checkFile(const QString& path) {
+  if (path.isEmpty() || !enterBusy()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  errorsModel_->clear();
+  std::error_code ignored;
+  const std::string fullPath = std::filesystem::absolute(path.toStdString(), ignored).lexically_normal().string();
+  std::string bytes;
+  CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
+  if (outcome.document) {
+    showXmlText(bytes);
+    treeModel_->publish(std::move(stagingTree_), std::move(outcome.document));
+    stagingTree_.clear();
+    if (treeModel_->everyParentExpanded()) {
+      TreeView->expandAll();
+    } else {
+      // A walk that stopped early left the open elements collapsed.
+      for (TreeItem item = 0; item < treeModel_->size(); ++item) {
+        if (treeModel_->expandedByWalk(item)) TreeView->expand(treeModel_->indexOf(item));
+      }
+    }
+  }
+  showMessages();
+  refreshClassAttributes();
+  QApplication::restoreOverrideCursor();
+  leaveBusy();
+}
+
+void TMainForm::checkFileArgument(const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  const QString file = arguments.at(1);
+  QTimer::singleShot(0, this, [this, file] { checkFile(file); });
+}
+
+void TMainForm::showXmlText(const std::string& bytes) { MemoXml->setPlainText(DecodeFileText(bytes)); }
+
+void TMainForm::showMessages() { errorsModel_->setMessages(stagingMessages_.sorted()); }
+
+void TMainForm::refreshClassAttributes() { classAttrModel_->setLines(state_.schema.ClassAttrList); }
+
+bool TMainForm::enterBusy() {
+  if (busy_) return false;
+  busy_ = true;
+  return true;
+}
+
+void TMainForm::leaveBusy() { busy_ = false; }
+
+void TMainForm::setErrorsSingleSelection(bool single) {
+  if (single == errorsSingleSelection_) return;
+  errorsSingleSelection_ = single;
+  ListBoxErrors->setSelectionMode(single ? QAbstractItemView::SingleSelection
+                                         : QAbstractItemView::ExtendedSelection);
+  // Only the current entry stays selected in single selection.
+  if (single) ListBoxErrors->selectionModel()->select(ListBoxErrors->currentIndex(), QItemSelectionModel::ClearAndSelect);
+}
+
+void TMainForm::ListBoxErrorsClick() {
+  setErrorsSingleSelection(true);
+  const QModelIndex current = ListBoxErrors->currentIndex();
+  if (!current.isValid()) return;
+  const QModelIndex node = treeModel_->indexOf(errorsModel_->item(current.row()));
+  if (!node.isValid()) return;
+  TreeView->selectionModel()->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect);
+  TreeView->expand(node);
+  revealTreeNode(node);
+}
+
+void TMainForm::revealTreeNode(const QModelIndex& node) {
+  // The view scrolls rows into sight but not the indentation of a deep item.
+  TreeView->scrollTo(node, QAbstractItemView::PositionAtCenter);
+  TreeView->resizeColumnToContents(0);
+  const QRect rect = TreeView->visualRect(node);
+  if (rect.left() >= 0 && rect.left() < TreeView->viewport()->width()) return;
+  QScrollBar* bar = TreeView->horizontalScrollBar();
+  bar->setValue(bar->value() + rect.left() - TreeView->indentation());
+}
+
+void TMainForm::TreeViewClick() {
+  setErrorsSingleSelection(false);
+  const QModelIndexList selected = TreeView->selectionModel()->selectedIndexes();
+  if (selected.isEmpty()) return;
+  std::string key = treeModel_->label(treeModel_->itemOf(selected.first()));
+  key = StrAfter(key, "(", true);
+  key = StrBefore(key, ")", true);
+  // Runs of neighbouring matches become one range each.
+  QItemSelection matches;
+  const int rows = key.empty() ? 0 : errorsModel_->rowCount();
+  for (int row = 0; row < rows; ++row) {
+    if (errorsModel_->text(row).find(key) == std::string::npos) continue;
+    const int first = row;
+    while (row + 1 < rows && errorsModel_->text(row + 1).find(key) != std::string::npos) ++row;
+    matches.append(QItemSelectionRange(errorsModel_->index(first), errorsModel_->index(row)));
+  }
+  ListBoxErrors->selectionModel()->select(matches, QItemSelectionModel::ClearAndSelect);
+}
+
+void TMainForm::StatusBarClick() { ShellOpen(AuthorAddress()); }
+
+void TMainForm::FormClose() {
+  directory_.release();
+  SaveSettings(*this);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) FormShow();
+  QMainWindow::showEvent(event);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // A check or tree change still reads the directory through the context.
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  event->accept();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == statusBar() && event->type() == QEvent::MouseButtonRelease) {
+    StatusBarClick();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace corvane

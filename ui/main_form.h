@@ -1,0 +1,139 @@
+// TMainForm: the one window. Tabs for the Info text, the tree choice with the checked
+// file's text, node tree and messages, and the schema of the current tree.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <string>
+
+#include "directory_session.h"
+#include "plain_sinks.h"
+#include "scan_state.h"
+#include "string_list.h"
+
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeView;
+
+namespace corvane {
+
+class DocumentTreeModel;
+class SortedListModel;
+
+// The application's title and version, as the window and the desktop show them.
+inline constexpr char kApplicationTitle[] = "Corvane XML Check";
+inline constexpr char kApplicationVersion[] = "v" CORVANE_VERSION;
+// Until the project has a home page of its own, the author's address is the README that
+// ships beside the program.
+inline constexpr char kAuthorAddressFile[] = "README.md";
+// The author's address as shown in the status bar and opened on a click.
+std::string AuthorAddress();
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the window and does the start-up work (FormCreate).
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Asks for the file to check; an empty answer cancels. Defaults to the open dialog.
+  using FileChooser = std::function<QString()>;
+  void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+
+  // Checks a file as if it had been chosen with "Select File".
+  void checkFile(const QString& path);
+  // Checks the program's one optional argument, FILE, once the event loop runs.
+  void checkFileArgument(const QStringList& arguments);
+  // True while a check or a tree change runs.
+  bool busy() const { return busy_; }
+
+  // What the views show, for the tests and the benchmark.
+  const SortedListModel& messages() const { return *errorsModel_; }
+  const DocumentTreeModel& documentTree() const { return *treeModel_; }
+  const ScanState& scanState() const { return state_; }
+
+  // Event handlers, named after their component and event.
+  void FormShow();
+  void ChangeTree();
+  void GetContainerInfo();
+  void BitBtnSelectFileClick();
+  void ListBoxErrorsClick();
+  void TreeViewClick();
+  void StatusBarClick();
+  void FormClose();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  // Clicks on the status bar.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+  QWidget* buildInfoTab();
+  QWidget* buildSelectTab();
+  QWidget* buildSchemaTab();
+  QListView* makeListBox(const char* name, SortedListModel*& model);
+  void FormCreate();
+  void FillTrees();
+  // Empties the message list, the id list and the per-item state.
+  void ClearMessages();
+  // Empties the schema lists and their views, then the messages.
+  void ClearSchemaViews();
+  void showXmlText(const std::string& bytes);
+  void showMessages();
+  void refreshClassAttributes();
+  // Holds off file selection and tree change while one of them runs.
+  bool enterBusy();
+  void leaveBusy();
+  // Switches the message list between single and multiple selection.
+  void setErrorsSingleSelection(bool single);
+  // Scrolls the tree so that the item's text is in sight.
+  void revealTreeNode(const QModelIndex& node);
+
+  // Controls, named as the window's components.
+  QTabWidget* PageControl1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QWidget* TabSheetSelect = nullptr;
+  QComboBox* ComboBoxTrees = nullptr;
+  QLineEdit* EditMyName = nullptr;
+  QPushButton* BitBtnSelectFile = nullptr;
+  QTabWidget* PageControl2 = nullptr;
+  QPlainTextEdit* MemoXml = nullptr;
+  QTreeView* TreeView = nullptr;
+  QListView* ListBoxErrors = nullptr;
+  QListView* ListBoxClasses = nullptr;
+  QListView* ListBoxAttr = nullptr;
+  QListView* ListBoxClassAttr = nullptr;
+  QListView* ListBoxAttrAux = nullptr;
+  QLabel* StatusBarText = nullptr;
+  QFileDialog* OpenDialog = nullptr;
+
+  DocumentTreeModel* treeModel_ = nullptr;
+  SortedListModel* errorsModel_ = nullptr;
+  SortedListModel* classesModel_ = nullptr;
+  SortedListModel* attrModel_ = nullptr;
+  SortedListModel* classAttrModel_ = nullptr;
+  SortedListModel* attrAuxModel_ = nullptr;
+
+  // The checker writes into plain sinks; the finished results go to the views' models.
+  PlainTree stagingTree_;
+  PlainMessages stagingMessages_;
+  ScanState state_{stagingTree_, stagingMessages_};
+  StringList AuxAttributeList;
+  DirectorySession directory_;
+
+  FileChooser chooseFile_;
+  bool busy_ = false;
+  bool shownOnce_ = false;
+  bool errorsSingleSelection_ = false;
+};
+
+}  // namespace corvane

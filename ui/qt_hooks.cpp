@@ -1,0 +1,36 @@
+#include "qt_hooks.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "platform_hooks.h"
+
+namespace corvane {
+
+namespace {
+
+QMessageBox::Icon IconOf(MsgDlgKind kind) {
+  switch (kind) {
+    case MsgDlgKind::mtWarning: return QMessageBox::Warning;
+    case MsgDlgKind::mtError: return QMessageBox::Critical;
+    case MsgDlgKind::mtInformation: return QMessageBox::Information;
+    case MsgDlgKind::mtConfirmation: return QMessageBox::Question;
+    case MsgDlgKind::mtCustom: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+void InstallQtPlatformHooks() {
+  SetMessageBoxHook([](MsgDlgKind kind, const std::string& text) {
+    QMessageBox box(IconOf(kind), QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+  });
+  // Reads let the window repaint but take no user input: nothing the user does may change
+  // the lists while a check or a tree change is under way.
+  SetPendingEventsHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+}
+
+}  // namespace corvane

@@ -1,0 +1,146 @@
+#include "file_write.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <random>
+
+namespace corvane {
+namespace {
+
+// Linux gives up on a chain of links after 40 steps; so do we, with the same error.
+constexpr int kMaxLinkSteps = 40;
+// Leaves room for the dot and the ".XXXXXX" suffix within one file name.
+constexpr std::size_t kMaxTempBaseLength = NAME_MAX - 8;
+
+std::string SystemText(int error) { return std::strerror(error); }
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The path that a chain of symbolic links ends in, followed by hand rather than with
+// realpath so that a link to a file that does not exist yet still leads somewhere to
+// create it. Sets errno and returns false when the chain cannot be followed.
+bool FollowLinks(std::string& path) {
+  for (int step = 0; step < kMaxLinkSteps; ++step) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;  // a new file: fine
+    if (!S_ISLNK(st.st_mode)) return true;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return false;
+    target.resize(static_cast<std::size_t>(n));
+    path = target.starts_with('/') || path.find('/') == std::string::npos
+               ? target
+               : FolderOf(path) + "/" + target;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 engine{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+  std::string suffix(6, ' ');
+  for (char& c : suffix) c = kChars[pick(engine)];
+  return suffix;
+}
+
+// Creates a new, unique hidden file in the target's folder. Opening it ourselves with
+// mode 0666, instead of through mkstemp's 0600, lets the kernel apply the umask and the
+// folder's default ACL exactly as for any other newly created file.
+int CreateTempFile(const std::string& target, std::string& tempPath) {
+  std::string base = BaseOf(target);
+  if (base.size() > kMaxTempBaseLength) base.resize(kMaxTempBaseLength);
+  const std::string prefix = FolderOf(target) + "/." + base + ".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = prefix + RandomSuffix();
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;  // errno is still EEXIST
+}
+
+bool WriteAll(int fd, std::string_view content) {
+  while (!content.empty()) {
+    const ssize_t n = ::write(fd, content.data(), content.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    content.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Makes the rename itself survive a power cut. The new file is in place already when this
+// fails, so a failure here is not reported.
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& reason) {
+  std::string target = path;
+  if (!FollowLinks(target)) {
+    reason = SystemText(errno);
+    return false;
+  }
+  struct stat old {};
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  // A rename would put a regular file in the place of a folder, a FIFO or a device.
+  if (replacing && !S_ISREG(old.st_mode)) {
+    reason = S_ISDIR(old.st_mode) ? SystemText(EISDIR) : "not a regular file";
+    return false;
+  }
+
+  std::string tempPath;
+  const int fd = CreateTempFile(target, tempPath);
+  if (fd < 0) {
+    reason = SystemText(errno);
+    return false;
+  }
+  bool ok = true;
+  if (replacing) {
+    // The owner too, so that root saving a user's file does not hand it over to root;
+    // without the right to do that the file simply becomes the writer's.
+    [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
+    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  }
+  ok = ok && WriteAll(fd, content) && ::fsync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(tempPath.c_str());
+    reason = SystemText(error);
+    return false;
+  }
+  SyncFolder(FolderOf(target));
+  return true;
+}
+
+}  // namespace corvane
