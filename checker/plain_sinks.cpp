@@ -36,6 +36,14 @@ std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
       .str();
 }
 
+std::size_t PlainTree::labelSize(TreeItem item, const XmlDocument* doc) const {
+  const Item& it = items_[item];
+  if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)].size();
+  if (doc == nullptr || it.node == kNoNode) return 0;
+  const std::size_t name = doc->name(it.node).size();
+  return doc->isTextElement(it.node) ? name + 2 + doc->elementText(it.node).size() : name;
+}
+
 std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* doc) const {
   std::vector<std::string> path;
   for (TreeItem i = item; i != kNoItem; i = items_[i].parent) path.push_back(label(i, doc));

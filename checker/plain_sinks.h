@@ -30,6 +30,8 @@ class PlainTree : public TreeSink {
   const std::vector<Item>& items() const { return items_; }
   // The item's label; document node labels are read from doc.
   std::string label(TreeItem item, const XmlDocument* doc) const;
+  // The length of the item's label, without making it.
+  std::size_t labelSize(TreeItem item, const XmlDocument* doc) const;
   // Labels from the top-level item down to item.
   std::vector<std::string> labelPath(TreeItem item, const XmlDocument* doc) const;
 

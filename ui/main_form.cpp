@@ -5,21 +5,18 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <exception>
 #include <filesystem>
@@ -30,7 +27,9 @@
 #include "file_read.h"
 #include "list_model.h"
 #include "scan.h"
+#include "text_view.h"
 #include "tree_model.h"
+#include "tree_view.h"
 
 namespace corvane {
 
@@ -179,9 +178,8 @@ QWidget* TMainForm::buildSelectTab() {
   grid->addWidget(BitBtnSelectFile, 1, 0);
   grid->setColumnStretch(1, 1);
 
-  MemoXml = new QPlainTextEdit;
+  MemoXml = new PlainTextView;
   MemoXml->setObjectName(QStringLiteral("MemoXml"));
-  MemoXml->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   MemoXml->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   auto* textTab = new QWidget;
   textTab->setObjectName(QStringLiteral("TabSheetXMLText"));
@@ -190,23 +188,16 @@ QWidget* TMainForm::buildSelectTab() {
   textLayout->addWidget(MemoXml);
 
   treeModel_ = new DocumentTreeModel(this);
-  TreeView = new QTreeView;
+  TreeView = new DocumentTreeView(treeModel_);
   TreeView->setObjectName(QStringLiteral("TreeView"));
-  TreeView->setModel(treeModel_);
-  TreeView->setHeaderHidden(true);
-  TreeView->setUniformRowHeights(true);
   TreeView->setIndentation(kTreeIndent);
-  TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
-  TreeView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  TreeView->header()->setStretchLastSection(false);
   // The selection stays visible while the message list has the focus.
   QPalette palette = TreeView->palette();
   for (const auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   }
   TreeView->setPalette(palette);
-  connect(TreeView, &QTreeView::clicked, this, [this] { TreeViewClick(); });
+  connect(TreeView, &QListView::clicked, this, [this] { TreeViewClick(); });
 
   ListBoxErrors = makeListBox("ListBoxErrors", errorsModel_);
   ListBoxErrors->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -368,14 +359,6 @@ void TMainForm::checkFile(const QString& path) {
     showXmlText(bytes);
     treeModel_->publish(std::move(stagingTree_), std::move(outcome.document));
     stagingTree_.clear();
-    if (treeModel_->everyParentExpanded()) {
-      TreeView->expandAll();
-    } else {
-      // A walk that stopped early left the open elements collapsed.
-      for (TreeItem item = 0; item < treeModel_->size(); ++item) {
-        if (treeModel_->expandedByWalk(item)) TreeView->expand(treeModel_->indexOf(item));
-      }
-    }
   }
   showMessages();
   refreshClassAttributes();
@@ -416,21 +399,10 @@ void TMainForm::ListBoxErrorsClick() {
   setErrorsSingleSelection(true);
   const QModelIndex current = ListBoxErrors->currentIndex();
   if (!current.isValid()) return;
-  const QModelIndex node = treeModel_->indexOf(errorsModel_->item(current.row()));
-  if (!node.isValid()) return;
-  TreeView->selectionModel()->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect);
-  TreeView->expand(node);
-  revealTreeNode(node);
-}
-
-void TMainForm::revealTreeNode(const QModelIndex& node) {
-  // The view scrolls rows into sight but not the indentation of a deep item.
-  TreeView->scrollTo(node, QAbstractItemView::PositionAtCenter);
-  TreeView->resizeColumnToContents(0);
-  const QRect rect = TreeView->visualRect(node);
-  if (rect.left() >= 0 && rect.left() < TreeView->viewport()->width()) return;
-  QScrollBar* bar = TreeView->horizontalScrollBar();
-  bar->setValue(bar->value() + rect.left() - TreeView->indentation());
+  const TreeItem item = errorsModel_->item(current.row());
+  if (item >= treeModel_->size()) return;
+  TreeView->expand(item);
+  TreeView->selectItem(item);
 }
 
 void TMainForm::TreeViewClick() {

@@ -19,11 +19,12 @@ class QListView;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
-class QTreeView;
 
 namespace corvane {
 
 class DocumentTreeModel;
+class DocumentTreeView;
+class PlainTextView;
 class SortedListModel;
 
 // The application's title and version, as the window and the desktop show them.
@@ -95,8 +96,6 @@ class TMainForm : public QMainWindow {
   void leaveBusy();
   // Switches the message list between single and multiple selection.
   void setErrorsSingleSelection(bool single);
-  // Scrolls the tree so that the item's text is in sight.
-  void revealTreeNode(const QModelIndex& node);
 
   // Controls, named as the window's components.
   QTabWidget* PageControl1 = nullptr;
@@ -106,8 +105,8 @@ class TMainForm : public QMainWindow {
   QLineEdit* EditMyName = nullptr;
   QPushButton* BitBtnSelectFile = nullptr;
   QTabWidget* PageControl2 = nullptr;
-  QPlainTextEdit* MemoXml = nullptr;
-  QTreeView* TreeView = nullptr;
+  PlainTextView* MemoXml = nullptr;
+  DocumentTreeView* TreeView = nullptr;
   QListView* ListBoxErrors = nullptr;
   QListView* ListBoxClasses = nullptr;
   QListView* ListBoxAttr = nullptr;

@@ -1,5 +1,7 @@
 #include "tree_model.h"
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -13,75 +15,120 @@ void DocumentTreeModel::publish(PlainTree tree, std::unique_ptr<XmlDocument> doc
   beginResetModel();
   tree_ = std::move(tree);
   document_ = std::move(document);
-  indexChildren();
+  const auto& items = tree_.items();
+  const std::size_t n = items.size();
+  subtreeEnd_.assign(n, static_cast<std::uint32_t>(n));
+  expanded_.resize(n);
+  maxDepth_ = 0;
+  longestLabel_ = 0;
+  // An item's subtree ends where the next item at its depth or above begins.
+  std::vector<std::uint32_t> open;
+  for (std::size_t i = 0; i < n; ++i) {
+    while (!open.empty() && items[open.back()].depth >= items[i].depth) {
+      subtreeEnd_[open.back()] = static_cast<std::uint32_t>(i);
+      open.pop_back();
+    }
+    open.push_back(static_cast<std::uint32_t>(i));
+    expanded_[i] = items[i].expanded ? 1 : 0;
+    maxDepth_ = std::max(maxDepth_, items[i].depth);
+  }
+  for (std::size_t i = 0; i < n; ++i) longestLabel_ = std::max(longestLabel_, tree_.labelSize(i, document_.get()));
+  rebuildRows();
   endResetModel();
 }
 
 void DocumentTreeModel::clear() { publish(PlainTree{}, nullptr); }
 
-void DocumentTreeModel::indexChildren() {
-  const auto& items = tree_.items();
-  const std::size_t n = items.size();
-  const std::size_t topSlot = n;  // parent kNoItem
-  childStart_.assign(n + 2, 0);
-  for (const PlainTree::Item& item : items) ++childStart_[(item.parent == kNoItem ? topSlot : item.parent) + 1];
-  for (std::size_t i = 1; i < childStart_.size(); ++i) childStart_[i] += childStart_[i - 1];
-  children_.assign(n, 0);
-  rowOf_.assign(n, 0);
-  std::vector<std::uint32_t> next(childStart_.begin(), childStart_.end() - 1);
-  // Items were added in pre-order, so siblings arrive in their order.
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t slot = items[i].parent == kNoItem ? topSlot : items[i].parent;
-    rowOf_[i] = next[slot] - childStart_[slot];
-    children_[next[slot]++] = static_cast<std::uint32_t>(i);
+void DocumentTreeModel::collectRows(TreeItem first, TreeItem end, std::vector<std::uint32_t>& rows) const {
+  for (TreeItem i = first; i < end;) {
+    rows.push_back(static_cast<std::uint32_t>(i));
+    i = expanded_[i] ? i + 1 : subtreeEnd_[i];
   }
 }
 
-bool DocumentTreeModel::everyParentExpanded() const {
-  for (const PlainTree::Item& item : tree_.items()) {
-    if (item.parent != kNoItem && !tree_.items()[item.parent].expanded) return false;
-  }
-  return true;
+void DocumentTreeModel::renumberRows(std::size_t from) {
+  for (std::size_t row = from; row < rows_.size(); ++row) rowOf_[rows_[row]] = static_cast<std::int64_t>(row);
 }
 
-std::size_t DocumentTreeModel::slotOf(const QModelIndex& parent) const {
-  return parent.isValid() ? static_cast<std::size_t>(parent.internalId()) : tree_.items().size();
+void DocumentTreeModel::rebuildRows() {
+  rows_.clear();
+  collectRows(0, size(), rows_);
+  rowOf_.assign(size(), -1);
+  renumberRows(0);
 }
 
 QModelIndex DocumentTreeModel::indexOf(TreeItem item) const {
-  if (item == kNoItem || item >= tree_.items().size()) return {};
-  return createIndex(static_cast<int>(rowOf_[item]), 0, static_cast<quintptr>(item));
+  if (item >= size() || rowOf_[item] < 0) return {};
+  return index(static_cast<int>(rowOf_[item]));
 }
 
 TreeItem DocumentTreeModel::itemOf(const QModelIndex& index) const {
-  return index.isValid() ? static_cast<TreeItem>(index.internalId()) : kNoItem;
+  return index.isValid() && index.row() < rowCount() ? rows_[static_cast<std::size_t>(index.row())] : kNoItem;
 }
 
-QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex& parent) const {
-  if (column != 0 || row < 0 || row >= rowCount(parent)) return {};
-  const std::size_t slot = slotOf(parent);
-  return createIndex(row, 0, static_cast<quintptr>(children_[childStart_[slot] + static_cast<std::size_t>(row)]));
+void DocumentTreeModel::setExpanded(TreeItem item, bool expanded) {
+  if (item >= size() || isExpanded(item) == expanded) return;
+  expanded_[item] = expanded ? 1 : 0;
+  if (rowOf_[item] < 0 || !hasChildren(item)) return;
+  const auto first = static_cast<std::size_t>(rowOf_[item]) + 1;
+  if (expanded) {
+    std::vector<std::uint32_t> shown;
+    collectRows(item + 1, subtreeEnd_[item], shown);
+    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + shown.size() - 1));
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(first), shown.begin(), shown.end());
+    renumberRows(first);
+    endInsertRows();
+    return;
+  }
+  // Rows show items in document order, so the descendants in sight are one run.
+  const auto end = std::lower_bound(rows_.begin() + static_cast<std::ptrdiff_t>(first), rows_.end(), subtreeEnd_[item]);
+  const auto last = static_cast<std::size_t>(end - rows_.begin());
+  beginRemoveRows({}, static_cast<int>(first), static_cast<int>(last - 1));
+  for (std::size_t row = first; row < last; ++row) rowOf_[rows_[row]] = -1;
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(first), rows_.begin() + static_cast<std::ptrdiff_t>(last));
+  renumberRows(first);
+  endRemoveRows();
 }
 
-QModelIndex DocumentTreeModel::parent(const QModelIndex& child) const {
-  if (!child.isValid()) return {};
-  return indexOf(tree_.items()[itemOf(child)].parent);
+void DocumentTreeModel::expandAncestors(TreeItem item) {
+  bool changed = false;
+  for (TreeItem up = parentOf(item); up != kNoItem; up = parentOf(up)) {
+    changed = changed || !isExpanded(up);
+    expanded_[up] = 1;
+  }
+  if (!changed) return;
+  // However many levels open at once, the rows are laid out again in one pass.
+  beginResetModel();
+  rebuildRows();
+  endResetModel();
+}
+
+void DocumentTreeModel::collapseAll() {
+  beginResetModel();
+  std::fill(expanded_.begin(), expanded_.end(), 0);
+  rebuildRows();
+  endResetModel();
 }
 
 int DocumentTreeModel::rowCount(const QModelIndex& parent) const {
-  if (childStart_.empty() || parent.column() > 0) return 0;
-  const std::size_t slot = slotOf(parent);
-  return static_cast<int>(childStart_[slot + 1] - childStart_[slot]);
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int DocumentTreeModel::columnCount(const QModelIndex&) const { return 1; }
-
 QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || role != Qt::DisplayRole) return {};
-  const std::string text = label(itemOf(index));
-  QString shown = QString::fromStdString(text.substr(0, kMaxShownLabel * 4));
-  if (shown.size() > kMaxShownLabel) shown = shown.left(kMaxShownLabel) + QStringLiteral("…");
-  return shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  const TreeItem item = itemOf(index);
+  if (item == kNoItem) return {};
+  switch (role) {
+    case Qt::DisplayRole: {
+      const std::string text = label(item);
+      QString shown = QString::fromStdString(text.substr(0, kMaxShownLabel * 4));
+      if (shown.size() > kMaxShownLabel) shown = shown.left(kMaxShownLabel) + QStringLiteral("…");
+      return shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    }
+    case DepthRole: return depthOf(item);
+    case HasChildrenRole: return hasChildren(item);
+    case ExpandedRole: return isExpanded(item);
+    default: return {};
+  }
 }
 
 }  // namespace corvane

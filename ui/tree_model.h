@@ -1,9 +1,14 @@
-// The model behind the document tree view. The checker fills a plain tree while it walks;
-// the finished tree is handed over whole, so the view never sees a half-built tree, and
-// labels of document nodes are read from the document only when the view asks for them.
+// The model behind the document tree view: the tree the checker made, shown as the list of
+// its rows in sight (an item's row follows its parent's, and a collapsed item hides its
+// descendants). The checker fills a plain tree while it walks; the finished tree is handed
+// over whole, so the view never sees a half-built tree, and labels of document nodes are
+// read from the document only when the view asks for them. Items are in document order
+// with their depth, so a subtree is one run of items: expanding and collapsing are plain
+// array work, without recursion and without per-item bookkeeping in the view, however
+// large or deep the document is.
 #pragma once
 
-#include <QAbstractItemModel>
+#include <QAbstractListModel>
 #include <memory>
 #include <vector>
 
@@ -12,46 +17,61 @@
 
 namespace corvane {
 
-class DocumentTreeModel : public QAbstractItemModel {
+class DocumentTreeModel : public QAbstractListModel {
   Q_OBJECT
 
  public:
-  using QAbstractItemModel::QAbstractItemModel;
+  // Extra data roles for the view.
+  enum Role { DepthRole = Qt::UserRole, HasChildrenRole, ExpandedRole };
 
-  // Shows a walked tree; the document stays alive for the labels.
+  using QAbstractListModel::QAbstractListModel;
+
+  // Shows a walked tree, expanded where the walk expanded it; the document stays alive
+  // for the labels.
   void publish(PlainTree tree, std::unique_ptr<XmlDocument> document);
   // Removes every item.
   void clear();
 
+  std::size_t size() const { return tree_.items().size(); }
   // The item's text as the checker made it.
   std::string label(TreeItem item) const { return tree_.label(item, document_.get()); }
-  // The view's index of an item (invalid for kNoItem).
+  TreeItem parentOf(TreeItem item) const { return tree_.items()[item].parent; }
+  std::uint32_t depthOf(TreeItem item) const { return tree_.items()[item].depth; }
+  bool hasChildren(TreeItem item) const { return subtreeEnd_[item] > item + 1; }
+  bool isExpanded(TreeItem item) const { return expanded_[item] != 0; }
+  // The index of the item's row; invalid while a collapsed ancestor hides it.
   QModelIndex indexOf(TreeItem item) const;
-  // The item behind an index (kNoItem for an invalid one).
+  // The item shown in a row (kNoItem for an invalid index).
   TreeItem itemOf(const QModelIndex& index) const;
-  std::size_t size() const { return tree_.items().size(); }
-  // Whether the walk expanded the item.
-  bool expandedByWalk(TreeItem item) const { return tree_.items()[item].expanded; }
-  // Whether every item with children was expanded by the walk.
-  bool everyParentExpanded() const;
+  // The deepest level and the longest label, for the view's width.
+  std::uint32_t maxDepth() const { return maxDepth_; }
+  std::size_t longestLabel() const { return longestLabel_; }
 
-  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
-  QModelIndex parent(const QModelIndex& child) const override;
+  // Expands or collapses one item (its descendants keep their own state).
+  void setExpanded(TreeItem item, bool expanded);
+  // Expands every collapsed ancestor of the item, so that it has a row.
+  void expandAncestors(TreeItem item);
+  // Collapses every item.
+  void collapseAll();
+
   int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
-  // Children of each item in order: children_[childStart_[i] .. childStart_[i + 1]), the
-  // top-level items under the extra last slot. rowOf_ is each item's place among its siblings.
-  void indexChildren();
-  std::size_t slotOf(const QModelIndex& parent) const;
+  // Rows in sight of the items in [first, end), appended to rows.
+  void collectRows(TreeItem first, TreeItem end, std::vector<std::uint32_t>& rows) const;
+  // Row numbers of the items shown from row `from` on.
+  void renumberRows(std::size_t from);
+  void rebuildRows();
 
   PlainTree tree_;
   std::unique_ptr<XmlDocument> document_;
-  std::vector<std::uint32_t> childStart_;
-  std::vector<std::uint32_t> children_;
-  std::vector<std::uint32_t> rowOf_;
+  std::vector<std::uint32_t> subtreeEnd_;  // one past the item's last descendant
+  std::vector<std::uint8_t> expanded_;
+  std::vector<std::uint32_t> rows_;   // the item shown in each row
+  std::vector<std::int64_t> rowOf_;   // each item's row, -1 while hidden
+  std::uint32_t maxDepth_ = 0;
+  std::size_t longestLabel_ = 0;
 };
 
 }  // namespace corvane

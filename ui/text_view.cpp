@@ -1,0 +1,199 @@
+#include "text_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kTabWidth = 8;
+constexpr int kMargin = 4;
+
+QString ExpandTabs(const QString& text) {
+  if (!text.contains(QLatin1Char('\t'))) return text;
+  QString out;
+  out.reserve(text.size());
+  int column = 0;
+  for (const QChar c : text) {
+    if (c == QLatin1Char('\t')) {
+      const int blanks = kTabWidth - column % kTabWidth;
+      out.append(QString(blanks, QLatin1Char(' ')));
+      column += blanks;
+      continue;
+    }
+    out.append(c);
+    column = c == QLatin1Char('\n') ? 0 : column + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+PlainTextView::PlainTextView(QWidget* parent) : QAbstractScrollArea(parent) {
+  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  setFocusPolicy(Qt::StrongFocus);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  viewport()->setCursor(Qt::IBeamCursor);
+  setPlainText({});
+}
+
+void PlainTextView::setPlainText(const QString& text) {
+  text_ = ExpandTabs(text);
+  text_.remove(QLatin1Char('\r'));
+  lineStart_.assign(1, 0);
+  for (qsizetype i = text_.indexOf(QLatin1Char('\n')); i >= 0; i = text_.indexOf(QLatin1Char('\n'), i + 1)) {
+    lineStart_.push_back(static_cast<int>(i) + 1);
+  }
+  lineStart_.push_back(static_cast<int>(text_.size()) + 1);
+  anchor_ = cursor_ = 0;
+  verticalScrollBar()->setValue(0);
+  relayout();
+}
+
+int PlainTextView::lineLength(int line) const { return lineStart_[line + 1] - 1 - lineStart_[line]; }
+
+int PlainTextView::rowsOf(int line) const {
+  return std::max(1, (lineLength(line) + columns_ - 1) / columns_);
+}
+
+int PlainTextView::gutterWidth() const {
+  const int digits = static_cast<int>(QString::number(lineCount()).size());
+  return fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits + 3 * kMargin;
+}
+
+void PlainTextView::relayout() {
+  const int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('M')));
+  const int textWidth = viewport()->width() - gutterWidth() - kMargin;
+  columns_ = std::max(1, textWidth / charWidth);
+  rowBefore_.resize(static_cast<std::size_t>(lineCount()) + 1);
+  rowBefore_[0] = 0;
+  for (int line = 0; line < lineCount(); ++line) rowBefore_[line + 1] = rowBefore_[line] + rowsOf(line);
+  const int rowsInSight = std::max(1, viewport()->height() / fontMetrics().lineSpacing());
+  verticalScrollBar()->setRange(0, std::max(0, rowBefore_.back() - rowsInSight));
+  verticalScrollBar()->setPageStep(rowsInSight);
+  viewport()->update();
+}
+
+void PlainTextView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  relayout();
+}
+
+void PlainTextView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const QFontMetrics metrics = fontMetrics();
+  const int rowHeight = metrics.lineSpacing();
+  const int charWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
+  const int gutter = gutterWidth();
+  const int textLeft = gutter + kMargin;
+  const int firstRow = verticalScrollBar()->value();
+  const int selectionBegin = std::min(anchor_, cursor_);
+  const int selectionEnd = std::max(anchor_, cursor_);
+  painter.fillRect(QRect(0, 0, gutter, viewport()->height()), palette().alternateBase());
+
+  int line = static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), firstRow) - rowBefore_.begin()) - 1;
+  int y = 0;
+  for (; line >= 0 && line < lineCount() && y < viewport()->height(); ++line) {
+    const int rows = rowsOf(line);
+    for (int row = std::max(0, firstRow - rowBefore_[line]); row < rows && y < viewport()->height(); ++row) {
+      const int begin = lineStart_[line] + row * columns_;
+      const int length = std::min(columns_, lineLength(line) - row * columns_);
+      const int from = std::max(begin, selectionBegin);
+      const int to = std::min(begin + length + (row == rows - 1 ? 1 : 0), selectionEnd);
+      if (from < to) {
+        const QRect selected(textLeft + (from - begin) * charWidth, y, (to - from) * charWidth, rowHeight);
+        painter.fillRect(selected, palette().highlight());
+      }
+      painter.setPen(palette().text().color());
+      painter.drawText(textLeft, y + metrics.ascent(), text_.mid(begin, std::max(0, length)));
+      if (row == 0) {
+        painter.setPen(palette().placeholderText().color());
+        painter.drawText(QRect(0, y, gutter - 2 * kMargin, rowHeight), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(line + 1));
+      }
+      y += rowHeight;
+    }
+  }
+}
+
+int PlainTextView::offsetAt(QPoint point) const {
+  const int rowHeight = fontMetrics().lineSpacing();
+  const int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('M')));
+  const int row = std::clamp(verticalScrollBar()->value() + point.y() / rowHeight, 0, std::max(0, rowBefore_.back() - 1));
+  const int line = static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), row) - rowBefore_.begin()) - 1;
+  if (line >= lineCount()) return static_cast<int>(text_.size());
+  const int x = point.x() - gutterWidth() - kMargin;
+  const int column = std::max(0, (x + charWidth / 2) / charWidth);
+  const int inLine = (row - rowBefore_[line]) * columns_ + std::min(column, columns_);
+  return lineStart_[line] + std::min(inLine, lineLength(line));
+}
+
+void PlainTextView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  cursor_ = offsetAt(event->position().toPoint());
+  if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = cursor_;
+  viewport()->update();
+}
+
+void PlainTextView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton)) return;
+  cursor_ = offsetAt(event->position().toPoint());
+  viewport()->update();
+}
+
+QString PlainTextView::selectedText() const {
+  const int begin = std::min(anchor_, cursor_);
+  return text_.mid(begin, std::max(anchor_, cursor_) - begin);
+}
+
+void PlainTextView::selectAll() {
+  anchor_ = 0;
+  cursor_ = static_cast<int>(text_.size());
+  viewport()->update();
+}
+
+void PlainTextView::copy() const {
+  if (anchor_ != cursor_) QApplication::clipboard()->setText(selectedText());
+}
+
+void PlainTextView::scrollToLine(int line) {
+  const int index = std::clamp(line - 1, 0, std::max(0, lineCount() - 1));
+  verticalScrollBar()->setValue(rowBefore_[index]);
+}
+
+void PlainTextView::keyPressEvent(QKeyEvent* event) {
+  QScrollBar* bar = verticalScrollBar();
+  if (event->matches(QKeySequence::Copy)) {
+    copy();
+  } else if (event->matches(QKeySequence::SelectAll)) {
+    selectAll();
+  } else if (event->matches(QKeySequence::MoveToStartOfDocument)) {
+    bar->setValue(0);
+  } else if (event->matches(QKeySequence::MoveToEndOfDocument)) {
+    bar->setValue(bar->maximum());
+  } else if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down || event->key() == Qt::Key_PageUp ||
+             event->key() == Qt::Key_PageDown) {
+    const int step = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down ? 1 : bar->pageStep();
+    const bool forward = event->key() == Qt::Key_Down || event->key() == Qt::Key_PageDown;
+    bar->setValue(bar->value() + (forward ? step : -step));
+  } else {
+    QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void PlainTextView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &PlainTextView::copy)->setEnabled(anchor_ != cursor_);
+  menu.addAction(tr("Select &All"), QKeySequence::SelectAll, this, &PlainTextView::selectAll);
+  menu.exec(event->globalPos());
+}
+
+}  // namespace corvane

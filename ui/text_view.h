@@ -1,0 +1,56 @@
+// A read-only view of a file's text that stays fast for files of many megabytes: lines are
+// indexed once, wrapped at the view's width in a fixed-pitch font (so a row's width is a
+// count of characters), and only the rows in sight are painted. Line numbers stand in a margin, so a parse error's "Line: N" is easy to
+// find. Text can be selected with the mouse or Ctrl+A and copied with Ctrl+C.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QString>
+#include <vector>
+
+namespace corvane {
+
+class PlainTextView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  explicit PlainTextView(QWidget* parent = nullptr);
+
+  // Replaces the text; tabs show as blanks up to the next multiple of eight columns.
+  void setPlainText(const QString& text);
+  // The text as shown.
+  const QString& toPlainText() const { return text_; }
+  // The selected text.
+  QString selectedText() const;
+  void selectAll();
+  void copy() const;
+  // Scrolls so that a line (counted from 1) is the first one in sight.
+  void scrollToLine(int line);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  int lineCount() const { return static_cast<int>(lineStart_.size()) - 1; }
+  int lineLength(int line) const;
+  // Visual rows a line takes at the current width.
+  int rowsOf(int line) const;
+  void relayout();
+  int gutterWidth() const;
+  // The text offset under a point of the viewport.
+  int offsetAt(QPoint point) const;
+
+  QString text_;
+  std::vector<int> lineStart_;  // offset of each line, and one past the end
+  std::vector<int> rowBefore_;  // visual rows before each line, and the total
+  int columns_ = 1;             // characters per row
+  int anchor_ = 0;  // selection: from anchor_ to cursor_
+  int cursor_ = 0;
+};
+
+}  // namespace corvane
