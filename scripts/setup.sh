@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libxml2-dev libxml2-utils nlohmann-json3-dev
   libgtest-dev googletest
-  qt6-base-dev
+  qt6-base-dev fonts-dejavu-core xdg-utils
   libldap-dev slapd ldap-utils
   time
 )

@@ -101,15 +101,9 @@ IniFile IniFile::Load(const std::string& path) {
   while (!rest.empty()) {
     const std::size_t lf = rest.find('\n');
     std::string_view text = rest.substr(0, lf);
-    std::string end;
-    if (lf != kNone) {
-      end = "\n";
-      if (text.ends_with('\r')) {
-        text.remove_suffix(1);
-        end = "\r\n";
-      }
-    }
-    ini.lines_.push_back({std::string(text), std::move(end)});
+    const bool crlf = lf != kNone && text.ends_with('\r');
+    if (crlf) text.remove_suffix(1);
+    ini.lines_.push_back({std::string(text), std::string(crlf ? "\r\n" : lf != kNone ? "\n" : "")});
     rest.remove_prefix(lf == kNone ? rest.size() : lf + 1);
   }
   return ini;
@@ -160,7 +154,9 @@ bool IniFile::writeString(std::string_view section, std::string_view key, std::s
   const std::size_t header = findSection(section);
   if (header == kNone) {
     if (!lines_.empty() && !TrimBlanks(lines_.back().text).empty()) insertLine(lines_.size(), "");
-    insertLine(lines_.size(), "[" + std::string(section) + "]");
+    std::string headerLine;
+    headerLine.append("[").append(section).append("]");
+    insertLine(lines_.size(), std::move(headerLine));
     insertLine(lines_.size(), keyLine);
     changed_ = true;
     return true;

@@ -3,6 +3,8 @@
 // the file argument. The client start is once per process, so the test that makes it fail
 // runs first.
 #include <QComboBox>
+#include <QLabel>
+#include <QStatusBar>
 #include <QFile>
 #include <QLineEdit>
 #include <QListView>
@@ -218,11 +220,13 @@ class MainFormTest : public QObject {
     QVERIFY(Control<PlainTextView>(*form, "MemoXml")->toPlainText().contains("<module"));
   }
 
+  // Deep enough to have overflowed the stack of a view that lays out levels recursively.
   void messageClickSelectsAndShowsADeepNode() {
+    constexpr int kDepth = 100000;
     std::string deep = "<module><id>Deep</id>";
-    for (int i = 0; i < 40; ++i) deep += "<group>";
+    for (int i = 0; i < kDepth; ++i) deep += "<group>";
     deep += "<attribute-name>No Such Attribute</attribute-name>";
-    for (int i = 0; i < 40; ++i) deep += "</group>";
+    for (int i = 0; i < kDepth; ++i) deep += "</group>";
     deep += "</module>";
     const QString file = home_->filePath("deep.xml");
     WriteFile(file, "<modules>" + deep + "</modules>");
@@ -271,6 +275,20 @@ class MainFormTest : public QObject {
     // The top item's path holds no message text: nothing stays selected.
     ClickRow(tree, form->documentTree().indexOf(0));
     QVERIFY(errors->selectionModel()->selectedIndexes().isEmpty());
+  }
+
+  void statusBarShowsAndOpensTheAuthorsAddress() {
+    std::vector<std::string> opened;
+    SetShellOpenHook([&opened](const ShellRequest& request) {
+      opened.push_back(request.file + "|" + request.parameters);
+      return 42;
+    });
+    auto form = showForm();
+    const std::string address = (QCoreApplication::applicationDirPath() + "/README.md").toStdString();
+    QCOMPARE(Control<QLabel>(*form, "StatusBarText")->text().toStdString(), address);
+    QTest::mouseClick(form->statusBar(), Qt::LeftButton);
+    SetShellOpenHook({});
+    QCOMPARE(opened, std::vector<std::string>({address + "|"}));
   }
 
   void windowShowsWhatTheCommandLineCheckerReports() {
