@@ -396,9 +396,10 @@ void TMainForm::setErrorsSingleSelection(bool single) {
 }
 
 void TMainForm::ListBoxErrorsClick() {
-  setErrorsSingleSelection(true);
+  // Only a message the user chose counts: a list emptied by a new check has none.
   const QModelIndex current = ListBoxErrors->currentIndex();
   if (!current.isValid()) return;
+  setErrorsSingleSelection(true);
   const TreeItem item = errorsModel_->item(current.row());
   if (item >= treeModel_->size()) return;
   TreeView->expand(item);

@@ -207,6 +207,27 @@ class MainFormTest : public QObject {
     QCOMPARE(topItems, 1);
   }
 
+  // The class reads let the window repaint in the middle of a check; nothing the user
+  // asks for then may start another check or a tree change.
+  void noSecondCheckOrTreeChangeWhileACheckRuns() {
+    auto form = showForm();
+    auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
+    int attempts = 0;
+    SetPendingEventsHook([&] {
+      if (!form->busy()) return;
+      ++attempts;
+      form->checkFile(kExamples + "Unfinished.xml");
+      form->BitBtnSelectFileClick();
+      emit trees->activated(0);
+    });
+    form->setFileChooser([] { return kExamples + "DemoTranslator.xml"; });
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    QVERIFY(attempts > 0);
+    QCOMPARE(form->documentTree().label(0), (kExamples + "DemoPlugin.xml").toStdString());
+    QVERIFY(Lines(Control<QListView>(*form, "ListBoxErrors")).size() > 5);
+    QVERIFY(!Lines(Control<QListView>(*form, "ListBoxClassAttr")).isEmpty());
+  }
+
   void treeChangeEmptiesMessagesButKeepsTheDocument() {
     auto form = showForm();
     form->checkFile(kExamples + "DemoPlugin.xml");
