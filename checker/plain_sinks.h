@@ -58,6 +58,8 @@ class PlainMessages : public MessageList {
   void add(Message message) override { messages_.push_back(std::move(message)); }
   void clear() override { messages_.clear(); }
   bool empty() const { return messages_.empty(); }
+  // The lines in the order they were added.
+  const std::vector<Message>& lines() const { return messages_; }
   // The lines in the list's order: ascending, letter case ignored, equal lines in the
   // order they were added.
   std::vector<Message> sorted() const;

@@ -337,7 +337,6 @@ void TMainForm::ClearSchemaViews() {
   attrAuxModel_->clear();
   attrModel_->clear();
   classesModel_->clear();
-  errorsModel_->clear();
   ClearMessages();
 }
 
@@ -350,7 +349,7 @@ void TMainForm::BitBtnSelectFileClick() {
 void TMainForm::checkFile(const QString& path) {
   if (path.isEmpty() || !enterBusy()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  errorsModel_->clear();
+  ClearMessages();
   std::error_code ignored;
   const std::string fullPath = std::filesystem::absolute(path.toStdString(), ignored).lexically_normal().string();
   std::string bytes;
@@ -374,7 +373,7 @@ void TMainForm::checkFileArgument(const QStringList& arguments) {
 
 void TMainForm::showXmlText(const std::string& bytes) { MemoXml->setPlainText(DecodeFileText(bytes)); }
 
-void TMainForm::showMessages() { errorsModel_->setMessages(stagingMessages_.sorted()); }
+void TMainForm::showMessages() { errorsModel_->setMessages(stagingMessages_.lines()); }
 
 void TMainForm::refreshClassAttributes() { classAttrModel_->setLines(state_.schema.ClassAttrList); }
 
