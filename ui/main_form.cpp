@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,6 +25,7 @@
 
 #include "d_ini.h"
 #include "d_util.h"
+#include "d_util_export.h"
 #include "d_win.h"
 #include "file_read.h"
 #include "list_model.h"
@@ -104,6 +107,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   chooseFile_ = [this] {
     return OpenDialog->exec() == QDialog::Accepted ? OpenDialog->selectedFiles().value(0) : QString();
   };
+  chooseSaveFile_ = [this](const QString& proposedName) {
+    SaveDialog1->selectFile(proposedName);
+    return SaveDialog1->exec() == QDialog::Accepted ? SaveDialog1->selectedFiles().value(0) : QString();
+  };
   FormCreate();
 }
 
@@ -132,6 +139,32 @@ void TMainForm::buildControls() {
   OpenDialog->setDefaultSuffix(QStringLiteral("xml"));
   OpenDialog->setFileMode(QFileDialog::ExistingFile);
   OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+
+  SaveDialog1 = new QFileDialog(this, QStringLiteral("Save"));
+  SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+  SaveDialog1->setNameFilters({QStringLiteral("Text (*.txt)"), QStringLiteral("html (*.html)"),
+                               QStringLiteral("Excel (*.xls)"), QStringLiteral("XML (*.xml)"),
+                               QStringLiteral("All Files (*)")});
+  SaveDialog1->setDefaultSuffix(QStringLiteral("txt"));
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  PopupSave = PopupMenu1->addAction(QStringLiteral("Save ..."), this, [this] { PopupSaveClick(); });
+  PopupSave->setObjectName(QStringLiteral("PopupSave"));
+  for (QListView* list : {ListBoxErrors, ListBoxClasses, ListBoxAttr, ListBoxClassAttr, ListBoxAttrAux}) {
+    // A right click, the menu key and Shift+F10 all ask for the context menu.
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this,
+            [this, list](const QPoint& pos) { popupListMenu(list, list->viewport()->mapToGlobal(pos)); });
+    list->installEventFilter(this);
+  }
+}
+
+void TMainForm::popupListMenu(QListView* list, const QPoint& globalPos) {
+  popupComponent_ = list;
+  PopupMenu1->exec(globalPos);
 }
 
 QWidget* TMainForm::buildInfoTab() {
@@ -424,6 +457,23 @@ void TMainForm::TreeViewClick() {
   ListBoxErrors->selectionModel()->select(matches, QItemSelectionModel::ClearAndSelect);
 }
 
+void TMainForm::PopupSaveClick() {
+  QListView* list = popupComponent_;
+  if (list == nullptr) return;
+  const std::string listName = ReplaceSub(list->objectName().toStdString(), "Listbox", "", false, false);
+  const std::string fileName = std::filesystem::path(state_.XmlFileName).filename().string();
+  const std::string base = fileName.substr(0, fileName.rfind('.'));
+  const QString proposed = QStringLiteral("%1-%2 %3").arg(ComboBoxTrees->currentText(), QString::fromStdString(listName),
+                                                          QString::fromStdString(base));
+  setErrorsSingleSelection(false);
+  const std::string path = chooseSaveFile_(proposed).toStdString();
+  if (path.empty()) return;
+  const std::string chosenName = std::filesystem::path(path).filename().string();
+  const std::size_t dot = chosenName.rfind('.');
+  const std::string target = dot == std::string::npos ? std::string() : TrimLeftChars(chosenName.substr(dot), ".");
+  ExportStrings(static_cast<const SortedListModel*>(list->model())->texts(), target, path);
+}
+
 void TMainForm::StatusBarClick() { ShellOpen(AuthorAddress()); }
 
 void TMainForm::FormClose() {
@@ -450,6 +500,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == statusBar() && event->type() == QEvent::MouseButtonRelease) {
     StatusBarClick();
     return true;
+  }
+  // The desktop turns the menu key into a context menu request; Shift+F10 is ours to handle.
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* list = qobject_cast<QListView*>(watched);
+    if (list != nullptr && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      const QRect current = list->visualRect(list->currentIndex());
+      popupListMenu(list, list->viewport()->mapToGlobal(current.isValid() ? current.center() : QPoint(0, 0)));
+      return true;
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }

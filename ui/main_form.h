@@ -13,9 +13,11 @@
 
 class QComboBox;
 class QFileDialog;
+class QAction;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
@@ -47,6 +49,10 @@ class TMainForm : public QMainWindow {
   // Asks for the file to check; an empty answer cancels. Defaults to the open dialog.
   using FileChooser = std::function<QString()>;
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+  // Asks where to save a list, proposing a name; an empty answer cancels. Defaults to the
+  // save dialog.
+  using SaveFileChooser = std::function<QString(const QString& proposedName)>;
+  void setSaveFileChooser(SaveFileChooser chooser) { chooseSaveFile_ = std::move(chooser); }
 
   // Checks a file as if it had been chosen with "Select File".
   void checkFile(const QString& path);
@@ -67,6 +73,10 @@ class TMainForm : public QMainWindow {
   void BitBtnSelectFileClick();
   void ListBoxErrorsClick();
   void TreeViewClick();
+  // Saves the list the context menu was opened on.
+  void PopupSaveClick();
+  // Opens the context menu of a list, as a right click or the menu key does.
+  void popupListMenu(QListView* list, const QPoint& globalPos);
   void StatusBarClick();
   void FormClose();
 
@@ -114,6 +124,10 @@ class TMainForm : public QMainWindow {
   QListView* ListBoxAttrAux = nullptr;
   QLabel* StatusBarText = nullptr;
   QFileDialog* OpenDialog = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* PopupSave = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
+  QListView* popupComponent_ = nullptr;  // the list the context menu was opened on
 
   DocumentTreeModel* treeModel_ = nullptr;
   SortedListModel* errorsModel_ = nullptr;
@@ -130,6 +144,7 @@ class TMainForm : public QMainWindow {
   DirectorySession directory_;
 
   FileChooser chooseFile_;
+  SaveFileChooser chooseSaveFile_;
   bool busy_ = false;
   bool shownOnce_ = false;
   bool errorsSingleSelection_ = false;

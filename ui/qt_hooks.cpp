@@ -1,6 +1,7 @@
 #include "qt_hooks.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMessageBox>
 
 #include "platform_hooks.h"
@@ -28,6 +29,8 @@ void InstallQtPlatformHooks() {
                     QApplication::activeWindow());
     box.exec();
   });
+  SetClipboardHooks([](const std::string& text) { QApplication::clipboard()->setText(QString::fromStdString(text)); },
+                    [] { return QApplication::clipboard()->text().toStdString(); });
   // Reads let the window repaint but take no user input: nothing the user does may change
   // the lists while a check or a tree change is under way.
   SetPendingEventsHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });

@@ -1,5 +1,6 @@
 // The window's versions of the services the core reaches through hooks: modal message
-// boxes with one OK button, and repainting during long directory reads.
+// boxes with one OK button, the desktop's clipboard, and repainting during long directory
+// reads.
 #pragma once
 
 namespace corvane {

@@ -173,12 +173,30 @@ namespace {
 
 MessageBoxHook messageBoxHook;
 PendingEventsHook pendingEventsHook;
+ClipboardSetHook clipboardSetHook;
+ClipboardGetHook clipboardGetHook;
+std::string processClipboard;
 
 }  // namespace
 
 void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook = std::move(hook); }
 
 void SetPendingEventsHook(PendingEventsHook hook) { pendingEventsHook = std::move(hook); }
+
+void SetClipboardHooks(ClipboardSetHook set, ClipboardGetHook get) {
+  clipboardSetHook = std::move(set);
+  clipboardGetHook = std::move(get);
+}
+
+void SetClipboardText(const std::string& text) {
+  if (clipboardSetHook) {
+    clipboardSetHook(text);
+    return;
+  }
+  processClipboard = text;
+}
+
+std::string ClipboardText() { return clipboardGetHook ? clipboardGetHook() : processClipboard; }
 
 void ShowMsgDlg(MsgDlgKind kind, const std::string& msg) {
   if (messageBoxHook) {

@@ -76,24 +76,6 @@ std::string AbsolutePath(const std::string& name) {
   return error ? name : path.string();
 }
 
-// PATH is searched here, before forking, so that the child only calls what is safe there.
-std::string FindOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  while (true) {
-    const std::size_t colon = rest.find(':');
-    std::string folder(rest.substr(0, colon));
-    if (folder.empty()) folder = ".";  // an empty entry means the current folder
-    const std::string candidate = folder + "/" + program;
-    struct stat info {};
-    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        ::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-    if (colon == std::string_view::npos) return {};
-    rest.remove_prefix(colon + 1);
-  }
-}
-
 // What the started child reports back through the pipe when it cannot become the program.
 enum class StartStage : int { fork, folder, input, exec };
 struct StartFailure {
@@ -198,6 +180,26 @@ std::int32_t OpenWithHandler(const std::string& target, const std::string& folde
 
 }  // namespace
 
+// Searched before forking, so that the child only calls what is safe there.
+std::string FindOnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (true) {
+    const std::size_t colon = rest.find(':');
+    const std::string_view folder = rest.substr(0, colon);
+    // An empty entry means the current folder.
+    std::string candidate(folder.empty() ? std::string_view(".") : folder);
+    candidate += '/';
+    candidate += program;
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    if (colon == std::string_view::npos) return {};
+    rest.remove_prefix(colon + 1);
+  }
+}
+
 void SetShellOpenHook(ShellOpenHook hook) { shellOpenHook = std::move(hook); }
 
 std::string GetEnvVar(std::string_view name) {
@@ -296,6 +298,11 @@ std::vector<std::string> SplitShellWords(std::string_view text) {
   }
   if (inWord) words.push_back(std::move(word));
   return words;
+}
+
+std::int32_t StartProgram(const std::string& program, std::vector<std::string> args,
+                          const std::string& folder) {
+  return Launch(program, std::move(args), folder);
 }
 
 std::int32_t OpenWithDesktop(const ShellRequest& request) {

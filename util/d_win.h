@@ -35,5 +35,11 @@ std::int32_t ShellOpen(std::string_view target);
 std::vector<std::string> SplitShellWords(std::string_view text);
 // The real open action: starts an executable, or hands a document or address to xdg-open.
 std::int32_t OpenWithDesktop(const ShellRequest& request);
+// The path of the executable file Program in a folder of PATH, or empty when none has it.
+std::string FindOnPath(const std::string& program);
+// Starts Program detached with Args (Args[0] = Program), never through a shell; the result
+// follows the open action's convention.
+std::int32_t StartProgram(const std::string& program, std::vector<std::string> args,
+                          const std::string& folder);
 
 }  // namespace corvane

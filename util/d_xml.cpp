@@ -10,6 +10,10 @@ std::string XmlTag(std::string_view name, std::string_view content) {
   return out;
 }
 
-std::string XmlEmptyTag(std::string_view name) { return "<" + std::string(name) + "/>"; }
+std::string XmlEmptyTag(std::string_view name) {
+  std::string out;
+  out.append("<").append(name).append("/>");
+  return out;
+}
 
 }  // namespace corvane

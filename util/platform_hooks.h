@@ -13,6 +13,9 @@ namespace corvane {
 using MessageBoxHook = std::function<void(MsgDlgKind, const std::string&)>;
 using PendingEventsHook = std::function<void()>;
 using ShellOpenHook = std::function<std::int32_t(const ShellRequest&)>;
+// The clipboard's plain text: setting throws std::runtime_error when it cannot be set.
+using ClipboardSetHook = std::function<void(const std::string&)>;
+using ClipboardGetHook = std::function<std::string()>;
 
 // Replaces the message-box hook; an empty function restores the default (a line on stderr).
 void SetMessageBoxHook(MessageBoxHook hook);
@@ -22,5 +25,12 @@ void SetPendingEventsHook(PendingEventsHook hook);
 void ProcessPendingEvents();
 // Replaces the open action that ShellRun hands its request to; empty = OpenWithDesktop.
 void SetShellOpenHook(ShellOpenHook hook);
+// Replaces the clipboard; empty functions restore the default, a clipboard inside the
+// process (enough for the command-line program and the tests).
+void SetClipboardHooks(ClipboardSetHook set, ClipboardGetHook get);
+// Replaces the clipboard's content with plain text (throws when it cannot).
+void SetClipboardText(const std::string& text);
+// The clipboard's plain text.
+std::string ClipboardText();
 
 }  // namespace corvane

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTabWidget>
@@ -310,6 +311,64 @@ class MainFormTest : public QObject {
     QTest::mouseClick(form->statusBar(), Qt::LeftButton);
     SetShellOpenHook({});
     QCOMPARE(opened, std::vector<std::string>({address + "|"}));
+  }
+
+  // The menu key or Shift+F10 on a list, then "Save ..." from the menu by keyboard.
+  void savesAListThroughItsContextMenu_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("proposed");
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("messages as text") << "ListBoxErrors" << int(Qt::Key_Menu) << "CORVANE_DEMO-Errors DemoPlugin" << "txt";
+    QTest::newRow("messages as html") << "ListBoxErrors" << int(Qt::Key_F10) << "CORVANE_DEMO-Errors DemoPlugin" << "html";
+    QTest::newRow("messages as xml") << "ListBoxErrors" << int(Qt::Key_Menu) << "CORVANE_DEMO-Errors DemoPlugin" << "xml";
+    QTest::newRow("auxiliary attributes") << "ListBoxAttrAux" << int(Qt::Key_F10) << "CORVANE_DEMO-AttrAux DemoPlugin" << "txt";
+  }
+
+  void savesAListThroughItsContextMenu() {
+    QFETCH(QString, list);
+    QFETCH(int, key);
+    QFETCH(QString, proposed);
+    QFETCH(QString, extension);
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    auto* view = Control<QListView>(*form, list.toUtf8().constData());
+    const char* tab = list == "ListBoxErrors" ? "TabSheetSelect" : "TabSheetSchema";
+    Control<QTabWidget>(*form, "PageControl1")->setCurrentWidget(Control<QWidget>(*form, tab));
+    const QString file = home_->filePath("saved." + extension);
+    QString asked;
+    form->setSaveFileChooser([&](const QString& name) {
+      asked = name;
+      return file;
+    });
+    QTimer::singleShot(0, [] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (menu == nullptr) qFatal("no context menu");
+      QTest::keyClick(menu, Qt::Key_Down);
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+    view->setFocus();
+    if (key == Qt::Key_Menu) {
+      // What the desktop sends for the menu key.
+      QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(5, 5), view->viewport()->mapToGlobal(QPoint(5, 5)));
+      QApplication::sendEvent(view->viewport(), &request);
+    } else {
+      QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+    }
+    QCOMPARE(asked, proposed);
+    QCOMPARE(Control<QListView>(*form, "ListBoxErrors")->selectionMode(), QAbstractItemView::ExtendedSelection);
+    const std::string saved = ReadAll(file);
+    const QStringList lines = Lines(view);
+    QVERIFY(lines.size() > 5);
+    if (extension == "txt") {
+      QCOMPARE(QString::fromStdString(saved), lines.join("\r\n") + "\r\n");
+    } else {
+      // Each line appears in the document, escaped where the format needs it.
+      for (QString line : lines) {
+        if (extension == "html") line.replace("&", "&amp;").replace("\"", "&quot;");
+        QVERIFY2(QString::fromStdString(saved).contains(line), qPrintable(line));
+      }
+    }
   }
 
   void windowShowsWhatTheCommandLineCheckerReports() {

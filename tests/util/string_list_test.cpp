@@ -21,7 +21,7 @@ TEST(StringList, LookupsAnswerTheFirstEqualEntry) {
 
 TEST(StringList, RemovingKeepsOrderAndIndexes) {
   StringList list;
-  for (int i = 0; i < 6; ++i) list.add("n" + std::to_string(i % 3), i);
+  for (int i = 0; i < 6; ++i) list.add(std::string("n").append(std::to_string(i % 3)), i);
   list.removeIf([](const StringList::Entry& e) { return e.object < 3; });
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].text, "n0");
