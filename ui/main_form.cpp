@@ -461,16 +461,14 @@ void TMainForm::PopupSaveClick() {
   QListView* list = popupComponent_;
   if (list == nullptr) return;
   const std::string listName = ReplaceSub(list->objectName().toStdString(), "Listbox", "", false, false);
-  const std::string fileName = std::filesystem::path(state_.XmlFileName).filename().string();
-  const std::string base = fileName.substr(0, fileName.rfind('.'));
+  const std::string_view fileName = ExtractFileName(state_.XmlFileName);
+  const std::string_view base = fileName.substr(0, fileName.size() - ExtractFileExt(fileName).size());
   const QString proposed = QStringLiteral("%1-%2 %3").arg(ComboBoxTrees->currentText(), QString::fromStdString(listName),
-                                                          QString::fromStdString(base));
+                                                          QString::fromUtf8(base.data(), static_cast<qsizetype>(base.size())));
   setErrorsSingleSelection(false);
   const std::string path = chooseSaveFile_(proposed).toStdString();
   if (path.empty()) return;
-  const std::string chosenName = std::filesystem::path(path).filename().string();
-  const std::size_t dot = chosenName.rfind('.');
-  const std::string target = dot == std::string::npos ? std::string() : TrimLeftChars(chosenName.substr(dot), ".");
+  const std::string target = TrimLeftChars(ExtractFileExt(path), ".");
   ExportStrings(static_cast<const SortedListModel*>(list->model())->texts(), target, path);
 }
 

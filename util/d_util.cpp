@@ -136,12 +136,20 @@ std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_
   return out;
 }
 
+std::string_view ExtractFileName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view ExtractFileExt(std::string_view path) {
+  const std::string_view name = ExtractFileName(path);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
+}
+
 std::string ChangeExtension(std::string_view fileName, std::string_view ext) {
-  const std::size_t slash = fileName.rfind('/');
-  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::size_t dot = fileName.rfind('.');
-  const std::size_t stem = (dot != std::string_view::npos && dot >= nameStart) ? dot : fileName.size();
-  return std::string(fileName.substr(0, stem)) + EnsurePrefix(ext, ".");
+  std::string out(fileName.substr(0, fileName.size() - ExtractFileExt(fileName).size()));
+  return out.append(EnsurePrefix(ext, "."));
 }
 
 std::string ProgramFileName(std::string_view ext) {

@@ -53,6 +53,10 @@ std::string ReplaceChars(std::string_view s, std::string_view chars, char newCha
 std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub,
                        bool caseSensitive, bool replaceAll);
 
+// The file-name part of a path: what follows its last "/".
+std::string_view ExtractFileName(std::string_view path);
+// The extension of a path's last component, from its last dot on; empty when it has none.
+std::string_view ExtractFileExt(std::string_view path);
 // FileName with the extension of its last path component replaced by (or appended as) Ext.
 std::string ChangeExtension(std::string_view fileName, std::string_view ext);
 // The program's own path (from /proc/self/exe) with its extension changed to Ext.

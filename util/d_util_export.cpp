@@ -77,14 +77,6 @@ std::size_t CharacterCount(std::string_view s) {
       std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-// The extension of the path's last component, from its last dot on; empty when it has none.
-std::string_view ExtensionOf(std::string_view fileName) {
-  const std::size_t slash = fileName.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
-}
-
 bool InRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
 
 // A cell may hold anything; the XML document must still parse. Invalid UTF-8 and the
@@ -275,7 +267,7 @@ void ExportTableTabbed(const StringTable& table, const std::string& target, cons
 
 void ExportTable(const StringTable& table, const std::string& target, const std::string& fileName,
                  const std::string& separator, const std::string& rowTrailer) {
-  const std::string keyword = target.empty() ? TrimLeftChars(UpperCaseAscii(ExtensionOf(fileName)), " .") : target;
+  const std::string keyword = target.empty() ? TrimLeftChars(UpperCaseAscii(ExtractFileExt(fileName)), " .") : target;
   const std::optional<ExportTarget> found = ExportTargetOf(keyword);
   if (!found) {
     ShowMsgDlg(MsgDlgKind::mtError, "Invalid target");
