@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "automation.h"
 #include "platform_hooks.h"
 
 using namespace corvane;
@@ -34,8 +35,12 @@ class Export : public ::testing::Test {
       boxes.push_back(msg);
     });
     SetClipboardText("before");
+    // No spreadsheet program is started from a test, whether one is installed or not.
+    RegisterAutomationServer("Excel.Application",
+                             []() -> std::shared_ptr<AutomationObject> { throw AutomationError("no server in tests"); });
   }
   void TearDown() override {
+    RegisterAutomationServer("Excel.Application", CreateCalcApplication);
     SetMessageBoxHook({});
     SetClipboardHooks({}, {});
     std::error_code ignored;
