@@ -48,7 +48,38 @@ std::size_t FindSub(std::string_view sub, std::string_view s, bool caseSensitive
   return it == s.end() ? std::string_view::npos : static_cast<std::size_t>(it - s.begin());
 }
 
-bool InSet(char c, std::string_view chars) { return chars.find(c) != std::string_view::npos; }
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Bytes of the UTF-8 character starting at s[i]; a byte that starts no well-formed sequence
+// counts as a character of its own.
+std::size_t CharLength(std::string_view s, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 1;
+  if (length == 1 || i + length > s.size()) return 1;
+  for (std::size_t k = 1; k < length; ++k) {
+    if (!IsContinuation(s[i + k])) return 1;
+  }
+  return length;
+}
+
+// Bytes of the character that ends at s[end - 1].
+std::size_t LastCharLength(std::string_view s, std::size_t end) {
+  for (std::size_t length = 2; length <= 4 && length <= end; ++length) {
+    if (!IsContinuation(s[end - length + 1])) break;
+    if (CharLength(s, end - length) == length) return length;
+  }
+  return 1;
+}
+
+// Whether the character ch is one of the characters of chars.
+bool InSet(std::string_view ch, std::string_view chars) {
+  for (std::size_t i = 0; i < chars.size();) {
+    const std::size_t length = CharLength(chars, i);
+    if (chars.substr(i, length) == ch) return true;
+    i += length;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -96,13 +127,21 @@ std::string JoinNonEmpty(std::string_view a, std::string_view b, std::string_vie
 
 std::string TrimLeftChars(std::string_view s, std::string_view chars) {
   std::size_t first = 0;
-  while (first < s.size() && InSet(s[first], chars)) ++first;
+  while (first < s.size()) {
+    const std::size_t length = CharLength(s, first);
+    if (!InSet(s.substr(first, length), chars)) break;
+    first += length;
+  }
   return std::string(s.substr(first));
 }
 
 std::string TrimRightChars(std::string_view s, std::string_view chars) {
   std::size_t end = s.size();
-  while (end > 0 && InSet(s[end - 1], chars)) --end;
+  while (end > 0) {
+    const std::size_t length = LastCharLength(s, end);
+    if (!InSet(s.substr(end - length, length), chars)) break;
+    end -= length;
+  }
   return std::string(s.substr(0, end));
 }
 
@@ -112,9 +151,17 @@ std::string EnsurePrefix(std::string_view s, std::string_view prefix) {
 }
 
 std::string ReplaceChars(std::string_view s, std::string_view chars, char newChar) {
-  std::string out(s);
-  for (char& c : out) {
-    if (InSet(c, chars)) c = newChar;
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t length = CharLength(s, i);
+    const std::string_view ch = s.substr(i, length);
+    if (InSet(ch, chars)) {
+      out.push_back(newChar);
+    } else {
+      out.append(ch);
+    }
+    i += length;
   }
   return out;
 }
@@ -156,6 +203,9 @@ std::string ProgramFileName(std::string_view ext) {
   std::string path(4096, '\0');
   const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
   path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  // A program file replaced while it runs (an upgrade) is reported with this mark.
+  constexpr std::string_view kDeletedMark = " (deleted)";
+  if (path.ends_with(kDeletedMark)) path.resize(path.size() - kDeletedMark.size());
   return ChangeExtension(path, ext);
 }
 

@@ -1,6 +1,11 @@
 #include "d_util.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "d_xml.h"
 #include "platform_hooks.h"
@@ -74,6 +79,41 @@ TEST(FileNames, ChangeExtensionLooksOnlyAtTheLastComponent) {
   EXPECT_EQ(ChangeExtension("/dir/prog", ""), "/dir/prog.");
   const std::string own = ProgramFileName("txt");
   EXPECT_TRUE(own.ends_with("/util_tests.txt")) << own;
+}
+
+// A character set may hold characters of several bytes: each is one character, never cut.
+TEST(CharacterSets, Utf8CharactersAreWholeCharacters) {
+  EXPECT_EQ(TrimLeftChars("\u00e9t\u00e9", "\u00e8"), "\u00e9t\u00e9");  // \u00e8 and \u00e9 share a lead byte
+  EXPECT_EQ(TrimLeftChars("\u00e9\u00e9t\u00e9", "\u00e9"), "t\u00e9");
+  EXPECT_EQ(TrimRightChars("t\u00e9\u00e9", "\u00e9"), "t");
+  EXPECT_EQ(TrimRightChars("t\u00e9", "\u00e8"), "t\u00e9");
+  EXPECT_EQ(TrimRightChars("x\u20ac\u20ac", "\u20ac."), "x");
+  EXPECT_EQ(ReplaceChars("a\u00e9b\u00e8", "\u00e9", '_'), "a_b\u00e8");
+  EXPECT_EQ(ReplaceChars("a\u20acb", "\u20ac", ' '), "a b");
+  // Bytes that form no character are characters of their own, and still match themselves.
+  EXPECT_EQ(TrimLeftChars("\xff\xff" "a", "\xff"), "a");
+  EXPECT_EQ(TrimRightChars("a\xc3", "\xc3"), "a");
+}
+
+// A program file replaced while it runs is still found by its own name.
+TEST(FileNames, ProgramFileNameOfAReplacedProgram) {
+  if (const char* probe = std::getenv("CORVANE_PROGRAM_FILE_PROBE")) {
+    std::filesystem::remove(std::filesystem::read_symlink("/proc/self/exe"));
+    std::ofstream(probe) << ProgramFileName("txt");
+    return;
+  }
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("corvane-exe-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path copy = folder / "prog";
+  std::filesystem::copy_file("/proc/self/exe", copy);
+  const std::string probe = (folder / "probe").string();
+  const std::string command = "CORVANE_PROGRAM_FILE_PROBE='" + probe + "' '" + copy.string() +
+                              "' --gtest_filter=FileNames.ProgramFileNameOfAReplacedProgram >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(probe);
+  const std::string reported((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(reported, (folder / "prog.txt").string());
 }
 
 TEST(RawText, TrailingNulOnlyForShortTexts) {
