@@ -7,3 +7,5 @@ scripts/setup.sh
 cmake --preset dev-asan >/dev/null
 cmake --build --preset dev-asan
 ctest --preset dev-asan -j2
+# A short run of every fuzz target (scripts/fuzz.sh SECONDS for longer ones).
+scripts/fuzz.sh 5

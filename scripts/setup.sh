@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest
   qt6-base-dev fonts-dejavu-core xdg-utils
   libldap-dev slapd ldap-utils
-  time
+  time clang libclang-rt-14-dev
 )
 
 missing=()

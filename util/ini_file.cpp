@@ -83,16 +83,20 @@ std::optional<std::int32_t> ParseInteger(std::string_view s) {
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-  IniFile ini;
-  ini.path_ = path;
   std::string reason;
   std::optional<std::string> content = ReadRegularFile(path, reason);
-  if (!content) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 || errno != ENOENT) ini.loadError_ = reason;
-    return ini;
-  }
-  std::string_view rest = *content;
+  if (content) return Parse(*content, path);
+  IniFile ini;
+  ini.path_ = path;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 || errno != ENOENT) ini.loadError_ = reason;
+  return ini;
+}
+
+IniFile IniFile::Parse(std::string_view content, const std::string& path) {
+  IniFile ini;
+  ini.path_ = path;
+  std::string_view rest = content;
   if (rest.starts_with(kByteOrderMark)) {
     ini.bom_ = kByteOrderMark;
     rest.remove_prefix(kByteOrderMark.size());

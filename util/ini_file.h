@@ -19,6 +19,8 @@ class IniFile {
   // The file at path, read through ReadRegularFile; a missing or unreadable file reads as
   // empty.
   static IniFile Load(const std::string& path);
+  // The file whose content is given, to be saved to path.
+  static IniFile Parse(std::string_view content, const std::string& path);
 
   // The file this object was loaded from and saves to.
   const std::string& path() const { return path_; }
@@ -37,6 +39,8 @@ class IniFile {
 
   // True when a write has altered the text since Load.
   bool changed() const { return changed_; }
+  // The file's text as it would be written.
+  std::string text() const;
   // Writes the whole text through WriteFileAtomically, changed or not; false with the reason.
   // A file that exists but could not be read is never replaced, so its content is not lost.
   bool save(std::string& reason) const;
@@ -50,7 +54,6 @@ class IniFile {
   std::size_t findSection(std::string_view section) const;
   std::optional<std::string_view> findValue(std::string_view section, std::string_view key) const;
   void insertLine(std::size_t at, std::string text);
-  std::string text() const;
 
   std::string path_;
   std::string loadError_;  // why an existing file could not be read

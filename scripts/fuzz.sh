@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer, and
+# runs each for a while on a corpus seeded from the project's own files.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     (default: 10 seconds each, every target)
+#
+# Corpora grow in build/fuzz/corpus/<target>; a finding is written to build/fuzz/findings/
+# and makes the script fail. Inputs up to 64 KB: several faults needed large inputs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-10}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz)
+
+build=build/fuzz
+if [ ! -f $build/CMakeCache.txt ]; then
+  CXX=clang++ cmake -S . -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=ON \
+    -DCORVANE_FUZZ=ON -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+fi
+cmake --build $build --target "${targets[@]}"
+
+# Copies files into a corpus under names of their own (fixtures share names).
+copy_seeds() {
+  local corpus=$1 n=0 file
+  shift
+  for file in "$@"; do cp "$file" "$corpus/seed-$((n++))-$(basename "$file")"; done
+}
+
+# Seeds: every file of a kind the target reads that the project has.
+seed() {
+  local target=$1 corpus=$build/corpus/$1
+  mkdir -p "$corpus"
+  case $target in
+    check_fuzz) copy_seeds "$corpus" $(find tests/fixtures/checker examples -name '*.xml') ;;
+    schema_fuzz) copy_seeds "$corpus" data/trees/demo.schema tests/fixtures/directory/* ;;
+    connections_fuzz) printf '[LAB]\nschema = a.schema; b.ldif\nprimary = true\n[PROD]\nurl = ldaps://h:636\nbind-dn = cn=r\n' >"$corpus/seed.ini" ;;
+    properties_fuzz) copy_seeds "$corpus" $(find tests/fixtures examples -name '*.properties') ;;
+    settings_fuzz) printf '[Settings]\nMainForm.Top=201\nMainForm.Left=279\r\n; note\n[Other]\nx=1\n' >"$corpus/seed.ini" ;;
+    shell_fuzz) printf 'https://example.com/a b' >"$corpus/url"; printf '/bin/echo  "a b" c\\ d' >"$corpus/cmd" ;;
+    export_fuzz) printf 'a<b&c\x1fx\r\ny\x1ex\x1e\x1eq"\n' >"$corpus/table" ;;
+  esac
+}
+
+mkdir -p $build/findings
+for target in "${targets[@]}"; do
+  seed "$target"
+  echo "fuzzing $target for ${seconds}s"
+  $build/bin/$target -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2560 \
+    -artifact_prefix=$build/findings/$target- -print_final_stats=1 $build/corpus/$target 2>&1 |
+    grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|#[0-9]+[[:space:]]+DONE|==[0-9]+==|SUMMARY|.*(Crash|Timeout|leak|deadly))' || true
+  if ls $build/findings/$target-* >/dev/null 2>&1; then
+    echo "$target: finding(s) in $build/findings" >&2
+    exit 1
+  fi
+done
