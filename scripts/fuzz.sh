@@ -42,7 +42,7 @@ seed() {
   esac
 }
 
-mkdir -p $build/findings
+rm -rf $build/findings && mkdir -p $build/findings
 for target in "${targets[@]}"; do
   seed "$target"
   echo "fuzzing $target for ${seconds}s"
