@@ -1,6 +1,8 @@
 // State that the connection/context half and the buffer/schema half of the client share.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -18,6 +20,17 @@ struct Connection {
   std::string loadError;                      // why the last read failed, warned about once
 };
 
+// Where a class definition read stopped inside a class too large for one result block. The
+// read's handle names it; it holds the class's items, so that the next block goes on from
+// there without gathering them again.
+struct ClassContinuation {
+  std::int32_t handle = 0;
+  bool allClasses = false;
+  std::size_t position = 0;   // of the class among the classes read
+  std::size_t delivered = 0;  // items already handed out, over the five lists in turn
+  std::array<std::vector<std::string>, kClassItemLists> items;
+};
+
 struct Context {
   std::optional<std::size_t> connection;
   // A new context works on the primary connection but names no tree until one is set, so
@@ -25,6 +38,10 @@ struct Context {
   bool treeSet = false;
   std::string nameContext;
   std::uint32_t flags = 0;
+  // Reads that were left inside a class, latest last; handles count down from -2, since -1
+  // ends a read and handles from 0 up are positions.
+  std::deque<ClassContinuation> continuations;
+  std::int32_t nextContinuation = -2;
 };
 
 struct ClientState {

@@ -47,11 +47,8 @@ bool ReadTreeDefinitions(const ConnectionConfig& config, SchemaDefinitions& defi
     error = "no schema file configured";
     return false;
   }
-  for (const auto& file : config.schemaFiles) {
-    if (ReadSchemaFile(file, definitions, error)) continue;
-    error = "cannot read schema file " + error;
-    return false;
-  }
+  for (const auto& file : config.schemaFiles)
+    if (!ReadSchemaFile(file, definitions, error)) return false;
   return true;
 }
 
@@ -95,6 +92,7 @@ ResultCode SetTree(Context& context, const char* treeName) {
   }
   context.connection = index;
   context.treeSet = true;
+  context.continuations.clear();
   return 0;
 }
 
@@ -262,7 +260,7 @@ std::string ServeSchemaFiles(const std::vector<std::string>& files, std::string_
   SchemaDefinitions definitions;
   for (const auto& file : files) {
     std::string error;
-    if (!ReadSchemaFile(file, definitions, error)) return "cannot read schema file " + error;
+    if (!ReadSchemaFile(file, definitions, error)) return error;
   }
   ConnectionConfig config;
   config.treeName = treeName;

@@ -1,9 +1,12 @@
 // Buffers and schema reads of the directory client. A read serializes as many whole
 // entries as fit into the caller's result buffer; the count and next calls read them back.
 // Block layout: kind, level and entry count (32 bits each), then the entries; a text is its
-// length (32 bits) followed by its bytes.
+// length (32 bits) followed by its bytes. Only a class definition may be larger than a block;
+// it is then split over several blocks (see FillClassDefinitions).
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "client_state.h"
 #include "dir_client.h"
@@ -96,19 +99,132 @@ ResultCode FillBlock(DirBuffer& result, BlockKind kind, std::uint32_t level, std
   return 0;
 }
 
-Bytes ClassEntry(const TreeSchema& schema, const TreeSchema::ClassName& c, std::uint32_t level) {
+Bytes ClassHead(const TreeSchema& schema, const TreeSchema::ClassName& c) {
   Bytes out;
   PutText(out, c.name);
-  if (level == kLevelNames) return out;
   const ClassRecord record = schema.classRecord(c.classIndex);
   PutU32(out, record.flags);
   out.insert(out.end(), record.objectId, record.objectId + sizeof record.objectId);
-  if (level != kLevelClassDefinitions) return out;
-  for (const auto& items : schema.classItems(c.classIndex)) {
-    PutU32(out, static_cast<std::uint32_t>(items.size()));
-    for (const auto& item : items) PutText(out, item);
-  }
   return out;
+}
+
+Bytes ClassEntry(const TreeSchema& schema, const TreeSchema::ClassName& c, std::uint32_t level) {
+  if (level != kLevelNames) return ClassHead(schema, c);
+  Bytes out;
+  PutText(out, c.name);
+  return out;
+}
+
+using ClassItems = std::array<std::vector<std::string>, kClassItemLists>;
+constexpr std::size_t kCountBytes = 4;
+// Continuations a context keeps for reads that were not followed to their end.
+constexpr std::size_t kOpenContinuations = 8;
+
+std::size_t ItemCount(const ClassItems& items) {
+  std::size_t count = 0;
+  for (const auto& list : items) count += list.size();
+  return count;
+}
+
+// Appends a class definition entry with the class's items from the skip'th on (over the
+// five lists in turn), as many as fit; gives the number placed, or nothing when not even
+// the name, the record and the five counts fit.
+std::optional<std::size_t> AppendClassDefinition(DirBuffer& b, const Bytes& head, const ClassItems& items,
+                                                 std::size_t skip) {
+  if (head.size() + items.size() * kCountBytes > b.bytes.size() - b.used) return std::nullopt;
+  Append(b, head);
+  std::size_t placed = 0;
+  bool full = false;
+  for (std::size_t list = 0; list < items.size(); ++list) {
+    const std::size_t countAt = b.used;
+    Append(b, Bytes(kCountBytes));
+    // The counts of the lists still to come must fit behind this list's items.
+    const std::size_t reserved = (items.size() - 1 - list) * kCountBytes;
+    const auto& names = items[list];
+    std::size_t next = std::min(skip, names.size());
+    skip -= next;
+    std::uint32_t count = 0;
+    for (; next < names.size() && !full; ++next) {
+      Bytes entry;
+      PutText(entry, names[next]);
+      full = entry.size() + reserved > b.bytes.size() - b.used;
+      if (!full) {
+        Append(b, entry);
+        ++count;
+      }
+    }
+    SetU32At(b, countAt, count);
+    placed += count;
+  }
+  return placed;
+}
+
+// Keeps a continuation and gives its handle; the oldest is given up when too many are open.
+std::int32_t OpenContinuation(Context& context, ClassContinuation continuation) {
+  auto& open = context.continuations;
+  if (open.size() >= kOpenContinuations) open.pop_front();
+  continuation.handle = context.nextContinuation;
+  const bool last = context.nextContinuation == std::numeric_limits<std::int32_t>::min();
+  context.nextContinuation = last ? kNoIteration - 1 : context.nextContinuation - 1;
+  open.push_back(std::move(continuation));
+  return open.back().handle;
+}
+
+// Level-2 blocks. Whole class definitions go into a block as long as they fit; a class that
+// does not fit begins the next block. A class too large for a block of its own is split: each
+// of its blocks holds one entry with the class's name and record and the next of its items,
+// in their lists (the lists already handed out are empty), and the handle names a
+// continuation that the context keeps until the next read. A caller that reads block by
+// block and takes each entry's five lists so gets every item of the class.
+ResultCode FillClassDefinitions(Context& context, const TreeSchema& schema,
+                                const std::vector<TreeSchema::ClassName>& selection, bool allClasses,
+                                std::int32_t& handle, DirBuffer& result) {
+  std::size_t position = 0;
+  std::optional<ClassContinuation> resumed;
+  if (handle < kNoIteration) {
+    auto& open = context.continuations;
+    const auto it = std::find_if(open.begin(), open.end(), [&](const ClassContinuation& c) { return c.handle == handle; });
+    if (it == open.end() || it->allClasses != allClasses || it->position >= selection.size())
+      return kCodeInvalidIteration;
+    resumed = std::move(*it);
+    open.erase(it);
+    position = resumed->position;
+  } else if (handle != kNoIteration) {
+    if (static_cast<std::size_t>(handle) >= selection.size()) return kCodeInvalidIteration;
+    position = static_cast<std::size_t>(handle);
+  }
+  if (!StartBlock(result, kClassBlock, kLevelClassDefinitions)) return kCodeBufferTooSmall;
+  std::uint32_t count = 0;
+  for (; position < selection.size(); ++position) {
+    const bool wasResumed = resumed.has_value();
+    ClassContinuation current = wasResumed ? std::move(*resumed)
+                                           : ClassContinuation{0, allClasses, position, 0,
+                                                               schema.classItems(selection[position].classIndex)};
+    resumed.reset();
+    const std::size_t mark = result.used;
+    const auto placed = AppendClassDefinition(result, ClassHead(schema, selection[position]), current.items,
+                                              current.delivered);
+    if (placed && current.delivered + *placed == ItemCount(current.items)) {
+      ++count;
+      continue;
+    }
+    if (count > 0) {
+      result.used = mark;
+      break;
+    }
+    if (!placed || *placed == 0) {
+      // Not even one item fits: the read fails and a continuation stays usable.
+      if (wasResumed) context.continuations.push_back(std::move(current));
+      return kCodeBufferTooSmall;
+    }
+    current.delivered += *placed;
+    handle = OpenContinuation(context, std::move(current));
+    SetU32At(result, kCountOffset, 1);
+    return 0;
+  }
+  SetU32At(result, kCountOffset, count);
+  handle = position == selection.size() ? kNoIteration : static_cast<std::int32_t>(position);
+  return 0;
 }
 
 // The classes a request names, under the tree's spelling; fails on a class it lacks.
@@ -192,6 +308,8 @@ ResultCode SchemaReadClasses(ContextHandle ctx, std::uint32_t level, std::uint8_
   std::vector<TreeSchema::ClassName> requested;
   if (!allClasses && (code = RequestedClasses(*schema, request, requested)) != 0) return code;
   const auto& selection = allClasses ? schema->classNames() : requested;
+  if (level == kLevelClassDefinitions)
+    return FillClassDefinitions(*FindContext(ctx), *schema, selection, allClasses != 0, *handle, *result);
   return FillBlock(*result, kClassBlock, level, selection.size(), *handle,
                    [&](std::size_t i) { return ClassEntry(*schema, selection[i], level); });
 }

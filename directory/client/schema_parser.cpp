@@ -84,6 +84,17 @@ std::optional<DefinitionStart> FindDefinitionStart(std::string_view line) {
   return KeywordStart(line);
 }
 
+// A line that begins a definition after blanks. Within another definition's lines such a
+// line ends that one, so a keyword must be followed by '(' here: "objectclass" alone may be
+// a value that a folded or indented line begins with.
+std::optional<DefinitionStart> IndentedStart(std::string_view line) {
+  const std::string_view trimmed = TrimLeft(line);
+  if (auto start = LdifStart(trimmed)) return start;
+  auto start = KeywordStart(trimmed);
+  if (start && TrimLeft(start->rest).starts_with('(')) return start;
+  return std::nullopt;
+}
+
 // A word followed by '(' at the start of a line that is neither a definition we read nor
 // another statement of that shape looks like a definition with a misspelt keyword.
 bool LooksLikeDefinition(std::string_view line) {
@@ -95,22 +106,30 @@ bool LooksLikeDefinition(std::string_view line) {
                       [&](std::string_view other) { return SameText(line.substr(0, end), other); });
 }
 
-// True once the parentheses opened outside quotes are all closed again.
-bool ParenthesesClosed(std::string_view text) {
-  int depth = 0;
-  bool opened = false;
-  bool quoted = false;
-  for (const char c : text) {
-    if (c == '\'') quoted = !quoted;
-    if (quoted) continue;
-    if (c == '(') {
-      ++depth;
-      opened = true;
+// Follows the parentheses of a definition as its text grows, so that each line is looked at
+// once however long the definition; quoted text does not count.
+class ParenthesisScanner {
+ public:
+  void feed(std::string_view text) {
+    for (const char c : text) {
+      if (c == '\'') quoted_ = !quoted_;
+      if (quoted_) continue;
+      if (c == '(') {
+        ++depth_;
+        opened_ = true;
+      }
+      if (c == ')') --depth_;
     }
-    if (c == ')') --depth;
   }
-  return opened && depth <= 0 && !quoted;
-}
+  // True once the parentheses opened outside quotes are all closed again.
+  bool closed() const { return opened_ && depth_ <= 0 && !quoted_; }
+  bool quoted() const { return quoted_; }
+
+ private:
+  long depth_ = 0;
+  bool opened_ = false;
+  bool quoted_ = false;
+};
 
 // In schema spelling a definition runs on over indented lines, comments and lone
 // parentheses; a line that begins with a letter starts the next statement.
@@ -298,7 +317,7 @@ ClassKind KindOf(const Description& d) {
   return ClassKind::Structural;
 }
 
-void AddDefinition(DefinitionKind kind, std::string_view text, SchemaDefinitions& out) {
+void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where, SchemaDefinitions& out) {
   const Description d = DescriptionParser(Tokenize(text)).parse();
   if (kind == DefinitionKind::AttributeType) {
     out.attributeTypes.push_back({CheckedOid(d), CheckedValues(d, "NAME")});
@@ -306,69 +325,116 @@ void AddDefinition(DefinitionKind kind, std::string_view text, SchemaDefinitions
   }
   out.objectClasses.push_back({CheckedOid(d), CheckedValues(d, "NAME"), CheckedValues(d, "SUP"), KindOf(d),
                                CheckedValues(d, "MUST"), CheckedValues(d, "MAY"), CheckedValues(d, "X-CONTAINED-IN"),
-                               CheckedValues(d, "X-NAMED-BY")});
+                               CheckedValues(d, "X-NAMED-BY"), where});
 }
 
 void Warn(std::string_view sourceName, std::size_t line, std::string_view reason) {
   std::cerr << sourceName << ':' << line << ": warning: definition skipped: " << reason << '\n';
 }
 
-// Gathers one definition's text starting at lines[i]; leaves i on its last line.
-std::string GatherDefinition(const std::vector<std::string_view>& lines, std::size_t& i, const DefinitionStart& start) {
-  std::string text(start.rest);
+// One definition's text and whether its parentheses and quotes were closed.
+struct GatheredDefinition {
+  std::string text;
+  bool closed = true;
+  bool quoted = false;
+};
+
+// Gathers one definition's text starting at lines[i]; leaves i on its last line. A line that
+// begins another definition ends it, closed or not.
+GatheredDefinition GatherDefinition(const std::vector<std::string_view>& lines, std::size_t& i,
+                                    const DefinitionStart& start) {
+  GatheredDefinition gathered{std::string(start.rest)};
+  ParenthesisScanner scanner;
+  scanner.feed(gathered.text);
+  const auto nextBeginsDefinition = [&] { return !scanner.quoted() && IndentedStart(lines[i + 1]).has_value(); };
   if (start.ldif) {
     // LDIF folds long values onto lines that begin with one space.
-    while (i + 1 < lines.size() && !lines[i + 1].empty() && lines[i + 1].front() == ' ')
-      text.append(lines[++i].substr(1));
-    return text;
+    while (i + 1 < lines.size() && lines[i + 1].starts_with(' ') && !nextBeginsDefinition()) {
+      const std::string_view part = lines[++i].substr(1);
+      scanner.feed(part);
+      gathered.text.append(part);
+    }
+    // A base64 value shows its parentheses only once decoded.
+    if (start.base64) return gathered;
+  } else {
+    while (!scanner.closed() && i + 1 < lines.size() && ContinuesDefinition(lines[i + 1]) && !nextBeginsDefinition()) {
+      const std::string_view line = lines[++i];
+      if (line.starts_with('#')) continue;
+      gathered.text.push_back(' ');
+      gathered.text.append(line);
+      scanner.feed(line);
+    }
   }
-  while (!ParenthesesClosed(text) && i + 1 < lines.size() && ContinuesDefinition(lines[i + 1])) {
-    const std::string_view line = lines[++i];
-    if (!line.empty() && line.front() == '#') continue;
-    text.push_back(' ');
-    text.append(line);
-  }
-  return text;
+  gathered.closed = scanner.closed();
+  gathered.quoted = scanner.quoted();
+  return gathered;
 }
 
-void ParseDefinitionAt(const DefinitionStart& start, std::string text, std::string_view sourceName,
-                       std::size_t lineNumber, SchemaDefinitions& out) {
+// Adds the definition; false, after a warning, when it cannot be used.
+bool ParseDefinitionAt(const DefinitionStart& start, GatheredDefinition gathered, std::string_view sourceName,
+                       SourceLine where, SchemaDefinitions& out) {
   try {
+    if (!gathered.closed) Fail(gathered.quoted ? "quoted text not closed" : "closing ')' missing");
+    std::string& text = gathered.text;
     if (start.base64) {
       auto decoded = DecodeBase64(text);
       if (!decoded) Fail("invalid base64 value");
       text = std::move(*decoded);
     }
-    AddDefinition(start.kind, StripOrderingPrefix(TrimLeft(text)), out);
+    AddDefinition(start.kind, StripOrderingPrefix(TrimLeft(text)), where, out);
+    return true;
   } catch (const ParseError& e) {
-    Warn(sourceName, lineNumber, e.reason);
+    Warn(sourceName, where.line, e.reason);
+    return false;
   }
 }
 
 }  // namespace
 
-void ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaDefinitions& out) {
+std::string SchemaDefinitions::describe(SourceLine where) const {
+  const std::string source = where.source < sources.size() ? sources[where.source] : "?";
+  return source + ':' + std::to_string(where.line);
+}
+
+std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaDefinitions& out) {
+  const std::size_t source = out.sources.size();
+  out.sources.emplace_back(sourceName);
   const std::vector<std::string_view> lines = SplitLines(text);
+  std::size_t added = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!lines[i].empty() && lines[i].front() == '#') continue;
-    const auto start = FindDefinitionStart(lines[i]);
+    const std::string_view line = lines[i];
+    if (line.starts_with('#')) continue;
+    const bool indented = !line.empty() && IsBlank(line.front());
+    const auto start = FindDefinitionStart(indented ? TrimLeft(line) : line);
     if (!start) {
-      if (LooksLikeDefinition(lines[i])) Warn(sourceName, i + 1, "unknown keyword");
+      if (LooksLikeDefinition(line)) Warn(sourceName, i + 1, "unknown keyword");
       continue;
     }
-    const std::size_t lineNumber = i + 1;
-    ParseDefinitionAt(*start, GatherDefinition(lines, i, *start), sourceName, lineNumber, out);
+    // Schema files are often indented, and there a keyword line means the same wherever it
+    // begins. In LDIF a line that begins with a blank continues the line before it, so an
+    // indented definition does not say what it seems to.
+    if (indented && start->ldif) {
+      Warn(sourceName, i + 1, "indented; in LDIF a line that begins with a blank continues the line before it");
+      continue;
+    }
+    const SourceLine where{source, i + 1};
+    added += ParseDefinitionAt(*start, GatherDefinition(lines, i, *start), sourceName, where, out) ? 1 : 0;
   }
+  return added;
 }
 
 bool ReadSchemaFile(const std::string& path, SchemaDefinitions& out, std::string& error) {
   std::string reason;
   const std::optional<std::string> content = ReadRegularFile(path, reason);
   if (!content) {
-    error = path + ": " + reason;
+    error = "cannot read schema file " + path + ": " + reason;
     return false;
   }
-  ParseSchemaText(*content, path, out);
+  // Checked against a schema without definitions every name would be reported.
+  if (ParseSchemaText(*content, path, out) == 0) {
+    error = "schema file " + path + " holds no attribute type or object class definition";
+    return false;
+  }
   return true;
 }
 

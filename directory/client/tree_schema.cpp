@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iostream>
+#include <limits>
 #include <unordered_set>
+
+#include "d_util.h"
 
 namespace corvane::client {
 namespace {
@@ -18,13 +22,30 @@ void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& fro
     if (seen.insert(i).second) to.push_back(i);
 }
 
+// Every directory knows the root class without a definition, so schema files name it as a
+// superclass without defining it.
+bool IsTop(std::string_view reference) { return SameText(reference, "top") || reference == "2.5.6.0"; }
+
+void Warn(const std::string& where, const std::string& what) { std::cerr << where << ": warning: " << what << '\n'; }
+
+// "'a', 'b' and 'c'", naming at most a few of many.
+std::string NameList(const std::vector<std::string>& names, std::size_t total) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() && names.size() == total ? " and " : ", ";
+    text += '\'' + names[i] + '\'';
+  }
+  if (total > names.size()) text += " and " + std::to_string(total - names.size()) + " more";
+  return text;
+}
+
 }  // namespace
 
 TreeSchema::TreeSchema(const SchemaDefinitions& definitions) {
   addAttributes(definitions);
   addClasses(definitions);
-  std::vector<Resolution> state(classes_.size(), Resolution::Pending);
-  for (std::size_t i = 0; i < classes_.size(); ++i) resolveClass(i, definitions, state);
+  resolveClasses(definitions);
+  warnAboutCycles(definitions);
 }
 
 void TreeSchema::addAttributes(const SchemaDefinitions& definitions) {
@@ -67,35 +88,82 @@ std::size_t TreeSchema::attributeIndex(const std::string& reference) {
   return index;
 }
 
-void TreeSchema::resolveClass(std::size_t i, const SchemaDefinitions& definitions, std::vector<Resolution>& state) {
-  if (state[i] != Resolution::Pending) return;
-  state[i] = Resolution::Running;
-  const ObjectClassDefinition& def = definitions.objectClasses[i];
-  std::vector<std::size_t> ownMust;
-  std::vector<std::size_t> ownMay;
-  for (const auto& ref : def.must) ownMust.push_back(attributeIndex(ref));
-  for (const auto& ref : def.may) ownMay.push_back(attributeIndex(ref));
-
-  std::unordered_set<std::size_t> seenMust;
-  std::unordered_set<std::size_t> seenMay;
-  std::vector<std::size_t> must;
-  std::vector<std::size_t> may;
-  AppendNew(must, ownMust, seenMust);
-  AppendNew(may, ownMay, seenMay);
-  for (const auto& ref : def.superClasses) {
-    const auto super = findClass(ref);
-    classes_[i].superClasses.push_back(super ? super->name : ref);
-    if (!super) continue;
-    // A class that is still being resolved lies on an inheritance cycle; it adds nothing.
-    resolveClass(super->classIndex, definitions, state);
-    if (state[super->classIndex] != Resolution::Done) continue;
-    AppendNew(must, classes_[super->classIndex].must, seenMust);
-    AppendNew(may, classes_[super->classIndex].may, seenMay);
+void TreeSchema::resolveClasses(const SchemaDefinitions& definitions) {
+  for (std::size_t i = 0; i < classes_.size(); ++i) {
+    const ObjectClassDefinition& def = definitions.objectClasses[i];
+    Class& c = classes_[i];
+    for (const auto& ref : def.must) c.must.push_back(attributeIndex(ref));
+    for (const auto& ref : def.may) c.may.push_back(attributeIndex(ref));
+    for (const auto& ref : def.superClasses) {
+      const auto super = findClass(ref);
+      c.superClasses.push_back(super ? super->name : ref);
+      if (super) c.supers.push_back(super->classIndex);
+      else if (!IsTop(ref))
+        Warn(definitions.describe(def.where), "superclass '" + ref + "' of class '" + c.names.front() + "' is not defined");
+    }
   }
-  std::erase_if(may, [&](std::size_t a) { return seenMust.contains(a); });
-  classes_[i].must = std::move(must);
-  classes_[i].may = std::move(may);
-  state[i] = Resolution::Done;
+}
+
+// The strongly connected components of the superclass graph (Tarjan), on an explicit stack
+// since a chain of superclasses may be as long as the schema. Each one that holds a cycle is
+// warned about once, at the line of its first class.
+void TreeSchema::warnAboutCycles(const SchemaDefinitions& definitions) const {
+  constexpr std::size_t kUnvisited = std::numeric_limits<std::size_t>::max();
+  struct Frame {
+    std::size_t cls;
+    std::size_t nextSuper;
+  };
+  const std::size_t n = classes_.size();
+  std::vector<std::size_t> order(n, kUnvisited);
+  std::vector<std::size_t> low(n, 0);
+  std::vector<bool> onStack(n, false);
+  std::vector<std::size_t> stack;
+  std::vector<Frame> frames;
+  std::size_t visited = 0;
+  const auto enter = [&](std::size_t v) {
+    order[v] = low[v] = visited++;
+    stack.push_back(v);
+    onStack[v] = true;
+    frames.push_back({v, 0});
+  };
+  for (std::size_t root = 0; root < n; ++root) {
+    if (order[root] != kUnvisited) continue;
+    enter(root);
+    while (!frames.empty()) {
+      const std::size_t v = frames.back().cls;
+      const std::vector<std::size_t>& supers = classes_[v].supers;
+      if (frames.back().nextSuper < supers.size()) {
+        const std::size_t w = supers[frames.back().nextSuper++];
+        if (order[w] == kUnvisited) enter(w);
+        else if (onStack[w]) low[v] = std::min(low[v], order[w]);
+        continue;
+      }
+      frames.pop_back();
+      if (!frames.empty()) low[frames.back().cls] = std::min(low[frames.back().cls], low[v]);
+      if (low[v] != order[v]) continue;
+      std::vector<std::size_t> component;
+      std::size_t w = 0;
+      do {
+        w = stack.back();
+        stack.pop_back();
+        onStack[w] = false;
+        component.push_back(w);
+      } while (w != v);
+      const bool cycle = component.size() > 1 || std::find(supers.begin(), supers.end(), v) != supers.end();
+      if (!cycle) continue;
+      std::sort(component.begin(), component.end());
+      const std::string where = definitions.describe(definitions.objectClasses[component.front()].where);
+      if (component.size() == 1) {
+        Warn(where, "class '" + classes_[v].names.front() + "' is its own superclass");
+        continue;
+      }
+      std::vector<std::string> names;
+      for (std::size_t k = 0; k < std::min<std::size_t>(component.size(), 3); ++k)
+        names.push_back(classes_[component[k]].names.front());
+      Warn(where, "classes " + NameList(names, component.size()) +
+                      " are superclasses of one another; each of them carries the attributes of all");
+    }
+  }
 }
 
 std::optional<TreeSchema::ClassName> TreeSchema::findClass(std::string_view nameOrOid) const {
@@ -123,8 +191,27 @@ std::vector<std::string> TreeSchema::attributeNamesOf(const std::vector<std::siz
 }
 
 std::array<std::vector<std::string>, kClassItemLists> TreeSchema::classItems(std::size_t classIndex) const {
+  // Depth first, superclasses in the order named, each class once (so a cycle ends the walk
+  // and gives every class on it the same attributes): a class's own attributes come first,
+  // then those of its first superclass and that one's superclasses, and so on.
+  std::vector<std::size_t> must;
+  std::vector<std::size_t> may;
+  std::unordered_set<std::size_t> seenMust;
+  std::unordered_set<std::size_t> seenMay;
+  std::unordered_set<std::size_t> visited;
+  std::vector<std::size_t> pending{classIndex};
+  while (!pending.empty()) {
+    const std::size_t i = pending.back();
+    pending.pop_back();
+    if (!visited.insert(i).second) continue;
+    const Class& c = classes_[i];
+    AppendNew(must, c.must, seenMust);
+    AppendNew(may, c.may, seenMay);
+    pending.insert(pending.end(), c.supers.rbegin(), c.supers.rend());
+  }
+  std::erase_if(may, [&](std::size_t a) { return seenMust.contains(a); });
   const Class& c = classes_[classIndex];
-  return {c.superClasses, c.containedIn, c.namedBy, attributeNamesOf(c.must), attributeNamesOf(c.may)};
+  return {c.superClasses, c.containedIn, c.namedBy, attributeNamesOf(must), attributeNamesOf(may)};
 }
 
 }  // namespace corvane::client

@@ -1,6 +1,8 @@
 // The resolved schema of one tree: class and attribute names in delivery order, lookups by
 // name or OID with letter case ignored, and each class's item lists with the attributes it
-// inherits from all its superclasses.
+// inherits from all its superclasses. Classes keep only their own attributes; the inherited
+// ones are gathered when a class is read, so that deep or wide inheritance costs no more
+// memory than its definitions.
 #pragma once
 
 #include <array>
@@ -24,6 +26,8 @@ class TreeSchema {
     std::string name;
   };
 
+  // Warns on standard error, with file and line, about inheritance cycles and superclasses
+  // that the definitions do not define.
   explicit TreeSchema(const SchemaDefinitions& definitions);
 
   // Every name of every class, in definition order.
@@ -34,7 +38,8 @@ class TreeSchema {
   std::optional<ClassName> findClass(std::string_view nameOrOid) const;
   // Flags word and object identifier of a class.
   ClassRecord classRecord(std::size_t classIndex) const;
-  // Item lists 0 to 4 of a class; lists 3 and 4 give every name of each attribute.
+  // Item lists 0 to 4 of a class; lists 3 and 4 give every name of each attribute, inherited
+  // ones included. Every class of an inheritance cycle inherits from all the others.
   std::array<std::vector<std::string>, kClassItemLists> classItems(std::size_t classIndex) const;
 
  private:
@@ -45,18 +50,19 @@ class TreeSchema {
     std::vector<std::string> names;
     std::string oid;
     std::uint32_t flags = 0;
-    std::vector<std::string> superClasses;
+    std::vector<std::string> superClasses;  // as item list 0 shows them
+    std::vector<std::size_t> supers;        // indexes of the defined ones
     std::vector<std::string> containedIn;
     std::vector<std::string> namedBy;
-    std::vector<std::size_t> must;  // attribute indexes, inherited ones included
+    std::vector<std::size_t> must;  // attribute indexes of the class's own attributes
     std::vector<std::size_t> may;
   };
-  enum class Resolution { Pending, Running, Done };
 
   void addAttributes(const SchemaDefinitions& definitions);
   void addClasses(const SchemaDefinitions& definitions);
+  void resolveClasses(const SchemaDefinitions& definitions);
+  void warnAboutCycles(const SchemaDefinitions& definitions) const;
   std::size_t attributeIndex(const std::string& reference);
-  void resolveClass(std::size_t i, const SchemaDefinitions& definitions, std::vector<Resolution>& state);
   std::vector<std::string> attributeNamesOf(const std::vector<std::size_t>& indexes) const;
 
   std::vector<Attribute> attributes_;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "d_nw.h"
@@ -84,26 +85,74 @@ TEST(SchemaParser, BrokenDefinitionsAreSkippedWithAWarningNamingTheLine) {
     EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
 }
 
-TEST(TreeSchemaTest, InheritanceByNameOrOidWithCyclesAndUnknownClasses) {
+TEST(SchemaParser, IndentedDefinitionsAreReadInSchemaSpellingAndWarnedInLdif) {
+  testing::internal::CaptureStderr();
   const TreeSchema schema = SchemaOf(
-      "attributetype ( 2.1 NAME ( 'a' 'alpha' ) )\n"
-      "attributetype ( 2.2 NAME 'b' )\n"
-      "attributetype ( 2.3 NAME 'c' )\n"
+      "attributetype ( 1.1 NAME 'flush' )\n"
+      "  attributetype ( 1.2 NAME 'indented' )\n"
+      "\tobjectclass ( 1.3 NAME 'Indented Class' MAY indented )\n"
+      "objectclass ( 1.4 NAME 'Open'\n"
+      "    MAY flush\n"
+      "    objectclass ( 1.5 NAME 'Next' MAY flush )\n"
+      "dn: cn=schema\n"
+      "attributeTypes: ( 1.6 NAME 'ldif' DESC 'folded\n"
+      " objectclass ( inside quotes' )\n"
+      "  attributeTypes: ( 1.7 NAME 'ldif indented' )\n"
+      " objectClasses: ( 1.8 NAME 'LDIF Class' )\n");
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(schema.attributeNames(), (Names{"flush", "indented", "ldif"}));
+  EXPECT_EQ(ClassNamesOf(schema), (Names{"Indented Class", "Next"}));
+  for (const char* line : {"inline:4:", "inline:10:", "inline:11:"})
+    EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 3) << warnings;
+}
+
+TEST(TreeSchemaTest, InheritanceByNameOrOidWithCyclesAndUnknownClasses) {
+  const std::string classes =
       "objectclass ( 3.1 NAME 'Base' MUST A MAY ( b $ 2.3 ) )\n"
       "objectclass ( 3.2 NAME ( 'Derived' 'Child' ) SUP 3.1 MUST b )\n"
       "objectclass ( 3.3 NAME 'Loop1' SUP Loop2 MUST a )\n"
-      "objectclass ( 3.4 NAME 'Loop2' SUP Loop1 MAY c )\n"
-      "objectclass ( 3.5 NAME 'Orphan' SUP Missing MAY zz )\n");
-  EXPECT_EQ(ClassNamesOf(schema), (Names{"Base", "Derived", "Child", "Loop1", "Loop2", "Orphan"}));
+      "objectclass ( 3.4 NAME 'Loop2' SUP ( Base $ Loop1 ) MAY c )\n"
+      "objectclass ( 3.5 NAME 'Below' SUP Loop2 MAY zz )\n"
+      "objectclass ( 3.6 NAME 'Self' SUP Self MAY c )\n"
+      "objectclass ( 3.7 NAME 'Orphan' SUP Missing MAY zz )\n";
+  testing::internal::CaptureStderr();
+  const TreeSchema schema = SchemaOf(
+      "attributetype ( 2.1 NAME ( 'a' 'alpha' ) )\n"
+      "attributetype ( 2.2 NAME 'b' )\n"
+      "attributetype ( 2.3 NAME 'c' )\n" + classes);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ClassNamesOf(schema), (Names{"Base", "Derived", "Child", "Loop1", "Loop2", "Below", "Self", "Orphan"}));
   EXPECT_EQ(schema.findClass("child")->name, "Child");
   EXPECT_EQ(schema.findClass("3.2")->name, "Derived");
   const auto derived = ItemsOf(schema, "Child");
   EXPECT_EQ(derived[0], Names{"Base"});
   EXPECT_EQ(derived[3], (Names{"b", "a", "alpha"}));
   EXPECT_EQ(derived[4], Names{"c"});
-  EXPECT_TRUE(Contains(ItemsOf(schema, "Loop1")[4], "c"));
+  // Every class of a cycle carries the attributes of the whole cycle and of what lies above it.
+  for (const char* member : {"Loop1", "Loop2", "Below"}) {
+    const auto items = ItemsOf(schema, member);
+    EXPECT_EQ(std::set<std::string>(items[3].begin(), items[3].end()), (std::set<std::string>{"a", "alpha"})) << member;
+    EXPECT_TRUE(Contains(items[4], "b") && Contains(items[4], "c")) << member;
+  }
+  EXPECT_EQ(ItemsOf(schema, "Below")[4].front(), "zz");
+  EXPECT_EQ(ItemsOf(schema, "Self")[4], Names{"c"});
   EXPECT_EQ(ItemsOf(schema, "Orphan")[0], Names{"Missing"});
   EXPECT_EQ(ItemsOf(schema, "Orphan")[4], Names{"zz"});
+  for (const char* line : {"inline:6:", "inline:9:", "inline:10:"})
+    EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 3) << warnings;
+
+  // The order in which a cycle's classes are defined does not matter.
+  testing::internal::CaptureStderr();
+  const TreeSchema reversed = SchemaOf(
+      "objectclass ( 3.4 NAME 'Loop2' SUP Loop1 MAY c )\n"
+      "objectclass ( 3.3 NAME 'Loop1' SUP Loop2 MUST a )\n");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("inline:1:"), std::string::npos);
+  for (const char* member : {"Loop1", "Loop2"}) {
+    EXPECT_EQ(ItemsOf(reversed, member)[3], Names{"a"}) << member;
+    EXPECT_EQ(ItemsOf(reversed, member)[4], Names{"c"}) << member;
+  }
 }
 
 TreeSchema SystemTree(std::string_view extension) {
@@ -190,7 +239,10 @@ TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne
       "password-file = ~/prod.password\n"
       "primary = true\n"
       "[BROKEN]\n"
-      "schema = missing.schema\n");
+      "schema = missing.schema\n"
+      "[NOTHING]\n"
+      "schema = nothing.xml\n");
+  std::ofstream(home_ + "/corvane-client/nothing.xml") << "<?xml version=\"1.0\"?>\n<plugin/>\n";
   ASSERT_EQ(ClientInit(0, 0), 0);
   ConnHandle conn = 0;
   ASSERT_EQ(ConnGetPrimary(&conn), 0);
@@ -198,7 +250,7 @@ TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne
   std::uint32_t iterator = 0;
   Names trees;
   while (ConnScan(&iterator, &conn) == 0) trees.push_back(corvane::TrimTreeName(treeInfo(conn)));
-  EXPECT_EQ(trees, (Names{"LAB", "PROD", "BROKEN"}));
+  EXPECT_EQ(trees, (Names{"LAB", "PROD", "BROKEN", "NOTHING"}));
 
   ContextHandle ctx = 0;
   ASSERT_EQ(CtxCreate(&ctx), 0);
@@ -209,11 +261,13 @@ TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne
   EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "broken"), kCodeSchemaUnavailable);
   EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "broken"), kCodeSchemaUnavailable);
   EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "NOWHERE"), kCodeUnknownTree);
+  EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "NOTHING"), kCodeSchemaUnavailable);
   corvane::StringList classes;
   EXPECT_EQ(corvane::ReadClassList(ctx, classes), kCodeNoTree);
   const std::string warnings = testing::internal::GetCapturedStderr();
   EXPECT_NE(warnings.find(home_ + "/corvane-client/missing.schema"), std::string::npos) << warnings;
   EXPECT_NE(warnings.find("ldap://127.0.0.1:1/"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find(home_ + "/corvane-client/nothing.xml"), std::string::npos) << warnings;
   const std::string missing = "missing.schema";
   EXPECT_EQ(warnings.find(missing), warnings.rfind(missing)) << "warned once: " << warnings;
 
@@ -382,12 +436,81 @@ TEST_F(ClientTest, LdapTreeIsReadFromTheSubschemaEntryOfTheServer) {
   EXPECT_EQ(CtxFree(ctx), 0);
 }
 
-TEST_F(ClientTest, ServeSchemaFilesNamesTheFileItCannotRead) {
+TEST_F(ClientTest, ServeSchemaFilesNamesTheFileItCannotReadOrThatDefinesNothing) {
   const std::string error = ServeSchemaFiles({kFixtures + "/mixed_spellings.ldif", home_ + "/absent.schema"});
   EXPECT_NE(error.find(home_ + "/absent.schema"), std::string::npos) << error;
+
+  std::string noise;
+  for (unsigned value = 1; noise.size() < 4096; value = value * 1103515245u + 12345u)
+    noise.push_back(static_cast<char>(value >> 16));
+  const std::pair<const char*, std::string> nothing[] = {
+      {"empty.schema", ""},
+      {"passwd", "root:x:0:0:root:/root:/bin/bash\nobjectclass:x:1:1::/:/bin/false\n"},
+      {"plugin.xml", "<?xml version=\"1.0\"?>\n<plugin>\n  <class name=\"User\"/>\n</plugin>\n"},
+      {"noise.bin", noise},
+      {"broken.schema", "attributetype ( 1.1 NAME 'never closed'\n"}};
+  for (const auto& [name, content] : nothing) {
+    const std::string path = home_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    testing::internal::CaptureStderr();
+    const std::string refused = ServeSchemaFiles({kFixtures + "/mixed_spellings.ldif", path});
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(refused.find(path), std::string::npos) << name << ": " << refused;
+  }
+
   ASSERT_EQ(ClientInit(0, 0), 0);
   EXPECT_EQ(corvane::GetCurrentTreeName(), kDemoTreeName);
   EXPECT_STREQ(ClientErrorText(12345), "Unknown error");
+}
+
+// A class whose definition is larger than one 64,512-byte block comes in several blocks, the
+// handle continuing the same class; classes before and after it share blocks as usual.
+TEST_F(ClientTest, ClassLargerThanABlockIsServedOverSeveralReads) {
+  constexpr int kWide = 6000;
+  constexpr int kOwn = 100;
+  const auto wideName = [](int i) { return "'Attribute with a rather long name " + std::to_string(i) + "'"; };
+  const std::string path = home_ + "/wide.schema";
+  {
+    std::ofstream out(path);
+    out << "objectclass ( 1.1 NAME 'Small Before' MAY x )\n";
+    out << "objectclass ( 1.2 NAME 'Wide' AUXILIARY MAY ( " << wideName(0);
+    for (int i = 1; i < kWide; ++i) out << " $ " << wideName(i);
+    out << " ) )\nobjectclass ( 1.3 NAME 'Wider' SUP Wide MUST ( own0";
+    for (int i = 1; i < kOwn; ++i) out << " $ own" << i;
+    out << " ) )\nobjectclass ( 1.4 NAME 'Small After' MAY y )\n";
+  }
+  ASSERT_EQ(ServeSchemaFiles({path}), "");
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+
+  corvane::ClientFunctions counted = corvane::StandInClientFunctions();
+  standInReadClasses = counted.SchemaReadClasses;
+  counted.SchemaReadClasses = CountedReadClasses;
+  const corvane::ClientFunctions previous = corvane::SetClientFunctions(counted);
+  classReads = 0;
+  corvane::StringList wider, aux, all;
+  EXPECT_EQ(corvane::GetClassAttributes(ctx, "Wider", wider), 0);
+  EXPECT_GE(classReads, 4);
+  EXPECT_EQ(corvane::ReadAuxAttributeList(ctx, aux), 0);
+  EXPECT_EQ(corvane::GetClassAttributes(ctx, "", all), 0);
+  corvane::SetClientFunctions(previous);
+
+  ASSERT_EQ(wider.size(), std::size_t{kOwn + kWide});
+  EXPECT_EQ(wider[kOwn - 1].text, "own99");
+  EXPECT_EQ(wider[kOwn - 1].object, 3);
+  EXPECT_EQ(wider[kOwn + kWide - 1].text, "Attribute with a rather long name 5999");
+  EXPECT_EQ(wider[kOwn + kWide - 1].object, 4);
+  EXPECT_EQ(aux.size(), std::size_t{kWide});
+  EXPECT_EQ(all.size(), std::size_t{kOwn + kWide + 2});
+  EXPECT_TRUE(all.contains("x") && all.contains("y"));
+
+  // A block too small for even one class is a failure, never an empty success.
+  DirBuffer* tiny = nullptr;
+  ASSERT_EQ(BufAlloc(64, &tiny), 0);
+  std::int32_t handle = kNoIteration;
+  EXPECT_EQ(SchemaReadClasses(ctx, kLevelClassDefinitions, 1, nullptr, &handle, tiny), kCodeBufferTooSmall);
+  EXPECT_EQ(BufFree(tiny), 0);
 }
 
 }  // namespace
