@@ -1,6 +1,7 @@
 #include "scan.h"
 
 #include <exception>
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -45,6 +46,31 @@ void FinishItemElement(ScanState& s, std::string_view name, TreeItem item) {
 }
 
 }  // namespace
+
+std::string FullPathToCheck(const std::string& path, std::error_code& ec) {
+  ec.clear();
+  if (path.empty()) {
+    ec = std::make_error_code(std::errc::invalid_argument);
+    return {};
+  }
+  std::string full;
+  if (path.front() != '/') {
+    full = std::filesystem::current_path(ec).string();
+    if (ec) return {};
+    if (full.ends_with('/')) full.pop_back();
+  }
+  std::string_view last;
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    last = std::string_view(path).substr(start, end - start);
+    if (!last.empty() && last != ".") full.append("/").append(last);
+    start = end + 1;
+  }
+  // A path that ends in '/' or "." names a folder and must stay one that the open refuses.
+  if (full.empty() || last.empty() || last == ".") full.push_back('/');
+  return full;
+}
 
 bool IsItemElement(std::string_view name) { return ItemKindOf(name) != nullptr; }
 

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "scan_state.h"
 #include "xml_document.h"
@@ -22,6 +23,12 @@ void ClearMessages(ScanState& s);
 // Walks node's children depth-first in document order, adding tree items under treeNode and
 // running the rules; level is node's depth (0 for the document element). Never recurses.
 void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNode, int level);
+
+// The full path under which a file the user named is checked: a relative path is put below
+// the current folder. "." steps and repeated '/' go, ".." stays: after a symbolic link it
+// leads where the link leads, so only the file system may resolve it. Empty, with ec set,
+// when there is no such path (an empty path, a current folder that no longer exists).
+std::string FullPathToCheck(const std::string& path, std::error_code& ec);
 
 // What checking one file left behind.
 struct CheckOutcome {

@@ -1,5 +1,7 @@
 // corvanexml-check: the checker without a window, for scripts and CI pipelines.
+#include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -9,16 +11,26 @@
 int main(int argc, char** argv) {
   using namespace corvane::cli;
   std::ios::sync_with_stdio(false);
-  std::string error;
-  const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-  if (!options) {
-    std::cerr << "corvanexml-check: " << error << "\nTry 'corvanexml-check --help'.\n";
-    return kExitTrouble;
+  try {
+    std::string error;
+    const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+      std::cerr << "corvanexml-check: " << error << "\nTry 'corvanexml-check --help'.\n";
+      return kExitTrouble;
+    }
+    if (options->help) {
+      std::cout << HelpText();
+      return kExitClean;
+    }
+    if (options->listTrees) return ListTrees(std::cout, std::cerr);
+    return RunChecks(*options, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    // What was written so far stays; the message must not need memory of its own.
+    std::cout.flush();
+    std::cerr << "corvanexml-check: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "corvanexml-check: " << e.what() << "\n";
   }
-  if (options->help) {
-    std::cout << HelpText();
-    return kExitClean;
-  }
-  if (options->listTrees) return ListTrees(std::cout);
-  return RunChecks(*options, std::cout, std::cerr);
+  return kExitTrouble;
 }

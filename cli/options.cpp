@@ -94,20 +94,23 @@ FILE...            files checked one after another, as if each were chosen in tu
                    (default: the tree of the primary connection)
 --list-trees       print the client's trees, one per line, and stop
 --show-tree        print the node tree before the messages (two spaces per depth,
-                   the file's full path at depth 0), then an empty line
+                   the file's full path at depth 0), then an empty line; deeper
+                   than 100 the indent stays and "[depth N] " starts the line
 --format text      message lines in the list's order (ascending, letter case
                    ignored); with several files, each file's path and ":" first
 --format json      one JSON document: per file its path and its messages with
                    text, code, source line and column and the tree item's labels
+                   from the file down (more than 16: the first 3, "…", the last 12)
 --format sarif     SARIF 2.1.0, one rule per message code, one location per result
 --help             this text
 
-Exit status: 0 no message, 1 at least one message, 2 a usage error or a file that
-could not be read at all.
+Exit status: 0 no message, 1 at least one message, 2 a usage error, no tree to
+check against, or a file or folder that could not be read at all (the others are
+still checked).
 )";
 }
 
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs) {
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, std::vector<std::string>& unreadable) {
   namespace fs = std::filesystem;
   std::vector<std::string> files;
   for (const std::string& input : inputs) {
@@ -116,13 +119,23 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs) {
       files.push_back(input);
       continue;
     }
+    // Folder by folder, so that one that cannot be read is named and the rest still walked;
+    // links to folders are not followed, links to files are.
     std::vector<std::string> found;
-    for (fs::recursive_directory_iterator it(input, fs::directory_options::skip_permission_denied, ec), end;
-         !ec && it != end; it.increment(ec)) {
-      std::error_code typeError;
-      if (it->is_regular_file(typeError) && SameText(it->path().extension().string(), ".xml")) {
-        found.push_back(it->path().string());
+    std::vector<fs::path> folders{input};
+    while (!folders.empty()) {
+      const fs::path folder = std::move(folders.back());
+      folders.pop_back();
+      fs::directory_iterator it(folder, ec);
+      for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_symlink(typeError) && it->is_directory(typeError)) {
+          folders.push_back(it->path());
+        } else if (it->is_regular_file(typeError) && SameText(it->path().extension().string(), ".xml")) {
+          found.push_back(it->path().string());
+        }
       }
+      if (ec) unreadable.push_back(folder.string() + ": " + ec.message());
     }
     std::sort(found.begin(), found.end());
     files.insert(files.end(), found.begin(), found.end());

@@ -26,7 +26,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 std::string HelpText();
 
 // The files to check: each input that is a folder stands for every *.xml file below it, in
-// sorted path order; other inputs are taken as they are.
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs);
+// sorted path order; other inputs are taken as they are. Each folder below an input that
+// cannot be read is added to unreadable as "folder: reason"; the walk goes on without it.
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, std::vector<std::string>& unreadable);
 
 }  // namespace corvane::cli

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "catalogue.h"
 
@@ -37,6 +38,54 @@ std::string PathUri(const std::string& path) {
   return uri;
 }
 
+// A message's item path keeps at most kPathLabels labels: the first kPathHead (the file, the
+// document element, the item element) and the last kPathTail, with "…" between them. A path
+// as deep as the document would make the report quadratic in its depth.
+constexpr std::size_t kPathLabels = 16;
+constexpr std::uint32_t kPathHead = 3;
+constexpr std::size_t kPathTail = kPathLabels - kPathHead - 1;
+constexpr std::string_view kElided = "…";
+
+// Item paths of one file. The item at depth kPathHead - 1 above each item is found once for
+// the whole tree, when a path first needs it, so deep messages cost no walk to the top.
+class ItemPaths {
+ public:
+  ItemPaths(const PlainTree& tree, const XmlDocument* doc) : tree_(tree), doc_(doc) {}
+
+  std::vector<std::string> of(TreeItem item) {
+    const auto& items = tree_.items();
+    if (items[item].depth < kPathLabels) return tree_.labelPath(item, doc_);
+    std::vector<std::string> path;
+    path.reserve(kPathLabels);
+    for (TreeItem i = headOf(item); i != kNoItem; i = items[i].parent) path.push_back(tree_.label(i, doc_));
+    std::reverse(path.begin(), path.end());
+    path.emplace_back(kElided);
+    const std::size_t tail = path.size();
+    TreeItem i = item;
+    for (std::size_t n = 0; n < kPathTail; ++n, i = items[i].parent) path.push_back(tree_.label(i, doc_));
+    std::reverse(path.begin() + static_cast<std::ptrdiff_t>(tail), path.end());
+    return path;
+  }
+
+ private:
+  TreeItem headOf(TreeItem item) {
+    const auto& items = tree_.items();
+    if (heads_.empty()) {
+      // Items come in pre-order: a parent always before its children.
+      heads_.resize(items.size());
+      for (TreeItem i = 0; i < items.size(); ++i) heads_[i] = items[i].depth < kPathHead ? i : heads_[items[i].parent];
+    }
+    return heads_[item];
+  }
+
+  const PlainTree& tree_;
+  const XmlDocument* doc_;
+  std::vector<TreeItem> heads_;
+};
+
+// Lines deeper than this are indented as deep as this, and say their depth in figures.
+constexpr std::uint32_t kIndentDepth = 100;
+
 std::string Dump(const json& document) { return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
 
 }  // namespace
@@ -45,6 +94,7 @@ FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const 
                           const std::vector<Message>& sorted, const std::optional<LoadError>& loadError) {
   FileReport report{path, {}};
   report.messages.reserve(sorted.size());
+  ItemPaths paths(tree, doc);
   for (const Message& m : sorted) {
     ReportedMessage r;
     r.text = m.text;
@@ -55,7 +105,7 @@ FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const 
         r.line = doc->node(node).line;
         r.column = doc->node(node).column;
       }
-      r.itemPath = tree.labelPath(m.item, doc);
+      r.itemPath = paths.of(m.item);
     } else if (loadError) {
       r.line = loadError->line;
       r.column = loadError->column;
@@ -70,7 +120,10 @@ void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* 
   constexpr std::size_t kChunk = 1 << 16;
   std::string text;
   for (TreeItem i = 0; i < tree.items().size(); ++i) {
-    text.append(2 * tree.items()[i].depth, ' ').append(tree.label(i, doc)).push_back('\n');
+    const std::uint32_t depth = tree.items()[i].depth;
+    text.append(2 * std::min(depth, kIndentDepth), ' ');
+    if (depth > kIndentDepth) text.append("[depth ").append(std::to_string(depth)).append("] ");
+    text.append(tree.label(i, doc)).push_back('\n');
     if (text.size() >= kChunk) {
       out << text;
       text.clear();

@@ -18,7 +18,8 @@ struct ReportedMessage {
   int code = 0;
   std::uint32_t line = 0;    // 0: unknown
   std::uint32_t column = 0;  // 0: unknown
-  std::vector<std::string> itemPath;  // labels from the top-level item down; empty for none
+  // Labels from the top-level item down, the middle of a deep path elided; empty for none.
+  std::vector<std::string> itemPath;
 };
 
 struct FileReport {

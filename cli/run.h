@@ -15,7 +15,7 @@ inline constexpr int kExitTrouble = 2;
 // one session, and writes the chosen format to out; usage errors go to err. Returns the
 // exit status.
 int RunChecks(const Options& options, std::ostream& out, std::ostream& err);
-// Writes the client's trees, one per line.
-int ListTrees(std::ostream& out);
+// Writes the client's trees, one per line, to out; why there are none goes to err.
+int ListTrees(std::ostream& out, std::ostream& err);
 
 }  // namespace corvane::cli

@@ -384,7 +384,7 @@ void TMainForm::checkFile(const QString& path) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ClearMessages();
   std::error_code ignored;
-  const std::string fullPath = std::filesystem::absolute(path.toStdString(), ignored).lexically_normal().string();
+  const std::string fullPath = FullPathToCheck(path.toStdString(), ignored);
   std::string bytes;
   CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
   if (outcome.document) {
