@@ -66,16 +66,18 @@ void LoadProperties(ScanState& s, const std::string& bundle) {
   if (bundle == resource.Bundle) return;
   resource.Bundle = bundle;
   resource.FileName = PropertiesPath(s.WebAppRoot, bundle);
-  const WebAppFiles::Properties& file = s.files.properties(resource.FileName);
-  resource.Found = file.found;
-  if (file.found) resource.Keys = file.keys;
+  resource.Found = s.files.fileExists(resource.FileName);
+  // A file that exists but cannot be read throws and ends the walk with the bundle
+  // remembered as found: until a read succeeds its lookups use the keys of the last read.
+  if (resource.Found) resource.Keys = s.files.keys(resource.FileName);
 }
 
 void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c) {
   LoadProperties(s, bundle);
   const TResource& resource = s.NodeInfo.Resource;
   if (resource.Found) {
-    if (!resource.Keys->contains(ReplaceChars(key, " ", '_'))) {
+    // Before any read succeeded the key table is empty.
+    if (!resource.Keys || !resource.Keys->contains(ReplaceChars(key, " ", '_'))) {
       AddMessage(s.messages, c.item, kKeyNotFound, bundle, key);
     }
   } else {

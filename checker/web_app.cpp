@@ -61,12 +61,10 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-const WebAppFiles::Properties& WebAppFiles::properties(const std::string& path) {
-  if (const auto it = properties_.find(path); it != properties_.end()) return it->second;
-  Properties entry;
-  entry.found = fileExists(path);
-  if (entry.found) entry.keys = std::make_shared<const KeyTable>(KeyTable::Parse(ReadWholeFile(path)));
-  return properties_.emplace(path, std::move(entry)).first->second;
+std::shared_ptr<const KeyTable> WebAppFiles::keys(const std::string& path) {
+  if (const auto it = keys_.find(path); it != keys_.end()) return it->second;
+  auto table = std::make_shared<const KeyTable>(KeyTable::Parse(ReadWholeFile(path)));
+  return keys_.emplace(path, std::move(table)).first->second;
 }
 
 bool WebAppFiles::fileExists(const std::string& path) {
@@ -75,7 +73,7 @@ bool WebAppFiles::fileExists(const std::string& path) {
 }
 
 void WebAppFiles::clear() {
-  properties_.clear();
+  keys_.clear();
   exists_.clear();
 }
 

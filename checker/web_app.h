@@ -33,21 +33,16 @@ class KeyTable {
 // Files of the web application as seen during one check.
 class WebAppFiles {
  public:
-  struct Properties {
-    bool found = false;
-    std::shared_ptr<const KeyTable> keys;  // set when found
-  };
-
-  // The properties file at path, read on first use. Throws std::runtime_error when the file
-  // exists but cannot be read.
-  const Properties& properties(const std::string& path);
+  // The keys of the properties file at path, read on first use. Throws std::runtime_error
+  // when the file cannot be read; ask fileExists first.
+  std::shared_ptr<const KeyTable> keys(const std::string& path);
   // Whether a regular file exists at path, probed on first use.
   bool fileExists(const std::string& path);
   // Forgets everything (a new check begins).
   void clear();
 
  private:
-  std::unordered_map<std::string, Properties> properties_;
+  std::unordered_map<std::string, std::shared_ptr<const KeyTable>> keys_;
   std::unordered_map<std::string, bool> exists_;
 };
 

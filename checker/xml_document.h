@@ -73,7 +73,9 @@ struct LoadResult {
   std::optional<LoadError> error;
 };
 
-// Parses a file. External entities and DTDs are never loaded.
+// Parses a file. External entities and DTDs are never loaded; internal entities may expand
+// the document to ten times its size, or to 10 MB when that is more. A parse error's message
+// ends with its line number and the first 40 characters of that line.
 LoadResult LoadXmlFile(const std::string& path);
 // Parses a file whose bytes are kept in text (empty when it cannot be read).
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text);

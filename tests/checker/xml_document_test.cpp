@@ -162,3 +162,84 @@ TEST(XmlLoad, DeepNestingIsLoadedAndWalkedCompletely) {
   EXPECT_EQ(tree.label(tree.items().size() - 1, outcome.document.get()), "id: X");
   EXPECT_EQ(tree.label(2, outcome.document.get()), "task ()");  // the outermost item keeps no id
 }
+
+namespace {
+
+// A document whose one entity holds `body` and is used `uses` times.
+std::string Amplified(const std::string& body, int uses) {
+  std::string xml = "<!DOCTYPE r [<!ENTITY e '" + body + "'>]>\n<r>";
+  for (int i = 0; i < uses; ++i) xml += "&e;";
+  return xml + "</r>";
+}
+
+std::string Repeat(std::string_view piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out.append(piece);
+  return out;
+}
+
+}  // namespace
+
+TEST(XmlLoad, EntityExpansionBeyondTenTimesTheFileIsRefused) {
+  // Text or elements multiplied by a short file (the elements' markup stays below the limit,
+  // the nodes made from it do not), or an entity whose text multiplies another's, so that
+  // the limit is reached inside an expansion.
+  const std::string nested = "<!DOCTYPE r [<!ENTITY t '" + std::string(10'000, 'x') + "'><!ENTITY e '" +
+                             Repeat("&t;", 100) + "'>]>\n" + "<r>" + Repeat("&e;", 20) + "</r>";
+  for (const std::string& xml : {Amplified(std::string(100'000, 'x'), 100'000), Amplified(Repeat("<a/>", 1000), 2'000),
+                                 nested}) {
+    const std::string error = ErrorOf(xml);
+    EXPECT_TRUE(error.starts_with("Entities expand to more than 10000000 bytes (the file has " +
+                                  std::to_string(xml.size()) + "): refused\nLine: 2\n<r>&e;&e;"))
+        << error.substr(0, 200);
+  }
+  // Up to the floor of 10 MB a small file may expand as it likes.
+  const std::string xml = Amplified(std::string(10'000, 'x'), 990);
+  LoadResult r = LoadXmlMemory(xml);
+  ASSERT_FALSE(r.error) << r.error->message;
+  EXPECT_EQ(r.document->elementText(r.document->root()).size(), 9'900'000u);
+}
+
+TEST(XmlLoad, SizeLimitsOfTheParserAreToldWithoutItsOptionNames) {
+  const std::string deepDeclaration =
+      "<!DOCTYPE r [<!ELEMENT r " + std::string(130, '(') + "a" + std::string(130, ')') + ">]><r/>";
+  const std::string longTag = "<r a='" + std::string(9'000'000, 'x') + "' b='" + std::string(2'000'000, 'x') + "'/>";
+  for (const std::string& xml : {deepDeclaration, longTag}) {
+    const std::string error = ErrorOf(xml);
+    EXPECT_NE(error.find("the document exceeds the parser's size limits"), std::string::npos) << error.substr(0, 200);
+    EXPECT_EQ(error.find("XML_PARSE"), std::string::npos) << error.substr(0, 200);
+    EXPECT_EQ(error.find("lookup"), std::string::npos) << error.substr(0, 200);
+  }
+}
+
+TEST(XmlLoad, TheErrorShowsTheStartOfItsLineFromTheDocument) {
+  // Far into a long line the parser's buffer no longer holds the line's start.
+  const std::string longLine = "<r>\n<q>" + std::string(2000, 'y') + "&z;</q>\n</r>";
+  const std::string expected = "Entity 'z' not defined\nLine: 2\n<q>" + std::string(37, 'y');
+  EXPECT_EQ(ErrorOf(longLine), expected);
+  // Forty characters, not bytes.
+  EXPECT_EQ(ErrorOf("<r>\n<q>" + Repeat("\xC3\xA9", 60) + "&z;</q>\n</r>"),
+            "Entity 'z' not defined\nLine: 2\n<q>" + Repeat("\xC3\xA9", 37));
+  // At the end of the file the line is the one the parser names, not the last one it read.
+  EXPECT_EQ(ErrorOf("<r>\n  <a>x</a>\n\n"), "Premature end of data in tag r line 1\nLine: 4\n");
+  // An error inside an entity's text is shown where the reference stands.
+  EXPECT_EQ(ErrorOf("<!DOCTYPE r [<!ENTITY e '<a>'>]>\n<r>\n\n  <b>&e;</b></r>"),
+            "Premature end of data in tag a line 1\nLine: 4\n  <b>&e;</b></r>");
+  // Bytes that are no UTF-8 do not make the message invalid text.
+  EXPECT_EQ(ErrorOf("<r>\n<a>Zo\xEB\xEB</a></r>"),
+            "Input is not proper UTF-8, indicate encoding !\nBytes: 0xEB 0xEB 0x3C 0x2F\nLine: 2\n"
+            "<a>Zo\xEF\xBF\xBD\xEF\xBF\xBD</a></r>");
+  // In another encoding the line is shown as UTF-8 text.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<r>\n<q>Zo\xEB&z;</q></r>")) utf16 += std::string{c, '\0'};
+  EXPECT_EQ(ErrorOf(utf16), "Entity 'z' not defined\nLine: 2\n<q>Zo\xC3\xAB&z;</q></r>");
+
+  // A file streamed from disk gives the same line, after the parser moved far past the start.
+  const std::string far = Repeat("<a>filler</a>\n", 20'000);
+  const std::string xml = "<r>\n" + far + "<q>" + std::string(200'000, 'y') + "&z;</q>\n</r>";
+  const fs::path file = TempFile("long_line.xml", xml);
+  LoadResult r = LoadXmlFile(file.string());
+  fs::remove(file);
+  ASSERT_TRUE(r.error);
+  EXPECT_EQ(r.error->message, "Entity 'z' not defined\nLine: 20002\n<q>" + std::string(37, 'y'));
+}
