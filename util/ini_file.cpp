@@ -101,13 +101,16 @@ IniFile IniFile::Parse(std::string_view content, const std::string& path) {
     ini.bom_ = kByteOrderMark;
     rest.remove_prefix(kByteOrderMark.size());
   }
-  if (const std::size_t lf = rest.find('\n'); lf != kNone && lf > 0 && rest[lf - 1] == '\r') ini.newline_ = "\r\n";
+  // A CR before the first LF, or ending a file without LF, says the file ends lines in CR LF.
+  const std::size_t firstLf = rest.find('\n');
+  if (firstLf == kNone ? rest.ends_with('\r') : firstLf > 0 && rest[firstLf - 1] == '\r') ini.newline_ = "\r\n";
   while (!rest.empty()) {
     const std::size_t lf = rest.find('\n');
     std::string_view text = rest.substr(0, lf);
-    const bool crlf = lf != kNone && text.ends_with('\r');
-    if (crlf) text.remove_suffix(1);
-    ini.lines_.push_back({std::string(text), std::string(crlf ? "\r\n" : lf != kNone ? "\n" : "")});
+    // A CR at the very end of the file belongs to the line end, as it does before an LF.
+    const bool cr = text.ends_with('\r');
+    if (cr) text.remove_suffix(1);
+    ini.lines_.push_back({std::string(text), std::string(lf != kNone ? (cr ? "\r\n" : "\n") : (cr ? "\r" : ""))});
     rest.remove_prefix(lf == kNone ? rest.size() : lf + 1);
   }
   return ini;
@@ -145,8 +148,8 @@ std::int32_t IniFile::readInteger(std::string_view section, std::string_view key
 }
 
 void IniFile::insertLine(std::size_t at, std::string text) {
-  // A last line without a line end gets one before anything can follow it.
-  if (at == lines_.size() && !lines_.empty() && lines_.back().end.empty()) lines_.back().end = newline_;
+  // A last line without a whole line end gets one before anything can follow it.
+  if (at == lines_.size() && !lines_.empty() && !lines_.back().end.ends_with('\n')) lines_.back().end = newline_;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), newline_});
 }
 

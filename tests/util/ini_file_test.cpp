@@ -156,3 +156,13 @@ TEST(AtomicWrite, WritesThroughSymbolicLinksKeepingTheMode) {
   EXPECT_EQ(dir.entries(), 5);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator()), 2);
 }
+
+// A last line that ends in a lone CR reads as the line it is, before and after a write, so
+// the key goes to the section the reader finds.
+TEST(IniFile, LastLineEndingInCarriageReturnKeepsItsMeaning) {
+  IniFile ini = IniFile::Parse("[Settings\r", "x.ini");
+  ASSERT_TRUE(ini.writeInteger("Settings", "MainForm.Top", 7));
+  const IniFile again = IniFile::Parse(ini.text(), "x.ini");
+  EXPECT_EQ(again.readInteger("Settings", "MainForm.Top", 0), 7);
+  EXPECT_EQ(ini.text(), "[Settings\r\nMainForm.Top=7\r\n");
+}
