@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz)
 
 build=build/fuzz
 if [ ! -f $build/CMakeCache.txt ]; then
