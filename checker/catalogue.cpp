@@ -32,19 +32,19 @@ std::string_view MessageTitle(MessageCode code) {
 
 std::string FormatMessage(MessageCode code, std::string_view a1, std::string_view a2, std::string_view a3) {
   const std::string_view args[] = {a1, a2, a3};
+  constexpr std::string_view kPlaceholder = "%s";
   const std::string_view pattern = Template(code);
   std::string out;
   out.reserve(pattern.size() + a1.size() + a2.size() + a3.size());
-  std::size_t next = 0;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
-      out.append(next < 3 ? args[next] : std::string_view{});
-      ++next;
-      ++i;
-    } else {
-      out.push_back(pattern[i]);
-    }
+  // Text runs are appended whole: the checker formats a line for every finding.
+  std::size_t from = 0;
+  for (std::size_t next = 0;; ++next) {
+    const std::size_t at = pattern.find(kPlaceholder, from);
+    if (at == std::string_view::npos) break;
+    out.append(pattern.substr(from, at - from)).append(next < 3 ? args[next] : std::string_view{});
+    from = at + kPlaceholder.size();
   }
+  out.append(pattern.substr(from));
   return out;
 }
 

@@ -51,9 +51,46 @@ std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* 
   return path;
 }
 
+void PlainMessages::add(Message message) {
+  constexpr std::size_t kBlockBytes = 64 * 1024;
+  const std::string& text = message.text;
+  if (text.size() > freeSize_) {
+    freeSize_ = std::max(kBlockBytes, text.size());
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(freeSize_));
+    free_ = blocks_.back().get();
+  }
+  std::copy(text.begin(), text.end(), free_);
+  texts_.emplace_back(free_, text.size());
+  tags_.push_back({message.code, message.item});
+  free_ += text.size();
+  freeSize_ -= text.size();
+}
+
+void PlainMessages::clear() {
+  texts_.clear();
+  tags_.clear();
+  blocks_.clear();
+  free_ = nullptr;
+  freeSize_ = 0;
+}
+
+std::vector<Message> PlainMessages::lines() const {
+  std::vector<Message> out;
+  out.reserve(texts_.size());
+  for (std::size_t i = 0; i < texts_.size(); ++i) out.push_back(line(i));
+  return out;
+}
+
 std::vector<Message> PlainMessages::sorted() const {
-  std::vector<Message> out = messages_;
-  std::stable_sort(out.begin(), out.end(), MessageOrder);
+  const std::vector<std::size_t> order = MessageSortOrder(texts_);
+  std::vector<Message> out;
+  out.reserve(order.size());
+  // The texts are read out of order: each is asked for a few lines ahead.
+  constexpr std::size_t kTextAhead = 8;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + kTextAhead < order.size()) __builtin_prefetch(texts_[order[i + kTextAhead]].data());
+    out.push_back(line(order[i]));
+  }
   return out;
 }
 

@@ -1,7 +1,9 @@
 // Tree and message list kept as plain data, for the command-line program and the tests.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sinks.h"
@@ -53,19 +55,32 @@ class CountingTree : public TreeSink {
   std::size_t count_ = 0;
 };
 
+// Texts are kept one after the other in large blocks rather than in a string each: a check
+// of a large file may add hundreds of thousands of lines.
 class PlainMessages : public MessageList {
  public:
-  void add(Message message) override { messages_.push_back(std::move(message)); }
-  void clear() override { messages_.clear(); }
-  bool empty() const { return messages_.empty(); }
+  void add(Message message) override;
+  void clear() override;
+  bool empty() const { return texts_.empty(); }
   // The lines in the order they were added.
-  const std::vector<Message>& lines() const { return messages_; }
+  std::vector<Message> lines() const;
   // The lines in the list's order: ascending, letter case ignored, equal lines in the
   // order they were added.
   std::vector<Message> sorted() const;
 
  private:
-  std::vector<Message> messages_;
+  struct Tag {
+    int code;
+    TreeItem item;
+  };
+
+  Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item}; }
+
+  std::vector<std::string_view> texts_;  // into blocks_
+  std::vector<Tag> tags_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;  // the unused end of the last block
+  std::size_t freeSize_ = 0;
 };
 
 }  // namespace corvane

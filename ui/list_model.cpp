@@ -16,7 +16,7 @@ void SortedListModel::setMessages(std::vector<Message> messages) { replace(std::
 void SortedListModel::clear() { replace({}); }
 
 void SortedListModel::replace(std::vector<Message> lines) {
-  std::stable_sort(lines.begin(), lines.end(), MessageOrder);
+  SortMessages(lines);
   beginResetModel();
   lines_ = std::move(lines);
   endResetModel();
