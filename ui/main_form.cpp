@@ -74,15 +74,22 @@ QLabel* MakeHeader(const char* name, const char* caption) {
   return header;
 }
 
-// A column of the schema tab: a header strip over its content.
-QWidget* MakeColumn(QLabel* header, QWidget* content) {
-  auto* column = new QWidget;
-  auto* layout = new QVBoxLayout(column);
+// A new widget with the object name, or nameless for nullptr.
+QWidget* MakeWidget(const char* name) {
+  auto* widget = new QWidget;
+  if (name != nullptr) widget->setObjectName(QString::fromUtf8(name));
+  return widget;
+}
+
+// Lays out top (when there is one) over fill, edge to edge, in widget: the tabs, and the
+// schema tab's columns with their header strips.
+QWidget* Stack(QWidget* widget, QWidget* top, QWidget* fill) {
+  auto* layout = new QVBoxLayout(widget);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(header);
-  layout->addWidget(content, 1);
-  return column;
+  if (top != nullptr) layout->addWidget(top);
+  layout->addWidget(fill, 1);
+  return widget;
 }
 
 QSplitter* MakeSplitter(const char* name, Qt::Orientation orientation) {
@@ -168,28 +175,18 @@ void TMainForm::popupListMenu(QListView* list, const QPoint& globalPos) {
 }
 
 QWidget* TMainForm::buildInfoTab() {
-  auto* tab = new QWidget;
-  tab->setObjectName(QStringLiteral("TabSheetInfo"));
-  auto* top = new QWidget;
-  top->setObjectName(QStringLiteral("PanelInfoTop"));
+  QWidget* top = MakeWidget("PanelInfoTop");
   top->setFixedHeight(kInfoTopHeight);
   Memo1 = new QPlainTextEdit;
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  auto* layout = new QVBoxLayout(tab);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(0);
-  layout->addWidget(top);
-  layout->addWidget(Memo1, 1);
-  return tab;
+  return Stack(MakeWidget("TabSheetInfo"), top, Memo1);
 }
 
 QWidget* TMainForm::buildSelectTab() {
-  TabSheetSelect = new QWidget;
-  TabSheetSelect->setObjectName(QStringLiteral("TabSheetSelect"));
+  TabSheetSelect = MakeWidget("TabSheetSelect");
 
-  auto* strip = new QWidget;
-  strip->setObjectName(QStringLiteral("PanelSelectTop"));
+  QWidget* strip = MakeWidget("PanelSelectTop");
   strip->setFixedHeight(kSelectStripHeight);
   ComboBoxTrees = new QComboBox;
   ComboBoxTrees->setObjectName(QStringLiteral("ComboBoxTrees"));
@@ -214,11 +211,7 @@ QWidget* TMainForm::buildSelectTab() {
   MemoXml = new PlainTextView;
   MemoXml->setObjectName(QStringLiteral("MemoXml"));
   MemoXml->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  auto* textTab = new QWidget;
-  textTab->setObjectName(QStringLiteral("TabSheetXMLText"));
-  auto* textLayout = new QVBoxLayout(textTab);
-  textLayout->setContentsMargins(0, 0, 0, 0);
-  textLayout->addWidget(MemoXml);
+  QWidget* textTab = Stack(MakeWidget("TabSheetXMLText"), nullptr, MemoXml);
 
   treeModel_ = new DocumentTreeModel(this);
   TreeView = new DocumentTreeView(treeModel_);
@@ -243,11 +236,7 @@ QWidget* TMainForm::buildSelectTab() {
   treeSplitter->addWidget(ListBoxErrors);
   treeSplitter->setStretchFactor(1, 1);
   treeSplitter->setSizes({kTreeViewWidth, kDesignGeometry.width() - kTreeViewWidth});
-  auto* treeTab = new QWidget;
-  treeTab->setObjectName(QStringLiteral("TabSheetXMLTree"));
-  auto* treeLayout = new QVBoxLayout(treeTab);
-  treeLayout->setContentsMargins(0, 0, 0, 0);
-  treeLayout->addWidget(treeSplitter);
+  QWidget* treeTab = Stack(MakeWidget("TabSheetXMLTree"), nullptr, treeSplitter);
 
   PageControl2 = new QTabWidget;
   PageControl2->setObjectName(QStringLiteral("PageControl2"));
@@ -255,12 +244,7 @@ QWidget* TMainForm::buildSelectTab() {
   PageControl2->addTab(treeTab, QStringLiteral("XML T&ree"));
   PageControl2->setCurrentWidget(treeTab);
 
-  auto* layout = new QVBoxLayout(TabSheetSelect);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(0);
-  layout->addWidget(strip);
-  layout->addWidget(PageControl2, 1);
-  return TabSheetSelect;
+  return Stack(TabSheetSelect, strip, PageControl2);
 }
 
 QWidget* TMainForm::buildSchemaTab() {
@@ -275,19 +259,15 @@ QWidget* TMainForm::buildSchemaTab() {
   attrSplitter->setSizes({kAttrListHeight, kAttrListHeight / 3});
 
   auto* columns = MakeSplitter("SplitterSchema", Qt::Horizontal);
-  columns->addWidget(MakeColumn(MakeHeader("PanelClasses", "Available Classes"), ListBoxClasses));
-  columns->addWidget(MakeColumn(MakeHeader("PanelAttr", "Available Attributes"), attrSplitter));
-  columns->addWidget(MakeColumn(MakeHeader("PanelAttrAux", "Potential Auxiliary Attributes"), ListBoxAttrAux));
+  columns->addWidget(Stack(MakeWidget(nullptr), MakeHeader("PanelClasses", "Available Classes"), ListBoxClasses));
+  columns->addWidget(Stack(MakeWidget(nullptr), MakeHeader("PanelAttr", "Available Attributes"), attrSplitter));
+  columns->addWidget(
+      Stack(MakeWidget(nullptr), MakeHeader("PanelAttrAux", "Potential Auxiliary Attributes"), ListBoxAttrAux));
   columns->setStretchFactor(1, 1);
   const int middle = kDesignGeometry.width() - kClassesColumnWidth - kAuxColumnWidth - 2 * kSplitterWidth;
   columns->setSizes({kClassesColumnWidth, middle, kAuxColumnWidth});
 
-  auto* tab = new QWidget;
-  tab->setObjectName(QStringLiteral("TabSheetSchema"));
-  auto* layout = new QVBoxLayout(tab);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(columns);
-  return tab;
+  return Stack(MakeWidget("TabSheetSchema"), nullptr, columns);
 }
 
 QListView* TMainForm::makeListBox(const char* name, SortedListModel*& model) {

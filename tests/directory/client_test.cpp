@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -314,6 +315,30 @@ ResultCode CountedReadClasses(ContextHandle ctx, std::uint32_t level, std::uint8
   return standInReadClasses(ctx, level, all, request, handle, result);
 }
 
+// The stand-in serving one schema file, with a context on it and its class reads counted
+// for the life of the scope.
+class CountedSchemaScope {
+ public:
+  explicit CountedSchemaScope(const std::string& path) {
+    EXPECT_EQ(ServeSchemaFiles({path}), "");
+    EXPECT_EQ(ClientInit(0, 0), 0);
+    EXPECT_EQ(CtxCreate(&ctx), 0);
+    corvane::ClientFunctions counted = corvane::StandInClientFunctions();
+    standInReadClasses = counted.SchemaReadClasses;
+    counted.SchemaReadClasses = CountedReadClasses;
+    previous_ = corvane::SetClientFunctions(counted);
+    classReads = 0;
+  }
+  ~CountedSchemaScope() { corvane::SetClientFunctions(previous_); }
+  CountedSchemaScope(const CountedSchemaScope&) = delete;
+  CountedSchemaScope& operator=(const CountedSchemaScope&) = delete;
+
+  ContextHandle ctx = 0;
+
+ private:
+  corvane::ClientFunctions previous_{};
+};
+
 TEST_F(ClientTest, LargeSchemaIsReadInSeveralBlocks) {
   const std::string path = home_ + "/large.schema";
   {
@@ -321,19 +346,12 @@ TEST_F(ClientTest, LargeSchemaIsReadInSeveralBlocks) {
     for (int i = 0; i < 3000; ++i) out << "attributetype ( 1.1." << i << " NAME 'Attribute Number " << i << "' )\n";
     for (int i = 0; i < 300; ++i) out << "objectclass ( 1.2." << i << " NAME 'Class " << i << "' MAY 'Attribute Number " << i << "' )\n";
   }
-  ASSERT_EQ(ServeSchemaFiles({path}), "");
-  ASSERT_EQ(ClientInit(0, 0), 0);
-  ContextHandle ctx = 0;
-  ASSERT_EQ(CtxCreate(&ctx), 0);
-
-  corvane::ClientFunctions counted = corvane::StandInClientFunctions();
-  standInReadClasses = counted.SchemaReadClasses;
-  counted.SchemaReadClasses = CountedReadClasses;
-  const corvane::ClientFunctions previous = corvane::SetClientFunctions(counted);
+  std::optional<CountedSchemaScope> scope(std::in_place, path);
+  const ContextHandle ctx = scope->ctx;
   corvane::StringList classes, attributes;
   EXPECT_EQ(corvane::ReadClassList(ctx, classes), 0);
   EXPECT_EQ(corvane::ReadAttributeList(ctx, attributes), 0);
-  corvane::SetClientFunctions(previous);
+  scope.reset();
 
   EXPECT_GE(classReads, 4);
   ASSERT_EQ(classes.size(), 300u);
@@ -479,22 +497,14 @@ TEST_F(ClientTest, ClassLargerThanABlockIsServedOverSeveralReads) {
     for (int i = 1; i < kOwn; ++i) out << " $ own" << i;
     out << " ) )\nobjectclass ( 1.4 NAME 'Small After' MAY y )\n";
   }
-  ASSERT_EQ(ServeSchemaFiles({path}), "");
-  ASSERT_EQ(ClientInit(0, 0), 0);
-  ContextHandle ctx = 0;
-  ASSERT_EQ(CtxCreate(&ctx), 0);
-
-  corvane::ClientFunctions counted = corvane::StandInClientFunctions();
-  standInReadClasses = counted.SchemaReadClasses;
-  counted.SchemaReadClasses = CountedReadClasses;
-  const corvane::ClientFunctions previous = corvane::SetClientFunctions(counted);
-  classReads = 0;
+  std::optional<CountedSchemaScope> scope(std::in_place, path);
+  const ContextHandle ctx = scope->ctx;
   corvane::StringList wider, aux, all;
   EXPECT_EQ(corvane::GetClassAttributes(ctx, "Wider", wider), 0);
   EXPECT_GE(classReads, 4);
   EXPECT_EQ(corvane::ReadAuxAttributeList(ctx, aux), 0);
   EXPECT_EQ(corvane::GetClassAttributes(ctx, "", all), 0);
-  corvane::SetClientFunctions(previous);
+  scope.reset();
 
   ASSERT_EQ(wider.size(), std::size_t{kOwn + kWide});
   EXPECT_EQ(wider[kOwn - 1].text, "own99");
