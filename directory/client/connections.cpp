@@ -8,9 +8,11 @@
 #include <iostream>
 #include <sstream>
 
+#include "client_types.h"
 #include "d_util.h"
 #include "file_read.h"
 #include "dir_client.h"
+#include "schema_parser.h"
 
 namespace corvane::client {
 namespace {
@@ -54,6 +56,8 @@ class ConnectionsReader {
     if (line.front() == '[') return startSection(line);
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) return warn("line without '=' ignored");
+    // The settings of a refused section went with the warning about its header.
+    if (skipping_) return;
     if (!current_) return warn("setting outside a connection section ignored");
     setKey(UpperCaseAscii(Trim(line.substr(0, eq))), Trim(StripComment(std::string_view(line).substr(eq + 1))));
   }
@@ -65,10 +69,28 @@ class ConnectionsReader {
 
   void startSection(const std::string& line) {
     current_ = nullptr;
-    const std::string name = line.back() == ']' ? Trim(std::string_view(line).substr(1, line.size() - 2)) : "";
-    if (name.empty()) return warn("section without a tree name ignored");
+    skipping_ = true;
+    const std::string header = Trim(StripComment(line));
+    if (header.back() != ']') return warn("section header without a closing ']' ignored with its settings");
+    const std::string name = Trim(std::string_view(header).substr(1, header.size() - 2));
+    if (name.empty()) return warn("section without a tree name ignored with its settings");
+    // The client hands tree names out in 32 characters; a longer one could be listed but
+    // never chosen.
+    if (name.size() > kTreeNameChars)
+      return warn("tree name '" + name.substr(0, kTreeNameChars) + "...' longer than " +
+                  std::to_string(kTreeNameChars) + " characters; section ignored with its settings");
+    // Names are compared as the client hands them out, filled up with '_'.
+    const auto sameTree = [&](const std::string& other) {
+      return SameText(TrimRightChars(other, "_"), TrimRightChars(name, "_"));
+    };
+    for (std::size_t i = 0; i < connections_.size(); ++i)
+      if (sameTree(connections_[i].treeName))
+        return warn("tree " + name + " already has a section at line " + std::to_string(sectionLines_[i]) +
+                    "; this one is ignored with its settings");
+    skipping_ = false;
     connections_.push_back({});
     connections_.back().treeName = name;
+    sectionLines_.push_back(line_);
     current_ = &connections_.back();
   }
 
@@ -104,7 +126,9 @@ class ConnectionsReader {
   std::string folder_;
   std::size_t line_ = 0;
   std::vector<ConnectionConfig> connections_;
+  std::vector<std::size_t> sectionLines_;  // the header line of each connection
   ConnectionConfig* current_ = nullptr;
+  bool skipping_ = false;
 };
 
 }  // namespace
@@ -137,7 +161,7 @@ ConnectionConfig DemoConnection() {
 std::vector<ConnectionConfig> ParseConnections(std::string_view text, std::string_view sourceName,
                                                const std::string& folder) {
   ConnectionsReader reader(sourceName, folder);
-  std::istringstream in{std::string(text)};
+  std::istringstream in{std::string(SkipByteOrderMark(text))};
   for (std::string line; std::getline(in, line);) reader.readLine(line);
   return std::move(reader).result();
 }

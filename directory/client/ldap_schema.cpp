@@ -1,7 +1,13 @@
 #include "ldap_schema.h"
 
 #include <ldap.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
@@ -25,15 +31,38 @@ using Message = std::unique_ptr<LDAPMessage, MessageFreer>;
 
 std::string Reason(const char* what, int rc) { return std::string(what) + ": " + ldap_err2string(rc); }
 
-// The password is the file's first line.
+// The password is the first line of a file that only its owner may read, refused like a
+// private key that others can read, since a shared password gives the directory away.
 bool ReadPassword(const std::string& path, std::string& password, std::string& error) {
   std::string reason;
-  const std::optional<std::string> content = ReadRegularFile(path, reason);
-  if (!content) {
+  const int fd = OpenRegularFile(path, reason);
+  if (fd < 0) {
     error = "cannot read the password file " + path + ": " + reason;
     return false;
   }
-  password = TrimRightChars(StrBefore(*content, "\n", true), "\r");
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    ::close(fd);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    error = std::string("the password file ") + path + " is open to others (mode " + mode +
+            "); make it private with: chmod 600 " + path;
+    return false;
+  }
+  std::string content;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) content.append(buffer, static_cast<std::size_t>(n));
+  const int readError = n < 0 ? errno : 0;
+  ::close(fd);
+  explicit_bzero(buffer, sizeof buffer);
+  if (readError != 0) {
+    error = "cannot read the password file " + path + ": " + std::strerror(readError);
+    return false;
+  }
+  password = TrimRightChars(StrBefore(content, "\n", true), "\r");
+  explicit_bzero(content.data(), content.size());
   return true;
 }
 
@@ -54,6 +83,7 @@ bool Connect(const ConnectionConfig& config, LdapHandle& handle, std::string& er
   berval credentials{password.size(), password.data()};
   const char* dn = config.bindDn.empty() ? nullptr : config.bindDn.c_str();
   const int rc = ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
+  explicit_bzero(password.data(), password.size());
   if (rc != LDAP_SUCCESS) error = Reason("bind failed", rc);
   return rc == LDAP_SUCCESS;
 }
@@ -94,6 +124,10 @@ void AppendAsLdif(std::string& text, const char* attribute, const std::vector<st
 }  // namespace
 
 bool ReadLdapSchema(const ConnectionConfig& config, SchemaDefinitions& out, std::string& error) {
+  // The library would otherwise apply ldap.conf and any ldaprc in the current or home
+  // folder, which can turn off certificate checks behind the user's back; only the
+  // connections file configures a connection. It reads them once, when first used.
+  setenv("LDAPNOINIT", "1", 1);
   LdapHandle ld;
   if (!Connect(config, ld, error)) return false;
   const std::string base = SubschemaEntry(ld.get());

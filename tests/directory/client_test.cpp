@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 
+#include "connections.h"
 #include "d_nw.h"
 #include "dir_client.h"
 #include "schema_parser.h"
@@ -108,6 +109,23 @@ TEST(SchemaParser, IndentedDefinitionsAreReadInSchemaSpellingAndWarnedInLdif) {
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 3) << warnings;
 }
 
+// Editors on some systems start a UTF-8 file with a byte-order mark; it must not cost the
+// file its first definition, in either spelling.
+TEST(SchemaParser, ByteOrderMarkAtTheStartIsSkipped) {
+  testing::internal::CaptureStderr();
+  const TreeSchema ldif = SchemaOf("\xEF\xBB\xBF" "attributeTypes: ( 1.1 NAME 'first' )\nattributeTypes: ( 1.2 NAME 'second' )\n");
+  const std::string path = testing::TempDir() + "/bom.schema";
+  std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF" "objectclass ( 1.3 NAME 'Only' MAY first )\n";
+  SchemaDefinitions definitions;
+  std::string error;
+  EXPECT_TRUE(ReadSchemaFile(path, definitions, error)) << error;
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  fs::remove(path);
+  EXPECT_EQ(ldif.attributeNames(), (Names{"first", "second"}));
+  EXPECT_EQ(ClassNamesOf(TreeSchema(definitions)), Names{"Only"});
+  EXPECT_EQ(warnings, "");
+}
+
 TEST(TreeSchemaTest, InheritanceByNameOrOidWithCyclesAndUnknownClasses) {
   const std::string classes =
       "objectclass ( 3.1 NAME 'Base' MUST A MAY ( b $ 2.3 ) )\n"
@@ -197,6 +215,39 @@ TEST(SystemSchemas, BothSpellingsGiveTheSameClassesWithInheritedAttributes) {
       EXPECT_TRUE(Contains(person[4], inherited)) << inherited;
     EXPECT_FALSE(Contains(person[4], "sn"));
   }
+}
+
+// Section headers: a comment may follow one and a byte-order mark may precede the first; a
+// name the client cannot hand out whole, or one that an earlier section already uses, is
+// refused with its settings and a warning that names the line.
+TEST(ConnectionsFile, SectionHeadersAreAcceptedOrRefusedWithTheirLine) {
+  const std::string longest(32, 'L');
+  testing::internal::CaptureStderr();
+  const std::vector<ConnectionConfig> connections = ParseConnections(
+      "\xEF\xBB\xBF[LAB] ; the lab tree\n"
+      "schema = first.schema\n"
+      "[" + longest + "X]\n"
+      "schema = cut.schema\n"
+      "[" + std::string(300, 'N') + "]\n"
+      "primary = true\n"
+      "[ lab ]   # again\n"
+      "schema = second.schema\n"
+      "primary = true\n"
+      "[" + longest + "]\n"
+      "schema = longest.schema\n"
+      "[Lab__]\n",
+      "test.ini", "/cfg");
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  Names trees;
+  for (const auto& c : connections) trees.push_back(c.treeName);
+  EXPECT_EQ(trees, (Names{"LAB", longest}));
+  ASSERT_EQ(connections.size(), 2u);
+  EXPECT_EQ(connections[0].schemaFiles, Names{"/cfg/first.schema"});
+  EXPECT_FALSE(connections[0].primary);
+  for (const char* line : {"test.ini:3:", "test.ini:5:", "test.ini:7:", "test.ini:12:"})
+    EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
+  EXPECT_NE(warnings.find("line 1;"), std::string::npos) << "the duplicate names the first: " << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 4) << warnings;
 }
 
 // Each test gets its own configuration folder and a client that has read nothing yet.
@@ -451,6 +502,58 @@ TEST_F(ClientTest, LdapTreeIsReadFromTheSubschemaEntryOfTheServer) {
   for (const char* name : {"sn", "cn", "commonName", "telephoneNumber", "mail"})
     EXPECT_TRUE(person.contains(name)) << name;
   EXPECT_TRUE(aux.contains("dc"));
+  EXPECT_EQ(CtxFree(ctx), 0);
+}
+
+// The library reads ldaprc files once, when it is first used, so the read runs in a fresh
+// process. A client address this host does not have would make every connection fail.
+TEST_F(ClientTest, LdaprcFilesAreNotRead) {
+  if (!fs::exists(kSlapd) || !fs::is_directory(kSystemSchemas)) GTEST_SKIP() << "no slapd";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto readLiveTree = [this] {
+    int code = 1;
+    {
+      const SlapdServer server(home_);
+      writeConnections("[LIVE]\nurl = " + server.url() + "\n");
+      for (const char* name : {"/ldaprc", "/.ldaprc"}) std::ofstream(home_ + name) << "SOCKET_BIND_ADDRESSES 192.0.2.1\n";
+      setenv("HOME", home_.c_str(), 1);
+      ContextHandle ctx = 0;
+      if (server.ready() && chdir(home_.c_str()) == 0 && ClientInit(0, 0) == 0 && CtxCreate(&ctx) == 0)
+        code = corvane::DSChangeCurrentTree(ctx, "LIVE") == 0 ? 0 : 2;
+    }
+    fs::remove_all(home_);
+    std::_Exit(code);
+  };
+  EXPECT_EXIT(readLiveTree(), testing::ExitedWithCode(0), "");
+}
+
+// The password file is the one secret: readable by others it is refused, with the fix, and
+// its content never shows in a message.
+TEST_F(ClientTest, PasswordFileThatOthersCanReadIsRefusedAndThePasswordNeverShown) {
+  const std::string secret = "s3cret-Pa55word";
+  const std::string path = home_ + "/prod.password";
+  std::ofstream(path) << secret << "\n";
+  writeConnections("[PROD]\nurl = ldap://127.0.0.1:1/\nbind-dn = cn=reader\npassword-file = " + path + "\n");
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+  using fs::perms;
+  for (const perms open : {perms::group_read, perms::others_read}) {
+    fs::permissions(path, perms::owner_read | perms::owner_write | open);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "PROD"), kCodeSchemaUnavailable);
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warnings.find("chmod 600 " + path), std::string::npos) << warnings;
+    EXPECT_EQ(warnings.find(secret), std::string::npos) << warnings;
+  }
+  // Private, it is used: the change now fails only at the server, still without the secret.
+  fs::permissions(path, perms::owner_read | perms::owner_write);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "PROD"), kCodeSchemaUnavailable);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(warnings.find("chmod"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("bind failed"), std::string::npos) << warnings;
+  EXPECT_EQ(warnings.find(secret), std::string::npos) << warnings;
   EXPECT_EQ(CtxFree(ctx), 0);
 }
 
