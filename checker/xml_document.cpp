@@ -65,37 +65,8 @@ std::string_view FirstChars(std::string_view text, std::size_t limit) {
 }
 
 std::uint32_t CountChars(const xmlChar* from, const xmlChar* to) {
-  std::uint32_t n = 0;
-  for (; from < to; ++from) n += IsUtf8Continuation(*from) ? 0 : 1;
-  return n;
-}
-
-// Length of the well-formed UTF-8 sequence at text[i], 0 when there is none.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
-  } else {
-    return 0;
-  }
-  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (!IsUtf8Continuation(byte(i + k))) return 0;
-  }
-  return length;
+  return static_cast<std::uint32_t>(
+      Utf8Length(std::string_view(reinterpret_cast<const char*>(from), static_cast<std::size_t>(to - from))));
 }
 
 // The text with every byte that is not part of a UTF-8 character shown as U+FFFD, so that a
@@ -104,14 +75,10 @@ std::string ValidUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceAt(text, i);
-    if (length == 0) {
-      out.append("\xEF\xBF\xBD");
-      ++i;
-    } else {
-      out.append(text.substr(i, length));
-      i += length;
-    }
+    const Utf8Char ch = NextUtf8Char(text, i);
+    const std::size_t length = ch.wellFormed ? ch.size : 1;
+    out.append(ch.wellFormed ? text.substr(i, length) : std::string_view("\xEF\xBF\xBD"));
+    i += length;
   }
   return out;
 }

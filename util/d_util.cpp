@@ -10,6 +10,51 @@
 
 namespace corvane {
 
+namespace {
+
+bool IsContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+}  // namespace
+
+Utf8Char NextUtf8Char(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return {1, true};
+  // The second byte's range depends on the lead byte: this rules out overlong forms,
+  // surrogates and code points above U+10FFFF.
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {1, false};
+  }
+  if (i + 1 >= s.size() || byte(i + 1) < low || byte(i + 1) > high) return {1, false};
+  std::size_t taken = 2;
+  while (taken < length && i + taken < s.size() && IsContinuationByte(byte(i + taken))) ++taken;
+  return {taken, taken == length};
+}
+
+std::size_t Utf8Length(std::string_view s) {
+  return static_cast<std::size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return !IsContinuationByte(static_cast<unsigned char>(c)); }));
+}
+
+std::string_view SkipByteOrderMark(std::string_view s) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (s.starts_with(kByteOrderMark)) s.remove_prefix(kByteOrderMark.size());
+  return s;
+}
+
 char FoldChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string UpperCaseAscii(std::string_view s) {
@@ -48,24 +93,17 @@ std::size_t FindSub(std::string_view sub, std::string_view s, bool caseSensitive
   return it == s.end() ? std::string_view::npos : static_cast<std::size_t>(it - s.begin());
 }
 
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// Bytes of the UTF-8 character starting at s[i]; a byte that starts no well-formed sequence
+// Bytes of the character starting at s[i]; a byte that starts no well-formed character
 // counts as a character of its own.
 std::size_t CharLength(std::string_view s, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(s[i]);
-  const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 1;
-  if (length == 1 || i + length > s.size()) return 1;
-  for (std::size_t k = 1; k < length; ++k) {
-    if (!IsContinuation(s[i + k])) return 1;
-  }
-  return length;
+  const Utf8Char ch = NextUtf8Char(s, i);
+  return ch.wellFormed ? ch.size : 1;
 }
 
 // Bytes of the character that ends at s[end - 1].
 std::size_t LastCharLength(std::string_view s, std::size_t end) {
   for (std::size_t length = 2; length <= 4 && length <= end; ++length) {
-    if (!IsContinuation(s[end - length + 1])) break;
+    if (!IsContinuationByte(static_cast<unsigned char>(s[end - length + 1]))) break;
     if (CharLength(s, end - length) == length) return length;
   }
   return 1;

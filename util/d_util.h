@@ -10,6 +10,18 @@
 
 namespace corvane {
 
+// The UTF-8 character at s[i]: its bytes (the longest start of a character, at least one
+// byte) and whether they form a whole, well-formed character.
+struct Utf8Char {
+  std::size_t size;
+  bool wellFormed;
+};
+Utf8Char NextUtf8Char(std::string_view s, std::size_t i);
+// Characters in s: its bytes that do not continue a UTF-8 character.
+std::size_t Utf8Length(std::string_view s);
+// s without the UTF-8 byte-order mark it may start with.
+std::string_view SkipByteOrderMark(std::string_view s);
+
 // ASCII-only upper-casing of one character / a whole text.
 char FoldChar(char c);
 std::string UpperCaseAscii(std::string_view s);

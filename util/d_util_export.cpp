@@ -70,66 +70,23 @@ std::string WithCrLfLines(std::string_view text) {
   return out;
 }
 
-// Characters counted as code points, so that a short name in a non-Latin script is not
-// rejected for its byte length.
-std::size_t CharacterCount(std::string_view s) {
-  return static_cast<std::size_t>(
-      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-bool InRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
-
 // A cell may hold anything; the XML document must still parse. Invalid UTF-8 and the
 // characters XML 1.0 does not allow become U+FFFD, one for each maximal ill-formed
 // subsequence as Unicode recommends, so valid neighbours are never swallowed.
 std::string XmlCharacters(std::string_view s) {
+  // Of the whole characters, XML 1.0 forbids the C0 controls but TAB, LF and CR, and the
+  // non-characters U+FFFE and U+FFFF.
+  const auto allowed = [](std::string_view ch) {
+    if (ch.size() == 1) return static_cast<unsigned char>(ch[0]) >= 0x20 || ch == "\t" || ch == "\n" || ch == "\r";
+    return ch != "\xEF\xBF\xBE" && ch != "\xEF\xBF\xBF";
+  };
   std::string out;
   out.reserve(s.size());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    if (lead < 0x80) {
-      const bool allowed = lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r';
-      if (allowed) {
-        out.push_back(static_cast<char>(lead));
-      } else {
-        out.append(kReplacement);
-      }
-      ++i;
-      continue;
-    }
-    // The allowed range of the second byte depends on the lead byte: this rules out
-    // overlong forms, surrogates and code points above U+10FFFF.
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (InRange(lead, 0xC2, 0xDF)) {
-      length = 2;
-    } else if (InRange(lead, 0xE0, 0xEF)) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (InRange(lead, 0xF0, 0xF4)) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    }
-    std::size_t taken = 1;
-    if (length > 0 && i + 1 < s.size() && InRange(static_cast<unsigned char>(s[i + 1]), low, high)) {
-      taken = 2;
-      while (taken < length && i + taken < s.size() && InRange(static_cast<unsigned char>(s[i + taken]), 0x80, 0xBF)) {
-        ++taken;
-      }
-    }
-    const std::string_view sequence = s.substr(i, taken);
-    // U+FFFE and U+FFFF are well-formed UTF-8 but not XML characters.
-    const bool nonCharacter = sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF";
-    if (taken == length && !nonCharacter) {
-      out.append(sequence);
-    } else {
-      out.append(kReplacement);
-    }
-    i += taken;
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char ch = NextUtf8Char(s, i);
+    const std::string_view sequence = s.substr(i, ch.size);
+    out.append(ch.wellFormed && allowed(sequence) ? sequence : kReplacement);
+    i += ch.size;
   }
   return out;
 }
@@ -275,7 +232,7 @@ void ExportTable(const StringTable& table, const std::string& target, const std:
   }
   const ExportTarget kind = *found;
   const bool toFile = kind == ExportTarget::Html || kind == ExportTarget::Xml || kind == ExportTarget::Text;
-  if (toFile && CharacterCount(fileName) < kMinTargetPathLength) {
+  if (toFile && Utf8Length(fileName) < kMinTargetPathLength) {
     ShowMsgDlg(MsgDlgKind::mtError, "Invalid target path");
     return;
   }

@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 constexpr std::string_view kBlanks = " \t";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view TrimBlanks(std::string_view s) {
   const std::size_t first = s.find_first_not_of(kBlanks);
@@ -97,10 +96,8 @@ IniFile IniFile::Parse(std::string_view content, const std::string& path) {
   IniFile ini;
   ini.path_ = path;
   std::string_view rest = content;
-  if (rest.starts_with(kByteOrderMark)) {
-    ini.bom_ = kByteOrderMark;
-    rest.remove_prefix(kByteOrderMark.size());
-  }
+  rest = SkipByteOrderMark(rest);
+  ini.bom_ = std::string(content.substr(0, content.size() - rest.size()));
   // A CR before the first LF, or ending a file without LF, says the file ends lines in CR LF.
   const std::size_t firstLf = rest.find('\n');
   if (firstLf == kNone ? rest.ends_with('\r') : firstLf > 0 && rest[firstLf - 1] == '\r') ini.newline_ = "\r\n";

@@ -396,12 +396,6 @@ std::string SchemaDefinitions::describe(SourceLine where) const {
   return source + ':' + std::to_string(where.line);
 }
 
-std::string_view SkipByteOrderMark(std::string_view text) {
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  return text;
-}
-
 std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaDefinitions& out) {
   const std::size_t source = out.sources.size();
   out.sources.emplace_back(sourceName);

@@ -49,8 +49,6 @@ struct SchemaDefinitions {
   std::string describe(SourceLine where) const;
 };
 
-// text without the UTF-8 byte-order mark that some editors put at the start of a file.
-std::string_view SkipByteOrderMark(std::string_view text);
 
 // Adds the definitions of text to out and returns how many. A definition that cannot be
 // parsed is skipped with a warning on standard error naming sourceName and its line.
