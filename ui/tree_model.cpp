@@ -69,7 +69,7 @@ TreeItem DocumentTreeModel::itemOf(const QModelIndex& index) const {
 void DocumentTreeModel::setExpanded(TreeItem item, bool expanded) {
   if (item >= size() || isExpanded(item) == expanded) return;
   expanded_[item] = expanded ? 1 : 0;
-  if (rowOf_[item] < 0 || !hasChildren(item)) return;
+  if (rowOf_[item] < 0 || !hasChildItems(item)) return;
   const auto first = static_cast<std::size_t>(rowOf_[item]) + 1;
   if (expanded) {
     std::vector<std::uint32_t> shown;
@@ -125,7 +125,7 @@ QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const {
       return shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
     }
     case DepthRole: return depthOf(item);
-    case HasChildrenRole: return hasChildren(item);
+    case HasChildrenRole: return hasChildItems(item);
     case ExpandedRole: return isExpanded(item);
     default: return {};
   }

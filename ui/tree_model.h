@@ -37,7 +37,7 @@ class DocumentTreeModel : public QAbstractListModel {
   std::string label(TreeItem item) const { return tree_.label(item, document_.get()); }
   TreeItem parentOf(TreeItem item) const { return tree_.items()[item].parent; }
   std::uint32_t depthOf(TreeItem item) const { return tree_.items()[item].depth; }
-  bool hasChildren(TreeItem item) const { return subtreeEnd_[item] > item + 1; }
+  bool hasChildItems(TreeItem item) const { return subtreeEnd_[item] > item + 1; }
   bool isExpanded(TreeItem item) const { return expanded_[item] != 0; }
   // The index of the item's row; invalid while a collapsed ancestor hides it.
   QModelIndex indexOf(TreeItem item) const;

@@ -123,10 +123,10 @@ void DocumentTreeView::keyPressEvent(QKeyEvent* event) {
     QListView::keyPressEvent(event);
     return;
   }
-  const bool open = model_->isExpanded(item) && model_->hasChildren(item);
+  const bool open = model_->isExpanded(item) && model_->hasChildItems(item);
   switch (event->key()) {
     case Qt::Key_Right:
-      if (!model_->hasChildren(item)) break;
+      if (!model_->hasChildItems(item)) break;
       if (open) {
         selectItem(item + 1);  // the first child
       } else {
