@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -18,6 +19,8 @@ namespace corvane::client {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr int kMaxTimeoutSeconds = 3600;
 
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
@@ -99,10 +102,14 @@ class ConnectionsReader {
     if (key == "SCHEMA") return setSchemaFiles(value);
     if (key == "USER") c.user = value;
     else if (key == "CONTEXT") c.context = value;
-    else if (key == "PRIMARY") setPrimary(value);
+    else if (key == "PRIMARY") setFlag(c.primary, "primary", value);
     else if (key == "URL") c.url = value;
     else if (key == "BIND-DN") c.bindDn = value;
     else if (key == "PASSWORD-FILE") c.passwordFile = ResolvePath(value, folder_);
+    else if (key == "STARTTLS") setFlag(c.startTls, "starttls", value);
+    else if (key == "TLS-CA-FILE") c.tlsCaFile = ResolvePath(value, folder_);
+    else if (key == "NAME-EXTENSION") setNameExtension(value);
+    else if (key == "TIMEOUT") setTimeout(value);
     else warn("unknown setting '" + key + "' ignored");
   }
 
@@ -116,10 +123,30 @@ class ConnectionsReader {
     }
   }
 
-  void setPrimary(const std::string& value) {
-    if (SameText(value, "true") || SameText(value, "yes") || value == "1") current_->primary = true;
-    else if (SameText(value, "false") || SameText(value, "no") || value == "0") current_->primary = false;
-    else warn("primary must be true or false");
+  void setFlag(bool& flag, std::string_view key, const std::string& value) {
+    if (SameText(value, "true") || SameText(value, "yes") || value == "1") flag = true;
+    else if (SameText(value, "false") || SameText(value, "no") || value == "0") flag = false;
+    else warn(std::string(key) + " must be true or false");
+  }
+
+  // Extension fields are named X-... in a definition; any other word would be a keyword of
+  // the definition itself.
+  void setNameExtension(const std::string& value) {
+    const bool valid = value.size() > 2 && SameText(value.substr(0, 2), "X-") &&
+                       value.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") ==
+                           std::string::npos;
+    if (valid) current_->nameExtension = UpperCaseAscii(value);
+    else warn("name-extension must name an extension field such as X-DISPLAY-NAME; '" + value + "' ignored");
+  }
+
+  void setTimeout(const std::string& value) {
+    int seconds = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (ec == std::errc() && end == value.data() + value.size() && seconds >= 1 && seconds <= kMaxTimeoutSeconds)
+      current_->timeoutSeconds = seconds;
+    else
+      warn("timeout must be a whole number of seconds from 1 to " + std::to_string(kMaxTimeoutSeconds) + "; " +
+           std::to_string(current_->timeoutSeconds) + " s kept");
   }
 
   std::string source_;

@@ -8,6 +8,9 @@
 
 namespace corvane::client {
 
+// How long an LDAP tree waits for its server at each step unless its section says otherwise.
+inline constexpr int kDefaultLdapTimeoutSeconds = 10;
+
 // One connection as configured; a tree is served from schema files or, with url, over LDAP.
 struct ConnectionConfig {
   std::string treeName;
@@ -18,6 +21,10 @@ struct ConnectionConfig {
   std::string url;
   std::string bindDn;
   std::string passwordFile;
+  bool startTls = false;       // TLS on an ldap:// connection before the bind
+  std::string tlsCaFile;       // trusted certificates; the system's when empty
+  std::string nameExtension;   // a definition field whose values are further names
+  int timeoutSeconds = kDefaultLdapTimeoutSeconds;  // the longest wait at each step
 };
 
 // $XDG_CONFIG_HOME/corvane-client, or ~/.config/corvane-client.

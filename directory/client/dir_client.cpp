@@ -37,9 +37,11 @@ void WarnTree(const ConnectionConfig& config, const std::string& what) {
 }
 
 // A tree's definitions come from its LDAP server or from its schema files.
-bool ReadTreeDefinitions(const ConnectionConfig& config, SchemaDefinitions& definitions, std::string& error) {
+bool ReadTreeDefinitions(const ConnectionConfig& config, SchemaDefinitions& definitions, LdapTreeFacts& facts,
+                         std::string& error) {
+  definitions.nameExtension = config.nameExtension;
   if (!config.url.empty()) {
-    if (ReadLdapSchema(config, definitions, error)) return true;
+    if (ReadLdapSchema(config, definitions, facts, error)) return true;
     error = "cannot read the schema from " + config.url + ": " + error;
     return false;
   }
@@ -56,13 +58,15 @@ ResultCode LoadSchema(Connection& connection) {
   if (connection.schema) return 0;
   const ConnectionConfig& config = connection.config;
   SchemaDefinitions definitions;
+  LdapTreeFacts facts;
   std::string error;
-  if (!ReadTreeDefinitions(config, definitions, error)) {
+  if (!ReadTreeDefinitions(config, definitions, facts, error)) {
     if (error != connection.loadError) WarnTree(config, error);
     connection.loadError = error;
     return kCodeSchemaUnavailable;
   }
   connection.loadError.clear();
+  connection.namingContext = facts.namingContext;
   connection.schema = std::make_shared<const TreeSchema>(definitions);
   return 0;
 }
@@ -83,9 +87,10 @@ std::optional<std::size_t> ConnectionIndexOfTree(std::string_view treeName) {
 
 ResultCode SetTree(Context& context, const char* treeName) {
   const auto index = ConnectionIndexOfTree(treeName);
-  if (!index) return kCodeUnknownTree;
-  if (const ResultCode code = LoadSchema(State().connections[*index]); code != 0) {
-    // The context is left without a tree: its reads fail quietly instead of warning again.
+  const ResultCode code = index ? LoadSchema(State().connections[*index]) : kCodeUnknownTree;
+  if (code != 0) {
+    // The context is left without a tree, so that nothing of the tree before is read under
+    // the name that failed; its reads fail quietly instead of warning again.
     context.connection.reset();
     context.treeSet = false;
     return code;
@@ -96,10 +101,10 @@ ResultCode SetTree(Context& context, const char* treeName) {
   return 0;
 }
 
-const ConnectionConfig* ContextConnection(ContextHandle ctx) {
+const Connection* ContextConnection(ContextHandle ctx) {
   const Context* context = FindContext(ctx);
   if (!context || !context->connection) return nullptr;
-  return &State().connections[*context->connection].config;
+  return &State().connections[*context->connection];
 }
 
 }  // namespace
@@ -133,7 +138,7 @@ ResultCode ClientInit(std::uint32_t, std::uint32_t) {
       std::cerr << "warning: cannot read the connections file " << error << '\n';
       return kCodeClientStartFailed;
     }
-    for (auto& config : configs) state.connections.push_back({std::move(config), nullptr, {}});
+    for (auto& config : configs) state.connections.push_back({std::move(config), nullptr, {}, {}});
     state.configured = true;
   }
   state.started = true;
@@ -194,8 +199,8 @@ ResultCode CtxGet(ContextHandle ctx, std::uint32_t key, void* value) {
   if (key == kContextNameContext)
     return CopyText(context->nameContext, value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
   if (key != kContextTreeName) return kCodeUnknownContextKey;
-  const ConnectionConfig* config = context->treeSet ? ContextConnection(ctx) : nullptr;
-  return CopyText(config ? config->treeName : "", value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
+  const Connection* connection = context->treeSet ? ContextConnection(ctx) : nullptr;
+  return CopyText(connection ? connection->config.treeName : "", value, kContextTextBytes) ? 0 : kCodeBufferTooSmall;
 }
 
 ResultCode CtxSet(ContextHandle ctx, std::uint32_t key, const void* value) {
@@ -213,18 +218,22 @@ ResultCode CtxSet(ContextHandle ctx, std::uint32_t key, const void* value) {
   return key == kContextTreeName ? SetTree(*context, static_cast<const char*>(value)) : kCodeUnknownContextKey;
 }
 
+// A live directory names its own context when the section does not.
 ResultCode CtxDefaultName(ContextHandle ctx, std::uint32_t size, char* buffer) {
   if (!FindContext(ctx)) return kCodeInvalidContext;
-  const ConnectionConfig* config = ContextConnection(ctx);
-  if (!config) return kCodeNoTree;
-  return CopyText(config->context, buffer, size) ? 0 : kCodeBufferTooSmall;
+  const Connection* connection = ContextConnection(ctx);
+  if (!connection) return kCodeNoTree;
+  const std::string& context = connection->config.context;
+  return CopyText(context.empty() ? connection->namingContext : context, buffer, size) ? 0 : kCodeBufferTooSmall;
 }
 
+// Over LDAP the logged-in object is the one bound as, unless the section names another.
 ResultCode CtxMyName(ContextHandle ctx, char* buffer) {
   if (!FindContext(ctx)) return kCodeInvalidContext;
-  const ConnectionConfig* config = ContextConnection(ctx);
-  if (!config) return kCodeNoTree;
-  return CopyText(config->user, buffer, kMyNameBytes) ? 0 : kCodeBufferTooSmall;
+  const Connection* connection = ContextConnection(ctx);
+  if (!connection) return kCodeNoTree;
+  const ConnectionConfig& config = connection->config;
+  return CopyText(config.user.empty() ? config.bindDn : config.user, buffer, kMyNameBytes) ? 0 : kCodeBufferTooSmall;
 }
 
 const char* ClientErrorText(ResultCode code) {
@@ -267,7 +276,7 @@ std::string ServeSchemaFiles(const std::vector<std::string>& files, std::string_
   config.schemaFiles = files;
   config.primary = true;
   ClientState& state = State();
-  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(definitions), {}}};
+  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(definitions), {}, {}}};
   state.contexts.clear();
   state.configured = true;
   return {};

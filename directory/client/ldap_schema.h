@@ -8,9 +8,14 @@
 
 namespace corvane::client {
 
+// What a live directory says about itself beside its definitions.
+struct LdapTreeFacts {
+  std::string namingContext;  // the first naming context of the root entry, if any
+};
+
 // Adds the attribute types and object classes that the server at config.url publishes,
-// binding as config.bindDn with the password in config.passwordFile (anonymously without a
-// bind DN). On failure returns false with a reason in error.
-bool ReadLdapSchema(const ConnectionConfig& config, SchemaDefinitions& out, std::string& error);
+// connecting and binding as the connection describes. On failure returns false with a
+// reason in error.
+bool ReadLdapSchema(const ConnectionConfig& config, SchemaDefinitions& out, LdapTreeFacts& facts, std::string& error);
 
 }  // namespace corvane::client

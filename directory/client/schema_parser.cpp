@@ -317,13 +317,22 @@ ClassKind KindOf(const Description& d) {
   return ClassKind::Structural;
 }
 
+// The NAME values, then those of the name extension that are not among them already.
+std::vector<std::string> NamesOf(const Description& d, const std::string& nameExtension) {
+  std::vector<std::string> names = CheckedValues(d, "NAME");
+  if (nameExtension.empty()) return names;
+  for (auto& extra : CheckedValues(d, nameExtension))
+    if (!StringInList(extra, names, false)) names.push_back(std::move(extra));
+  return names;
+}
+
 void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where, SchemaDefinitions& out) {
   const Description d = DescriptionParser(Tokenize(text)).parse();
   if (kind == DefinitionKind::AttributeType) {
-    out.attributeTypes.push_back({CheckedOid(d), CheckedValues(d, "NAME")});
+    out.attributeTypes.push_back({CheckedOid(d), NamesOf(d, out.nameExtension)});
     return;
   }
-  out.objectClasses.push_back({CheckedOid(d), CheckedValues(d, "NAME"), CheckedValues(d, "SUP"), KindOf(d),
+  out.objectClasses.push_back({CheckedOid(d), NamesOf(d, out.nameExtension), CheckedValues(d, "SUP"), KindOf(d),
                                CheckedValues(d, "MUST"), CheckedValues(d, "MAY"), CheckedValues(d, "X-CONTAINED-IN"),
                                CheckedValues(d, "X-NAMED-BY"), where});
 }

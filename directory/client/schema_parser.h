@@ -44,6 +44,9 @@ struct SchemaDefinitions {
   std::vector<AttributeTypeDefinition> attributeTypes;
   std::vector<ObjectClassDefinition> objectClasses;
   std::vector<std::string> sources;  // the files or servers read, for warnings
+  // An extension field (X-..., upper case) whose values are further names of a definition,
+  // after its NAME values; empty for none.
+  std::string nameExtension;
 
   // "source:line" of a definition.
   std::string describe(SourceLine where) const;
