@@ -1,6 +1,7 @@
 // CorvaneXml: the window program. One optional argument, a file to check at start, so that
 // a file manager's "Open with" works.
 #include <QApplication>
+#include <QIcon>
 
 #include "main_form.h"
 #include "qt_hooks.h"
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(corvane::kApplicationTitle));
   QApplication::setDesktopFileName(QStringLiteral("corvanexml"));
+  // Installed, the icon theme holds the program's icon; in the build tree there is none.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("corvanexml")));
   corvane::InstallQtPlatformHooks();
   corvane::TMainForm form;
   form.show();

@@ -2,14 +2,18 @@
 # Installs what the build and the tests need from Debian's packages. Safe to run again:
 # it installs only what is missing and never asks a question.
 set -euo pipefail
+# All it says is progress: standard output stays free for what its caller prints.
+exec 1>&2
 
 packages=(
   build-essential cmake ninja-build pkg-config
   libxml2-dev libxml2-utils nlohmann-json3-dev
   libgtest-dev googletest
   qt6-base-dev fonts-dejavu-core xdg-utils
-  libldap-dev slapd ldap-utils
+  libldap-dev slapd ldap-utils openssl ca-certificates
   time clang libclang-rt-14-dev
+  python3-jsonschema
+  dpkg-dev file groff-base desktop-file-utils
 )
 
 missing=()

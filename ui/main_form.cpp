@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
-#include <filesystem>
 
 #include "d_ini.h"
 #include "d_util.h"
@@ -102,9 +101,7 @@ QSplitter* MakeSplitter(const char* name, Qt::Orientation orientation) {
 
 }  // namespace
 
-std::string AuthorAddress() {
-  return std::filesystem::path(ProgramFileName("")).parent_path().append(kAuthorAddressFile).string();
-}
+std::string AuthorAddress() { return ProgramDataFile(kAuthorAddressFile); }
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("MainForm"));
@@ -284,7 +281,7 @@ void TMainForm::FormCreate() {
   StatusBarText->setText(QString::fromStdString(AuthorAddress()));
   setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kApplicationTitle),
                                                QString::fromUtf8(kApplicationVersion)));
-  const std::string infoFile = ProgramFileName("txt");
+  const std::string infoFile = ProgramDataFile(ExtractFileName(ProgramFileName("txt")));
   std::string reason;
   if (const auto info = ReadRegularFile(infoFile, reason)) {
     Memo1->setPlainText(DecodeFileText(*info));

@@ -33,7 +33,7 @@ class SortedListModel;
 inline constexpr char kApplicationTitle[] = "Corvane XML Check";
 inline constexpr char kApplicationVersion[] = "v" CORVANE_VERSION;
 // Until the project has a home page of its own, the author's address is the README that
-// ships beside the program.
+// ships with the program.
 inline constexpr char kAuthorAddressFile[] = "README.md";
 // The author's address as shown in the status bar and opened on a click.
 std::string AuthorAddress();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "platform_hooks.h"
@@ -245,6 +246,22 @@ std::string ProgramFileName(std::string_view ext) {
   constexpr std::string_view kDeletedMark = " (deleted)";
   if (path.ends_with(kDeletedMark)) path.resize(path.size() - kDeletedMark.size());
   return ChangeExtension(path, ext);
+}
+
+std::string_view InstalledDataFolder() { return CORVANE_DATA_FROM_BIN; }
+
+std::string FindDataFile(const std::string& programFolder, std::string_view name) {
+  namespace fs = std::filesystem;
+  const fs::path beside = fs::path(programFolder) / name;
+  const fs::path installed = fs::path(programFolder) / InstalledDataFolder() / name;
+  std::error_code ec;
+  for (const fs::path& candidate : {beside, installed})
+    if (fs::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
+  return beside.string();
+}
+
+std::string ProgramDataFile(std::string_view name) {
+  return FindDataFile(std::filesystem::path(ProgramFileName("")).parent_path().string(), name);
 }
 
 const char* StrToPChar(const std::string& s) { return s.c_str(); }

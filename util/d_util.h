@@ -73,6 +73,13 @@ std::string_view ExtractFileExt(std::string_view path);
 std::string ChangeExtension(std::string_view fileName, std::string_view ext);
 // The program's own path (from /proc/self/exe) with its extension changed to Ext.
 std::string ProgramFileName(std::string_view ext);
+// The installed programs' data folder, relative to their own folder.
+std::string_view InstalledDataFolder();
+// Where the program's data file Name lies: beside the program (the build tree), else in
+// InstalledDataFolder(); beside the program when it is in neither.
+std::string FindDataFile(const std::string& programFolder, std::string_view name);
+// FindDataFile for this program's own folder.
+std::string ProgramDataFile(std::string_view name);
 // Pointer to S's characters, NUL-terminated, never null.
 const char* StrToPChar(const std::string& s);
 // Appends one NUL when S is shorter than 255 characters and does not end in NUL.

@@ -166,14 +166,7 @@ std::string ClientConfigFolder() {
   return base + "/corvane-client";
 }
 
-std::string DemoSchemaPath() {
-  std::error_code ec;
-  const fs::path exeDir = fs::read_symlink("/proc/self/exe", ec).parent_path();
-  const fs::path candidates[] = {exeDir / "trees/demo.schema", exeDir / "../share/corvanexml/trees/demo.schema"};
-  for (const auto& candidate : candidates)
-    if (fs::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
-  return candidates[0].string();
-}
+std::string DemoSchemaPath() { return ProgramDataFile("trees/demo.schema"); }
 
 ConnectionConfig DemoConnection() {
   ConnectionConfig demo;

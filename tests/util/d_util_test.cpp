@@ -116,6 +116,27 @@ TEST(FileNames, ProgramFileNameOfAReplacedProgram) {
   EXPECT_EQ(reported, (folder / "prog.txt").string());
 }
 
+// A data file beside the program wins (the build tree); else the installed data folder has
+// it; when neither has it, the path beside the program is what a message names.
+TEST(FileNames, DataFileBesideTheProgramThenInstalled) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("corvane-data-" + std::to_string(::getpid()));
+  const fs::path bin = root / "usr/bin";
+  const fs::path data = bin / InstalledDataFolder();
+  fs::create_directories(bin);
+  fs::create_directories(data);
+  const auto touch = [](const fs::path& file) { std::ofstream(file) << "x"; };
+  EXPECT_EQ(FindDataFile(bin.string(), "Info.txt"), (bin / "Info.txt").string());
+  touch(data / "Info.txt");
+  EXPECT_EQ(FindDataFile(bin.string(), "Info.txt"), (data / "Info.txt").lexically_normal().string());
+  touch(bin / "Info.txt");
+  EXPECT_EQ(FindDataFile(bin.string(), "Info.txt"), (bin / "Info.txt").string());
+  fs::create_directories(bin / "Folder");  // a folder of that name is no data file
+  touch(data / "Folder");
+  EXPECT_EQ(FindDataFile(bin.string(), "Folder"), (data / "Folder").lexically_normal().string());
+  fs::remove_all(root);
+}
+
 TEST(RawText, TrailingNulOnlyForShortTexts) {
   std::string empty;
   EnsureTrailingNul(empty);
