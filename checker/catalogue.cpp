@@ -48,9 +48,9 @@ std::string FormatMessage(MessageCode code, std::string_view a1, std::string_vie
   return out;
 }
 
-void AddMessage(MessageList& list, TreeItem item, MessageCode code, std::string_view a1, std::string_view a2,
+void AddMessage(MessageList& list, MessageItems items, MessageCode code, std::string_view a1, std::string_view a2,
                 std::string_view a3) {
-  list.add({FormatMessage(code, a1, a2, a3), code, item});
+  list.add({FormatMessage(code, a1, a2, a3), code, items.item, items.source});
 }
 
 }  // namespace corvane

@@ -34,8 +34,16 @@ std::string_view MessageTitle(MessageCode code);
 std::string FormatMessage(MessageCode code, std::string_view a1 = {}, std::string_view a2 = {},
                           std::string_view a3 = {});
 
-// Formats a line and adds it with its item.
-void AddMessage(MessageList& list, TreeItem item, MessageCode code, std::string_view a1 = {},
+// The items of a message: the one it is attached to and, when another element holds what is
+// wrong, that element's (see Message).
+struct MessageItems {
+  MessageItems(TreeItem attached, TreeItem holder = kNoItem) : item(attached), source(holder) {}
+  TreeItem item;
+  TreeItem source;
+};
+
+// Formats a line and adds it with its items.
+void AddMessage(MessageList& list, MessageItems items, MessageCode code, std::string_view a1 = {},
                 std::string_view a2 = {}, std::string_view a3 = {});
 
 }  // namespace corvane

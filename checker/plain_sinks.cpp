@@ -61,7 +61,7 @@ void PlainMessages::add(Message message) {
   }
   std::copy(text.begin(), text.end(), free_);
   texts_.emplace_back(free_, text.size());
-  tags_.push_back({message.code, message.item});
+  tags_.push_back({message.code, message.item, message.source});
   free_ += text.size();
   freeSize_ -= text.size();
 }

@@ -42,19 +42,6 @@ class PlainTree : public TreeSink {
   std::vector<std::string> texts_;
 };
 
-// A tree sink that only numbers its items, for output that never shows the tree.
-class CountingTree : public TreeSink {
- public:
-  TreeItem addChild(TreeItem, const ItemLabel&, NodeId) override { return count_++; }
-  void setText(TreeItem, std::string) override {}
-  void expand(TreeItem) override {}
-  void clear() override { count_ = 0; }
-  std::size_t size() const { return count_; }
-
- private:
-  std::size_t count_ = 0;
-};
-
 // Texts are kept one after the other in large blocks rather than in a string each: a check
 // of a large file may add hundreds of thousands of lines.
 class PlainMessages : public MessageList {
@@ -72,9 +59,12 @@ class PlainMessages : public MessageList {
   struct Tag {
     int code;
     TreeItem item;
+    TreeItem source;
   };
 
-  Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item}; }
+  Message line(std::size_t i) const {
+    return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source};
+  }
 
   std::vector<std::string_view> texts_;  // into blocks_
   std::vector<Tag> tags_;

@@ -53,11 +53,13 @@ void CheckResourceKey(ScanState& s, const RuleContext& c) {
   TResource& resource = s.NodeInfo.Resource;
   if (isBundle) {
     LoadProperties(s, std::string(c.text));
+    resource.BundleItem = c.item;
   } else {
     resource.DisplayKey = c.text;
+    resource.DisplayKeyItem = c.item;
   }
   if (!resource.Bundle.empty() && !resource.DisplayKey.empty()) {
-    CheckKey(s, resource.Bundle, resource.DisplayKey, c);
+    CheckKey(s, resource.Bundle, resource.DisplayKey, c, resource.DisplayKeyItem);
   }
 }
 
@@ -72,16 +74,20 @@ void LoadProperties(ScanState& s, const std::string& bundle) {
   if (resource.Found) resource.Keys = s.files.keys(resource.FileName);
 }
 
-void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c) {
+void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c,
+              TreeItem keyItem) {
   LoadProperties(s, bundle);
   const TResource& resource = s.NodeInfo.Resource;
+  // The window attaches the line to the element just read; the finding lies in the key's
+  // element, or in the bundle's for a missing file (the key's when no bundle element was read).
   if (resource.Found) {
     // Before any read succeeded the key table is empty.
     if (!resource.Keys || !resource.Keys->contains(ReplaceChars(key, " ", '_'))) {
-      AddMessage(s.messages, c.item, kKeyNotFound, bundle, key);
+      AddMessage(s.messages, {c.item, keyItem}, kKeyNotFound, bundle, key);
     }
   } else {
-    AddMessage(s.messages, c.item, kFileNotFound, bundle, resource.FileName);
+    const TreeItem bundleItem = resource.BundleItem != kNoItem ? resource.BundleItem : keyItem;
+    AddMessage(s.messages, {c.item, bundleItem}, kFileNotFound, bundle, resource.FileName);
   }
   ClearResource(s.NodeInfo);
 }

@@ -14,8 +14,10 @@ void CheckId(ScanState& s, const RuleContext& c);
 void CheckRoleAssignment(ScanState& s, const RuleContext& c);
 void CheckResourceKey(ScanState& s, const RuleContext& c);
 void CheckMergeTemplate(ScanState& s, const RuleContext& c);
-// Looks up key in the bundle's properties file; Msg 003 or Msg 004 when it cannot be found.
-void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c);
+// Looks up key, named by the element keyItem, in the bundle's properties file; Msg 003 or
+// Msg 004 when it cannot be found.
+void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c,
+              TreeItem keyItem);
 // Reads the bundle's key table into Resource unless it is the remembered bundle.
 void LoadProperties(ScanState& s, const std::string& bundle);
 

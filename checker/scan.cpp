@@ -45,6 +45,27 @@ void FinishItemElement(ScanState& s, std::string_view name, TreeItem item) {
   ClearResource(s.NodeInfo);
 }
 
+// Clears what the last check left and derives the web application from the file's path.
+void BeginCheck(ScanState& s, const std::string& path) {
+  ClearMessages(s);
+  s.XmlFileName = path;
+  s.WebAppRoot = ExtractWebAppRoot(path);
+  s.files.clear();
+}
+
+// Walks a loaded document, or reports why it could not be loaded as Msg 100.
+CheckOutcome ScanLoaded(ScanState& s, LoadResult loaded) {
+  CheckOutcome outcome;
+  if (loaded.error) {
+    AddMessage(s.messages, kNoItem, kXmlError, loaded.error->message);
+    outcome.loadError = std::move(loaded.error);
+    return outcome;
+  }
+  outcome.document = std::move(loaded.document);
+  outcome.walkError = ScanDocument(s, *outcome.document);
+  return outcome;
+}
+
 }  // namespace
 
 std::string FullPathToCheck(const std::string& path, std::error_code& ec) {
@@ -77,6 +98,7 @@ bool IsItemElement(std::string_view name) { return ItemKindOf(name) != nullptr; 
 void ClearItemInfo(TNodeInfo& info) {
   info.Classes.clear();
   info.Attributes.clear();
+  info.AttributeItems.clear();
   info.PreCreate = false;
   info.Id.clear();
   info.SearchClass.clear();
@@ -85,6 +107,8 @@ void ClearItemInfo(TNodeInfo& info) {
 void ClearResource(TNodeInfo& info) {
   info.Resource.DisplayKey.clear();
   info.Resource.Bundle.clear();
+  info.Resource.DisplayKeyItem = kNoItem;
+  info.Resource.BundleItem = kNoItem;
 }
 
 void ClearMessages(ScanState& s) {
@@ -144,21 +168,13 @@ void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNo
 }
 
 CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText) {
-  ClearMessages(s);
-  s.XmlFileName = path;
-  s.WebAppRoot = ExtractWebAppRoot(path);
-  s.files.clear();
+  BeginCheck(s, path);
+  return ScanLoaded(s, sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText));
+}
 
-  CheckOutcome outcome;
-  LoadResult loaded = sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText);
-  if (loaded.error) {
-    AddMessage(s.messages, kNoItem, kXmlError, loaded.error->message);
-    outcome.loadError = std::move(loaded.error);
-    return outcome;
-  }
-  outcome.document = std::move(loaded.document);
-  outcome.walkError = ScanDocument(s, *outcome.document);
-  return outcome;
+CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content) {
+  BeginCheck(s, path);
+  return ScanLoaded(s, LoadXmlMemory(content, path));
 }
 
 std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc) {

@@ -45,5 +45,8 @@ std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc);
 // folder, loads the file, fills the tree and walks it. Failures become "Msg 100". With
 // sourceText, the file's bytes are kept there for display (the file is still read once).
 CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText = nullptr);
+// Checks a document held in memory as CheckFile checks the file at path: the web application
+// is the one around path.
+CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content);
 
 }  // namespace corvane

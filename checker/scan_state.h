@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sinks.h"
 #include "string_list.h"
@@ -25,6 +26,8 @@ struct TUrlParam {
 struct TResource {
   std::string DisplayKey;  // last display-name-key text not yet looked up
   std::string Bundle;      // the remembered resource-properties-file value
+  TreeItem DisplayKeyItem = kNoItem;  // the elements those came from, where a finding points
+  TreeItem BundleItem = kNoItem;
   std::string FileName;    // full path of the properties file last looked for
   bool Found = false;      // that file existed
   std::shared_ptr<const KeyTable> Keys;  // the keys read from it
@@ -39,6 +42,7 @@ struct TNodeInfo {
   TResource Resource;
   StringList Classes;     // schema classes named in the current item
   StringList Attributes;  // schema attributes named in the current item, each with its tree item
+  std::vector<TreeItem> AttributeItems;  // the attribute-name element of each of them
 };
 
 // The schema of the current directory tree as the name rules see it.

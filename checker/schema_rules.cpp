@@ -46,7 +46,7 @@ bool SchemaNameToLookUp(ScanState& s, const RuleContext& c, std::string_view ele
   if (c.name != element) return false;
   if (!LevelAllowed(levels, s.NodeInfo.Kind, c.level)) return false;
   if (s.NodeInfo.Kind == ikTranslator) {
-    CheckKey(s, s.NodeInfo.Resource.Bundle, std::string(keyPrefix).append(c.text), c);
+    CheckKey(s, s.NodeInfo.Resource.Bundle, std::string(keyPrefix).append(c.text), c, c.item);
   }
   return !InNameSet(passThrough, c.text);
 }
@@ -57,6 +57,7 @@ void CheckAttributeName(ScanState& s, const RuleContext& c) {
   if (!SchemaNameToLookUp(s, c, "attribute-name", kAttributeNameLevels, "Attribute.", kPassThroughAttributes)) return;
   if (s.schema.SchemaAttributeList.contains(c.text)) {
     s.NodeInfo.Attributes.add(std::string(c.text), static_cast<std::int64_t>(c.parentItem));
+    s.NodeInfo.AttributeItems.push_back(c.item);
   } else {
     AddMessage(s.messages, c.item, kAttributeNotFound, c.text, s.NodeInfo.Id);
   }
@@ -97,17 +98,23 @@ void CheckItemEnd(ScanState& s) {
     info.Classes.clear();
     info.Classes.add(info.SearchClass);
   }
-  for (const StringList::Entry& attribute : info.Attributes.entries()) {
-    if (!s.schema.SchemaAttributeList.contains(attribute.text)) {
-      AddMessage(s.messages, static_cast<TreeItem>(attribute.object), kAttributeNotFound, attribute.text, info.Id);
+  // The window attaches these lines to the element around the attribute names; the
+  // attribute-name element itself is where the finding lies.
+  const auto itemsOf = [&info](std::size_t i) {
+    return MessageItems(static_cast<TreeItem>(info.Attributes[i].object), info.AttributeItems[i]);
+  };
+  for (std::size_t i = 0; i < info.Attributes.size(); ++i) {
+    const std::string& attribute = info.Attributes[i].text;
+    if (!s.schema.SchemaAttributeList.contains(attribute)) {
+      AddMessage(s.messages, itemsOf(i), kAttributeNotFound, attribute, info.Id);
     }
   }
   for (const StringList::Entry& schemaClass : info.Classes.entries()) {
     LoadClassAttributes(s.schema, schemaClass.text);
-    for (const StringList::Entry& attribute : info.Attributes.entries()) {
-      if (s.schema.ClassAttrList.contains(schemaClass.text + "*" + attribute.text)) continue;
-      AddMessage(s.messages, static_cast<TreeItem>(attribute.object), kAuxiliaryAttribute, attribute.text,
-                 schemaClass.text, info.Id);
+    for (std::size_t i = 0; i < info.Attributes.size(); ++i) {
+      const std::string& attribute = info.Attributes[i].text;
+      if (s.schema.ClassAttrList.contains(schemaClass.text + "*" + attribute)) continue;
+      AddMessage(s.messages, itemsOf(i), kAuxiliaryAttribute, attribute, schemaClass.text, info.Id);
     }
   }
 }

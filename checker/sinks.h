@@ -44,11 +44,14 @@ class TreeSink {
   virtual void reserve(std::size_t /*nodeCount*/) {}
 };
 
-// One message line and the item it is about (kNoItem for none).
+// One message line and the item it is about (kNoItem for none). The window attaches a line
+// to item; source names the element that holds what is wrong when that is another one (the
+// command line points there), kNoItem when it is item itself.
 struct Message {
   std::string text;
   int code = 0;
   TreeItem item = kNoItem;
+  TreeItem source = kNoItem;
 };
 
 class MessageList {

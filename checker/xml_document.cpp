@@ -218,8 +218,8 @@ class XmlDocumentBuilder {
   static void OnCData(void* ctx, const xmlChar*, int) {
     Handle(ctx, [](XmlDocumentBuilder& self) { self.leaf(NodeKind::CData, kCDataName); });
   }
-  static void OnComment(void* ctx, const xmlChar*) {
-    Handle(ctx, [](XmlDocumentBuilder& self) { self.leaf(NodeKind::Comment, kCommentName); });
+  static void OnComment(void* ctx, const xmlChar* value) {
+    Handle(ctx, [&](XmlDocumentBuilder& self) { self.comment(reinterpret_cast<const char*>(value)); });
   }
   static void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar*) {
     Handle(ctx, [&](XmlDocumentBuilder& self) {
@@ -276,7 +276,7 @@ class XmlDocumentBuilder {
     flushText();
     XmlDocument::Node node;
     node.name = elementName(localName, prefix);
-    startPosition(node);
+    startPosition(node, "<");
     const NodeId id = append(node);
     if (id == kNoNode) return;
     if (open_.empty() && doc_.root_ == kNoNode) doc_.root_ = id;
@@ -290,11 +290,32 @@ class XmlDocumentBuilder {
 
   void leaf(NodeKind kind, std::uint32_t name) {
     flushText();
-    if (open_.empty()) return;  // comments and instructions outside the document element are not walked
+    if (open_.empty()) return;  // instructions outside the document element are not walked
     XmlDocument::Node node;
     node.kind = kind;
     node.name = name;
     append(node);
+  }
+
+  // Comments keep their text and where they start, also before the document element: the
+  // command line reads its directives from them.
+  void comment(std::string_view value) {
+    flushText();
+    const bool inProlog = open_.empty() && doc_.root_ == kNoNode;
+    if (open_.empty() && !inProlog) return;
+    if (doc_.text_.size() + value.size() > kMaxArena) {
+      tooLarge();
+      return;
+    }
+    XmlDocument::Node node;
+    node.kind = NodeKind::Comment;
+    node.name = kCommentName;
+    node.textBegin = static_cast<std::uint32_t>(doc_.text_.size());
+    node.textLength = static_cast<std::uint32_t>(value.size());
+    doc_.text_.append(value);
+    startPosition(node, "<!--");
+    const NodeId id = append(node);
+    if (inProlog && id != kNoNode) doc_.prolog_.push_back(id);
   }
 
   // Text arrives in pieces (chunks, entity expansions); it is gathered at the end of the
@@ -350,9 +371,10 @@ class XmlDocumentBuilder {
     return id;
   }
 
-  // The parser calls us with its position just past the start tag's attributes; the tag's
-  // "<" is found by looking back over the tag, which holds no other "<".
-  void startPosition(XmlDocument::Node& node) const {
+  // The parser calls us with its position just past the markup (a start tag's attributes, a
+  // comment's "-->"); where it starts is found by looking back for its opener, which the
+  // markup holds nowhere else.
+  void startPosition(XmlDocument::Node& node, std::string_view opener) const {
     const xmlParserInput* input = ctxt_->input;
     node.line = static_cast<std::uint32_t>(std::max(input->line, 0));
     // An element an entity brought stands where the reference does, just behind the
@@ -363,13 +385,17 @@ class XmlDocumentBuilder {
       return;
     }
     if (input->base == nullptr || input->cur == nullptr) return;
+    const auto opensHere = [&](const xmlChar* at) {
+      return static_cast<std::size_t>(input->end - at) >= opener.size() &&
+             std::memcmp(at, opener.data(), opener.size()) == 0;
+    };
     const xmlChar* lt = input->cur;
     std::uint32_t breaks = 0;
-    while (lt > input->base && *lt != '<') {
+    while (lt > input->base && !opensHere(lt)) {
       --lt;
       if (*lt == '\n') ++breaks;
     }
-    if (*lt != '<') return;
+    if (!opensHere(lt)) return;
     node.line -= std::min(node.line, breaks);
     if (breaks == 0 && input->col > 0) {
       const std::uint32_t back = CountChars(lt, input->cur);

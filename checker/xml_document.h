@@ -33,9 +33,9 @@ class XmlDocument {
     NodeId firstChild = kNoNode;
     NodeId nextSibling = kNoNode;
     std::uint32_t childCount = 0;
-    std::uint32_t textBegin = 0;  // text nodes only: slice of the text arena
+    std::uint32_t textBegin = 0;  // text nodes and comments only: slice of the text arena
     std::uint32_t textLength = 0;
-    std::uint32_t line = 0;  // elements only: where the start tag begins
+    std::uint32_t line = 0;  // elements and comments only: where the markup begins
     std::uint32_t column = 0;
     NodeKind kind = NodeKind::Element;
   };
@@ -47,7 +47,10 @@ class XmlDocument {
   // Node name as a DOM gives it: qualified element name, "#text", "#comment",
   // "#cdata-section", or a processing instruction's target.
   std::string_view name(NodeId id) const { return names_[nodes_[id].name]; }
-  // Value of a text node (empty for other kinds).
+  // Comments before the document element, in order. Like comments after it they are not
+  // children of any node.
+  const std::vector<NodeId>& prologComments() const { return prolog_; }
+  // Value of a text node or a comment (empty for other kinds).
   std::string_view text(NodeId id) const {
     return std::string_view(text_).substr(nodes_[id].textBegin, nodes_[id].textLength);
   }
@@ -65,6 +68,7 @@ class XmlDocument {
   std::vector<std::string> names_;
   std::string text_;
   NodeId root_ = kNoNode;
+  std::vector<NodeId> prolog_;
 };
 
 // Result of a load: the document, or why there is none.

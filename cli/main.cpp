@@ -22,8 +22,12 @@ int main(int argc, char** argv) {
       std::cout << HelpText();
       return kExitClean;
     }
+    if (options->version) {
+      std::cout << VersionText();
+      return kExitClean;
+    }
     if (options->listTrees) return ListTrees(std::cout, std::cerr);
-    return RunChecks(*options, std::cout, std::cerr);
+    return RunChecks(*options, std::cin, std::cout, std::cerr);
   } catch (const std::bad_alloc&) {
     // What was written so far stays; the message must not need memory of its own.
     std::cout.flush();

@@ -1,7 +1,10 @@
 #include "options.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "d_util.h"
@@ -11,10 +14,111 @@ namespace corvane::cli {
 namespace {
 
 std::optional<OutputFormat> ParseFormat(const std::string& name) {
-  if (name == "text") return OutputFormat::Text;
-  if (name == "json") return OutputFormat::Json;
-  if (name == "sarif") return OutputFormat::Sarif;
+  constexpr std::pair<std::string_view, OutputFormat> kFormats[] = {
+      {"text", OutputFormat::Text}, {"list", OutputFormat::List},   {"github", OutputFormat::Github},
+      {"json", OutputFormat::Json}, {"sarif", OutputFormat::Sarif},
+  };
+  for (const auto& [formatName, format] : kFormats) {
+    if (formatName == name) return format;
+  }
   return std::nullopt;
+}
+
+struct Flag {
+  std::string_view name;
+  bool Options::*member;
+};
+
+constexpr Flag kFlags[] = {
+    {"--help", &Options::help},
+    {"-h", &Options::help},
+    {"--version", &Options::version},
+    {"--show-tree", &Options::showTree},
+    {"--list-trees", &Options::listTrees},
+    {"--exit-zero", &Options::exitZero},
+    {"--quiet", &Options::quiet},
+    {"-q", &Options::quiet},
+    {"--report-unused-directives", &Options::reportUnusedDirectives},
+};
+
+// Stores an option's value, or says in error why it cannot.
+using Setter = bool (*)(Options&, const std::string& value, std::string& error);
+
+struct ValueOption {
+  std::string_view name;
+  Setter set;
+};
+
+const ValueOption kValueOptions[] = {
+    {"--schema",
+     [](Options& o, const std::string& v, std::string&) {
+       o.schemaFiles.push_back(v);
+       return true;
+     }},
+    {"--tree",
+     [](Options& o, const std::string& v, std::string&) {
+       o.tree = v;
+       return true;
+     }},
+    {"--format",
+     [](Options& o, const std::string& v, std::string& error) {
+       const auto format = ParseFormat(v);
+       if (!format) {
+         error = "unknown format '" + v + "' (text, list, github, json or sarif)";
+         return false;
+       }
+       o.format = *format;
+       return true;
+     }},
+    {"--exclude",
+     [](Options& o, const std::string& v, std::string&) {
+       o.excludes.push_back(v);
+       return true;
+     }},
+    {"--stdin-filename",
+     [](Options& o, const std::string& v, std::string&) {
+       o.stdinFileName = v;
+       return true;
+     }},
+    {"--ignore",
+     [](Options& o, const std::string& v, std::string& error) {
+       const auto codes = ParseCodes(v, error);
+       if (!codes) return false;
+       o.ignored |= *codes;
+       return true;
+     }},
+    {"--baseline",
+     [](Options& o, const std::string& v, std::string&) {
+       o.baseline = v;
+       return true;
+     }},
+    {"--write-baseline",
+     [](Options& o, const std::string& v, std::string&) {
+       o.writeBaseline = v;
+       return true;
+     }},
+};
+
+template <typename Option, std::size_t N>
+const Option* Find(const Option (&options)[N], std::string_view name) {
+  const auto it = std::find_if(std::begin(options), std::end(options), [&](const Option& o) { return o.name == name; });
+  return it == std::end(options) ? nullptr : it;
+}
+
+// Combinations that cannot work; empty when there is none.
+std::string Conflict(const Options& options) {
+  const auto stdinReads = std::count(options.inputs.begin(), options.inputs.end(), kStdinInput);
+  if (!options.schemaFiles.empty() && options.tree) return "--schema and --tree cannot be used together";
+  if (stdinReads > 1) return "standard input ('-') can be read only once";
+  if (options.stdinFileName && stdinReads == 0) {
+    return "--stdin-filename names the document read from '-': give '-' too";
+  }
+  if (options.baseline && options.writeBaseline) return "--baseline and --write-baseline cannot be used together";
+  if (options.showTree && options.format != OutputFormat::Text && options.format != OutputFormat::List) {
+    return "--show-tree goes with --format text or list";
+  }
+  if (!options.help && !options.version && !options.listTrees && options.inputs.empty()) return "no file to check";
+  return {};
 }
 
 }  // namespace
@@ -24,59 +128,45 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
   bool onlyFiles = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (onlyFiles || arg.empty() || arg[0] != '-' || arg == "-") {
+    if (onlyFiles || arg.empty() || arg[0] != '-' || arg == kStdinInput) {
       options.inputs.push_back(arg);
       continue;
     }
-    const auto value = [&]() -> const std::string* {
-      if (i + 1 < args.size()) return &args[++i];
-      error = "option " + arg + " needs a value";
-      return nullptr;
-    };
     if (arg == "--") {
       onlyFiles = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--show-tree") {
-      options.showTree = true;
-    } else if (arg == "--list-trees") {
-      options.listTrees = true;
-    } else if (arg == "--schema") {
-      const std::string* file = value();
-      if (file == nullptr) return std::nullopt;
-      options.schemaFiles.push_back(*file);
-    } else if (arg == "--tree") {
-      const std::string* name = value();
-      if (name == nullptr) return std::nullopt;
-      options.tree = *name;
-    } else if (arg == "--format") {
-      const std::string* name = value();
-      if (name == nullptr) return std::nullopt;
-      const auto format = ParseFormat(*name);
-      if (!format) {
-        error = "unknown format '" + *name + "' (text, json or sarif)";
+      continue;
+    }
+    const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string::npos;
+    const std::string name = arg.substr(0, equals);
+    if (const Flag* flag = Find(kFlags, name)) {
+      if (equals != std::string::npos) {
+        error = "option " + name + " takes no value";
         return std::nullopt;
       }
-      options.format = *format;
-    } else {
+      options.*(flag->member) = true;
+      continue;
+    }
+    const ValueOption* option = Find(kValueOptions, name);
+    if (option == nullptr) {
       error = "unknown option " + arg;
       return std::nullopt;
     }
+    if (equals == std::string::npos && i + 1 == args.size()) {
+      error = "option " + name + " needs a value";
+      return std::nullopt;
+    }
+    const std::string& value = equals != std::string::npos ? arg.substr(equals + 1) : args[++i];
+    if (!option->set(options, value, error)) return std::nullopt;
   }
-  if (!options.schemaFiles.empty() && options.tree) {
-    error = "--schema and --tree cannot be used together";
-    return std::nullopt;
-  }
-  if (!options.help && !options.listTrees && options.inputs.empty()) {
-    error = "no file to check";
-    return std::nullopt;
-  }
+  error = Conflict(options);
+  if (!error.empty()) return std::nullopt;
   return options;
 }
 
+std::string VersionText() { return "corvanexml-check " CORVANE_VERSION "\n"; }
+
 std::string HelpText() {
-  return R"(Usage: corvanexml-check [--schema FILE | --tree NAME] [--show-tree]
-                         [--format text|json|sarif] FILE...
+  return R"(Usage: corvanexml-check [OPTION]... FILE|FOLDER|-...
        corvanexml-check --list-trees
 
 Checks console plug-in XML files (books, pages, tasks, modules, roles, translator
@@ -88,34 +178,85 @@ attribute names of the directory schema are checked.
 FILE...            files checked one after another, as if each were chosen in turn
                    in one window session (resource state carries over); a folder
                    stands for every *.xml file below it, in sorted path order
+-                  the document from standard input
+--stdin-filename PATH
+                   where the document read from '-' lives: its web application,
+                   bundles and pages are found from PATH, and findings name it
+--exclude GLOB     leave out the files and folders of a folder's walk whose path
+                   below that folder, or whose name, matches GLOB (repeatable),
+                   e.g. --exclude web.xml --exclude 'WEB-INF/*'
+
+Directory tree:
 --schema FILE      check names against this schema file (RFC 4512 definitions,
                    LDIF or OpenLDAP spelling); repeat it to join several files
 --tree NAME        check names against a tree of the client's connections
                    (default: the tree of the primary connection)
 --list-trees       print the client's trees, one per line, and stop
---show-tree        print the node tree before the messages (two spaces per depth,
-                   the file's full path at depth 0), then an empty line; deeper
-                   than 100 the indent stays and "[depth N] " starts the line
---format text      message lines in the list's order (ascending, letter case
-                   ignored); with several files, each file's path and ":" first
---format json      one JSON document: per file its path and its messages with
-                   text, code, source line and column and the tree item's labels
-                   from the file down (more than 16: the first 3, "…", the last 12)
---format sarif     SARIF 2.1.0, one rule per message code, one location per result
---help             this text
 
-Exit status: 0 no message, 1 at least one message, 2 a usage error, no tree to
-check against, or a file or folder that could not be read at all (the others are
-still checked).
+Output (findings on standard output, a summary line on standard error):
+--format text      one line per finding, PATH:LINE:COL: Msg NNN: text, ordered by
+                   file, line and column; a line break in a message is a blank;
+                   nothing for a file without findings (the default)
+--format list      per file the message list as the window shows it (ascending,
+                   letter case ignored, messages as written); with several files
+                   each file's path and ":" first
+--format github    GitHub Actions workflow commands (::warning, ::error for Msg 100)
+--format json      one JSON document: the version, per file its path and its
+                   findings with text, code, rule, level, line, column and the tree
+                   item's labels from the file down (more than 16: the first 3, "…",
+                   the last 12)
+--format sarif     SARIF 2.1.0 for code scanning
+--show-tree        with text or list: print each file's node tree first (two spaces
+                   per depth, the file's full path at depth 0), then an empty line;
+                   deeper than 100 the indent stays and "[depth N] " starts the line
+--quiet, -q        no summary line
+
+Which findings count:
+--ignore CODE      drop every finding with this code, Msg004 or 004 (repeatable;
+                   a comma-separated list works too)
+                   In the file, <!-- corvanexml-check disable=Msg003,Msg004 -->
+                   drops those codes in the element that follows the comment and
+                   everything inside it, or in the whole file when it stands
+                   before the document element; "disable" alone drops every code
+--report-unused-directives
+                   report each such comment that dropped nothing
+--baseline FILE    report only findings not recorded in FILE (each recorded finding
+                   excuses one equal finding)
+--write-baseline FILE
+                   record the findings in FILE (path relative to FILE's folder, code
+                   and text; no line numbers) instead of printing them
+--exit-zero        findings do not make the exit status 1
+
+--help, -h         this text
+--version          the version
+
+Exit status: 0 no finding, 1 at least one finding, 2 a usage error, no tree to
+check against, a baseline that cannot be read or written, or a file or folder that
+could not be read at all (the others are still checked).
 )";
 }
 
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, std::vector<std::string>& unreadable) {
+namespace {
+
+// Whether an exclude pattern matches an entry of the walk below folder.
+bool Excluded(const std::filesystem::path& entry, const std::filesystem::path& folder,
+              const std::vector<std::string>& excludes) {
+  const std::string below = entry.lexically_relative(folder).generic_string();
+  const std::string name = entry.filename().string();
+  return std::any_of(excludes.begin(), excludes.end(), [&](const std::string& glob) {
+    return ::fnmatch(glob.c_str(), below.c_str(), 0) == 0 || ::fnmatch(glob.c_str(), name.c_str(), 0) == 0;
+  });
+}
+
+}  // namespace
+
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes,
+                                      std::vector<std::string>& unreadable) {
   namespace fs = std::filesystem;
   std::vector<std::string> files;
   for (const std::string& input : inputs) {
     std::error_code ec;
-    if (!fs::is_directory(input, ec)) {
+    if (input == kStdinInput || !fs::is_directory(input, ec)) {
       files.push_back(input);
       continue;
     }
@@ -128,6 +269,7 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, st
       folders.pop_back();
       fs::directory_iterator it(folder, ec);
       for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (Excluded(it->path(), input, excludes)) continue;
         std::error_code typeError;
         if (!it->is_symlink(typeError) && it->is_directory(typeError)) {
           folders.push_back(it->path());

@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "rule_info.h"
+
 namespace corvane::cli {
 
-enum class OutputFormat { Text, Json, Sarif };
+enum class OutputFormat { Text, List, Github, Json, Sarif };
+
+// The input that stands for standard input.
+inline constexpr char kStdinInput[] = "-";
 
 struct Options {
   std::vector<std::string> schemaFiles;  // --schema FILE (repeatable)
@@ -15,8 +20,17 @@ struct Options {
   bool listTrees = false;                // --list-trees
   bool showTree = false;                 // --show-tree
   bool help = false;                     // --help
+  bool version = false;                  // --version
+  bool exitZero = false;                 // --exit-zero
+  bool quiet = false;                    // --quiet
+  bool reportUnusedDirectives = false;   // --report-unused-directives
   OutputFormat format = OutputFormat::Text;
-  std::vector<std::string> inputs;  // files and folders, as given
+  std::vector<std::string> excludes;         // --exclude GLOB (repeatable)
+  std::optional<std::string> stdinFileName;  // --stdin-filename PATH
+  CodeSet ignored;                           // --ignore CODE (repeatable)
+  std::optional<std::string> baseline;       // --baseline FILE
+  std::optional<std::string> writeBaseline;  // --write-baseline FILE
+  std::vector<std::string> inputs;           // files and folders, as given; kStdinInput for stdin
 };
 
 // Parses argv; on a usage error returns nothing and sets error.
@@ -24,10 +38,15 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 
 // The --help text.
 std::string HelpText();
+// The --version line.
+std::string VersionText();
 
 // The files to check: each input that is a folder stands for every *.xml file below it, in
-// sorted path order; other inputs are taken as they are. Each folder below an input that
-// cannot be read is added to unreadable as "folder: reason"; the walk goes on without it.
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, std::vector<std::string>& unreadable);
+// sorted path order, leaving out every file and folder that an exclude pattern matches (by
+// its path below the input or by its name); other inputs are taken as they are. Each folder
+// below an input that cannot be read is added to unreadable as "folder: reason"; the walk
+// goes on without it.
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes,
+                                      std::vector<std::string>& unreadable);
 
 }  // namespace corvane::cli

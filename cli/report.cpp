@@ -1,42 +1,11 @@
 #include "report.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string_view>
-
-#include "catalogue.h"
 
 namespace corvane::cli {
 
 namespace {
-
-using json = nlohmann::ordered_json;
-
-std::string CodeText(int code) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%03d", code);
-  return digits;
-}
-
-std::string RuleId(int code) { return "Msg" + CodeText(code); }
-
-// A path as a URI reference: relative paths stay relative, absolute ones become file URIs.
-std::string PathUri(const std::string& path) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "";
-  for (const unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-      uri.push_back(static_cast<char>(c));
-    } else {
-      uri.push_back('%');
-      uri.push_back(hex[c >> 4]);
-      uri.push_back(hex[c & 15]);
-    }
-  }
-  return uri;
-}
 
 // A message's item path keeps at most kPathLabels labels: the first kPathHead (the file, the
 // document element, the item element) and the last kPathTail, with "…" between them. A path
@@ -86,26 +55,26 @@ class ItemPaths {
 // Lines deeper than this are indented as deep as this, and say their depth in figures.
 constexpr std::uint32_t kIndentDepth = 100;
 
-std::string Dump(const json& document) { return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
-
 }  // namespace
 
-FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const XmlDocument* doc,
-                          const std::vector<Message>& sorted, const std::optional<LoadError>& loadError) {
-  FileReport report{path, {}};
+FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
+                          const XmlDocument* doc, const std::vector<Message>& sorted,
+                          const std::optional<LoadError>& loadError, bool itemPaths) {
+  FileReport report{path, fullPath, {}, loadError && loadError->unreadable};
   report.messages.reserve(sorted.size());
   ItemPaths paths(tree, doc);
   for (const Message& m : sorted) {
     ReportedMessage r;
     r.text = m.text;
     r.code = m.code;
-    if (m.item != kNoItem) {
-      const NodeId node = tree.items()[m.item].node;
+    const TreeItem at = m.source != kNoItem ? m.source : m.item;
+    if (at != kNoItem) {
+      const NodeId node = tree.items()[at].node;
       if (doc != nullptr && node != kNoNode) {
         r.line = doc->node(node).line;
         r.column = doc->node(node).column;
       }
-      r.itemPath = paths.of(m.item);
+      if (itemPaths) r.itemPath = paths.of(at);
     } else if (loadError) {
       r.line = loadError->line;
       r.column = loadError->column;
@@ -113,6 +82,10 @@ FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const 
     report.messages.push_back(std::move(r));
   }
   return report;
+}
+
+ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code) {
+  return {std::move(text), code, doc.node(node).line, doc.node(node).column, {}};
 }
 
 void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* doc) {
@@ -130,59 +103,6 @@ void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* 
     }
   }
   out << text;
-}
-
-void WriteMessageText(std::ostream& out, const std::vector<Message>& sorted) {
-  for (const Message& m : sorted) out << m.text << '\n';
-}
-
-std::string JsonReport(const std::vector<FileReport>& files) {
-  json list = json::array();
-  for (const FileReport& file : files) {
-    json messages = json::array();
-    for (const ReportedMessage& m : file.messages) {
-      json entry{{"text", m.text}, {"code", CodeText(m.code)}};
-      entry["line"] = m.line > 0 ? json(m.line) : json(nullptr);
-      entry["column"] = m.column > 0 ? json(m.column) : json(nullptr);
-      entry["item"] = m.itemPath.empty() ? json(nullptr) : json(m.itemPath);
-      messages.push_back(std::move(entry));
-    }
-    list.push_back({{"path", file.path}, {"messages", std::move(messages)}});
-  }
-  return Dump({{"files", std::move(list)}});
-}
-
-std::string SarifReport(const std::vector<FileReport>& files) {
-  json rules = json::array();
-  for (const MessageCode code : kAllMessageCodes) {
-    rules.push_back({{"id", RuleId(code)},
-                     {"shortDescription", {{"text", std::string(MessageTitle(code))}}},
-                     {"defaultConfiguration", {{"level", code == kXmlError ? "error" : "warning"}}}});
-  }
-  json results = json::array();
-  for (const FileReport& file : files) {
-    for (const ReportedMessage& m : file.messages) {
-      json physical{{"artifactLocation", {{"uri", PathUri(file.path)}}}};
-      if (m.line > 0) {
-        physical["region"] = {{"startLine", m.line}};
-        if (m.column > 0) physical["region"]["startColumn"] = m.column;
-      }
-      json result{{"ruleId", RuleId(m.code)},
-                  {"level", m.code == kXmlError ? "error" : "warning"},
-                  {"message", {{"text", m.text}}},
-                  {"locations", json::array({{{"physicalLocation", std::move(physical)}}})}};
-      const auto index = std::find(std::begin(kAllMessageCodes), std::end(kAllMessageCodes), m.code) - std::begin(kAllMessageCodes);
-      result["ruleIndex"] = index;
-      results.push_back(std::move(result));
-    }
-  }
-  json run{{"tool",
-            {{"driver", {{"name", "corvanexml-check"}, {"version", "1.02"}, {"rules", std::move(rules)}}}}},
-           {"columnKind", "unicodeCodePoints"},
-           {"results", std::move(results)}};
-  return Dump({{"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
-               {"version", "2.1.0"},
-               {"runs", json::array({std::move(run)})}});
 }
 
 }  // namespace corvane::cli

@@ -1,4 +1,5 @@
-// What corvanexml-check prints: text lines, a JSON document or a SARIF log.
+// What corvanexml-check prints: finding lines, the window's message list, workflow
+// commands, a JSON document or a SARIF log.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 
 namespace corvane::cli {
 
-// One message with where it points in the source.
+// One finding with where it points in the source.
 struct ReportedMessage {
   std::string text;
   int code = 0;
@@ -23,22 +24,52 @@ struct ReportedMessage {
 };
 
 struct FileReport {
-  std::string path;
-  std::vector<ReportedMessage> messages;
+  std::string path;                       // as the user gave it
+  std::string fullPath;                   // as it was checked; empty for standard input without a name
+  std::vector<ReportedMessage> messages;  // in the list's order
+  bool unreadable = false;                // its one message says why the file could not be read
 };
 
-// Collects the messages of one checked file with their source positions and tree labels.
-FileReport MakeFileReport(const std::string& path, const PlainTree& tree, const XmlDocument* doc,
-                          const std::vector<Message>& sorted, const std::optional<LoadError>& loadError);
+// What SARIF tells about the run besides the files' findings.
+struct RunSummary {
+  std::vector<std::string> troubles;  // what could not be checked or written, and why
+  bool successful = true;             // nothing went wrong, not even a file that cannot be read
+
+  // Records a trouble and says it on err.
+  void fail(std::ostream& err, std::string trouble);
+};
+
+// Collects the messages of one checked file with their source positions (the element that
+// holds what is wrong) and, with itemPaths, their tree labels.
+FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
+                          const XmlDocument* doc, const std::vector<Message>& sorted,
+                          const std::optional<LoadError>& loadError, bool itemPaths);
+// Where an element or comment of doc starts, as a finding there reports it.
+ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code);
 
 // Writes the tree's items, one per line, two spaces of indent per depth.
 void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* doc);
-// Writes the message lines, one per line.
-void WriteMessageText(std::ostream& out, const std::vector<Message>& sorted);
+// Writes one line per finding, PATH:LINE:COL: text, ordered by line and column.
+void WriteFindingLines(std::ostream& out, const FileReport& file);
+// Writes the messages as the window lists them, one per line.
+void WriteMessageList(std::ostream& out, const FileReport& file);
+// Writes one GitHub Actions workflow command per finding.
+void WriteWorkflowCommands(std::ostream& out, const FileReport& file);
+
+// Counts for the summary line.
+struct Tally {
+  std::size_t findings = 0;
+  std::size_t filesWithFindings = 0;
+  std::size_t files = 0;
+
+  void add(const FileReport& file);
+};
+// "3 findings in 2 files", or "no findings in 5 files" (the files checked).
+std::string SummaryLine(const Tally& tally);
 
 // The JSON document for all files.
 std::string JsonReport(const std::vector<FileReport>& files);
-// The SARIF 2.1.0 log for all files.
-std::string SarifReport(const std::vector<FileReport>& files);
+// The SARIF 2.1.0 log for all files; relative paths are taken from the current folder.
+std::string SarifReport(const std::vector<FileReport>& files, const RunSummary& run);
 
 }  // namespace corvane::cli

@@ -1,16 +1,21 @@
 #include "run.h"
 
+#include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "baseline.h"
+#include "client_interface.h"
 #include "connections.h"
 #include "dir_client.h"
-#include "client_interface.h"
 #include "directory_session.h"
+#include "output.h"
 #include "plain_sinks.h"
 #include "report.h"
 #include "scan.h"
+#include "suppression.h"
 
 namespace corvane::cli {
 
@@ -82,6 +87,64 @@ std::string PathProblem(const std::string& path, const std::error_code& ec) {
   return "'" + path + "': no full path, the current folder cannot be found (" + ec.message() + ")";
 }
 
+// The name findings give a document read from standard input without --stdin-filename.
+constexpr char kUnnamedStdin[] = "<stdin>";
+
+std::string ReadAll(std::istream& in) { return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}; }
+
+// A checked input: the path findings name, the full path it was checked under (empty for
+// standard input without a name), and what the check left.
+struct CheckedInput {
+  std::string path;
+  std::string fullPath;
+  CheckOutcome outcome;
+};
+
+// Checks a file, or standard input for "-". Nothing when the input names no file to check
+// (said on err, and the run fails).
+std::optional<CheckedInput> CheckInput(const Options& options, const std::string& input, ScanState& state,
+                                       std::istream& in, RunSummary& run, std::ostream& err) {
+  const bool fromStdin = input == kStdinInput;
+  CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input, {}, {}};
+  if (!fromStdin || options.stdinFileName) {
+    std::error_code pathError;
+    checked.fullPath = FullPathToCheck(checked.path, pathError);
+    if (pathError) {
+      run.fail(err, PathProblem(checked.path, pathError));
+      return std::nullopt;
+    }
+  }
+  if (!fromStdin) {
+    checked.outcome = CheckFile(state, checked.fullPath);
+  } else {
+    checked.outcome = CheckText(state, checked.fullPath.empty() ? checked.path : checked.fullPath, ReadAll(in));
+  }
+  return checked;
+}
+
+// The findings of a checked document that the options let through, before the baseline:
+// ignored codes and what directives silence are dropped; unused directives are added when
+// asked for. A directive the checker cannot read is said on err.
+FileReport Findings(const Options& options, const CheckedInput& checked, const PlainTree& tree,
+                    std::vector<Message> sorted, std::ostream& err) {
+  const XmlDocument* doc = checked.outcome.document.get();
+  const std::optional<LoadError>& loadError = checked.outcome.loadError;
+  Suppressions directives = doc != nullptr ? Suppressions(tree, *doc) : Suppressions();
+  for (const Suppressions::Problem& problem : directives.problems()) {
+    const XmlDocument::Node& at = doc->node(problem.comment);
+    err << "corvanexml-check: " << checked.path << ':' << at.line << ':' << at.column << ": " << problem.what << "\n";
+  }
+  // A file that cannot be read is no finding to silence.
+  if (!loadError || !loadError->unreadable) RemoveSilenced(sorted, options.ignored, directives);
+  // Only JSON shows the labels, which take a walk up the tree for every finding.
+  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, sorted, loadError,
+                                     options.format == OutputFormat::Json);
+  if (options.reportUnusedDirectives && doc != nullptr) {
+    for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));
+  }
+  return report;
+}
+
 }  // namespace
 
 int ListTrees(std::ostream& out, std::ostream& err) {
@@ -95,55 +158,42 @@ int ListTrees(std::ostream& out, std::ostream& err) {
   return kExitClean;
 }
 
-int RunChecks(const Options& options, std::ostream& out, std::ostream& err) {
-  // Plain text without the tree needs no labels and no source positions.
-  const bool needsTree = options.showTree || options.format != OutputFormat::Text;
+int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
   PlainTree tree;
-  CountingTree countingTree;
   PlainMessages messages;
-  ScanState state(needsTree ? static_cast<TreeSink&>(tree) : countingTree, messages);
+  ScanState state(tree, messages);
   DirectorySession directory;
   if (const std::string error = SelectTree(options, directory, state.schema); !error.empty()) {
     err << "corvanexml-check: " << error << "\n";
     return kExitTrouble;
   }
-  std::vector<std::string> unreadableFolders;
-  const std::vector<std::string> files = ExpandInputs(options.inputs, unreadableFolders);
-  for (const std::string& folder : unreadableFolders) err << "corvanexml-check: cannot read folder " << folder << "\n";
-  const bool headers = files.size() > 1;
-  std::vector<FileReport> reports;
-  bool anyMessage = false;
-  bool anyTrouble = !unreadableFolders.empty();
-
-  for (const std::string& file : files) {
-    std::error_code pathError;
-    const std::string fullPath = FullPathToCheck(file, pathError);
-    if (pathError) {
-      err << "corvanexml-check: " << PathProblem(file, pathError) << "\n";
-      anyTrouble = true;
-      continue;
+  std::optional<Baseline> baseline;
+  if (options.baseline) {
+    std::string error;
+    baseline = Baseline::Read(*options.baseline, error);
+    if (!baseline) {
+      err << "corvanexml-check: " << error << "\n";
+      return kExitTrouble;
     }
-    const CheckOutcome outcome = CheckFile(state, fullPath);
-    const std::vector<Message> sorted = messages.sorted();
-    anyMessage = anyMessage || !sorted.empty();
-    anyTrouble = anyTrouble || (outcome.loadError && outcome.loadError->unreadable);
-    const XmlDocument* doc = outcome.document.get();
-    if (options.format != OutputFormat::Text) {
-      reports.push_back(MakeFileReport(file, tree, doc, sorted, outcome.loadError));
-      continue;
-    }
-    if (headers) out << file << ":\n";
-    if (options.showTree) {
-      if (doc != nullptr) WriteTreeText(out, tree, doc);
-      out << '\n';
-    }
-    WriteMessageText(out, sorted);
   }
-  if (options.format == OutputFormat::Json) out << JsonReport(reports);
-  if (options.format == OutputFormat::Sarif) out << SarifReport(reports);
-  out.flush();
-  if (anyTrouble) return kExitTrouble;
-  return anyMessage ? kExitMessages : kExitClean;
+  RunSummary run;
+  std::vector<std::string> unreadableFolders;
+  const std::vector<std::string> inputs = ExpandInputs(options.inputs, options.excludes, unreadableFolders);
+  for (const std::string& folder : unreadableFolders) run.fail(err, "cannot read folder " + folder);
+  Output output(options, out, inputs.size() > 1);
+
+  for (const std::string& input : inputs) {
+    const std::optional<CheckedInput> checked = CheckInput(options, input, state, in, run, err);
+    if (!checked) continue;
+    FileReport report = Findings(options, *checked, tree, messages.sorted(), err);
+    if (report.unreadable) run.successful = false;
+    if (baseline) baseline->excuse(report);
+    output.add(std::move(report), tree, checked->outcome.document.get());
+  }
+  output.finish(run, err);
+  if (!run.successful) return kExitTrouble;
+  const bool failing = output.tally().findings > 0 && !options.exitZero && !options.writeBaseline;
+  return failing ? kExitMessages : kExitClean;
 }
 
 }  // namespace corvane::cli

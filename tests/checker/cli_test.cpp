@@ -7,53 +7,15 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "dir_client.h"
-#include "options.h"
-#include "run.h"
+#include "cli_run.h"
 #include "scan.h"
 
 using namespace corvane::cli;
+using namespace cli_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct RunResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Each run starts from the client's own connections, as a new process would.
-void RestartClient() {
-  corvane::client::ResetClient();
-  corvane::client::ClientInit(0, 0);
-}
-
-RunResult RunCli(const std::vector<std::string>& args) {
-  RestartClient();
-  std::string error;
-  const auto options = ParseOptions(args, error);
-  if (!options) return {kExitTrouble, {}, error};
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = options->listTrees ? ListTrees(out, err) : RunChecks(*options, out, err);
-  return {status, out.str(), err.str()};
-}
-
-// Moves into a fresh folder for its lifetime and back afterwards.
-class InFolder {
- public:
-  explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) {
-    fs::create_directories(folder);
-    fs::current_path(folder);
-  }
-  ~InFolder() { fs::current_path(previous_); }
-
- private:
-  fs::path previous_;
-};
 
 // Makes permission bits count for this thread: as root, the effective capabilities that
 // override them are dropped until the end of the scope. inactive() when that is not possible.
@@ -129,7 +91,7 @@ TEST_F(CliTest, UsageErrorsAreRefused) {
 }
 
 TEST_F(CliTest, AFolderStandsForItsXmlFilesInPathOrderWithHeaders) {
-  const RunResult r = RunCli({Path("web")});
+  const RunResult r = RunCli({"--format", "list", Path("web")});
   EXPECT_EQ(r.status, kExitMessages);
   EXPECT_EQ(r.out, Path("web") + "/portal/modules/M/b.xml:\nMsg 008: Duplicate ID: T\n" + Path("web") +
                        "/portal/modules/M/sub/a.xml:\n");
@@ -144,9 +106,10 @@ TEST_F(CliTest, ExitStatusTellsCleanFindingsAndUnreadable) {
 }
 
 TEST_F(CliTest, ShowTreePrintsItemsThenAnEmptyLineThenMessages) {
-  const RunResult r = RunCli({"--show-tree", Path("web/portal/modules/M/b.xml")});
-  EXPECT_EQ(r.out, Path("web/portal/modules/M/b.xml") +
-                       "\n  plugin\n    task (T)\n      id: T\n      id: T\n\nMsg 008: Duplicate ID: T\n");
+  const std::string b = Path("web/portal/modules/M/b.xml");
+  const std::string tree = b + "\n  plugin\n    task (T)\n      id: T\n      id: T\n\n";
+  EXPECT_EQ(RunCli({"--show-tree", "--format=list", b}).out, tree + "Msg 008: Duplicate ID: T\n");
+  EXPECT_EQ(RunCli({"--show-tree", b}).out, tree + b + ":1:25: Msg 008: Duplicate ID: T\n");
 }
 
 TEST_F(CliTest, JsonCarriesCodeLineColumnAndItemPath) {
@@ -169,7 +132,7 @@ TEST_F(CliTest, SarifHasOneRulePerCodeAndPhysicalLocations) {
   const auto log = nlohmann::json::parse(r.out);
   EXPECT_EQ(log["version"], "2.1.0");
   const auto& run = log["runs"][0];
-  EXPECT_EQ(run["tool"]["driver"]["rules"].size(), 10u);
+  EXPECT_EQ(run["tool"]["driver"]["rules"].size(), 11u);
   const auto& result = run["results"][0];
   EXPECT_EQ(result["ruleId"], "Msg008");
   EXPECT_EQ(run["tool"]["driver"]["rules"][result["ruleIndex"].get<int>()]["id"], "Msg008");
@@ -179,12 +142,12 @@ TEST_F(CliTest, SarifHasOneRulePerCodeAndPhysicalLocations) {
 }
 
 TEST_F(CliTest, NamesAreCheckedAgainstTheSelectedTree) {
-  const RunResult own = RunCli({"--schema", Path("tree.schema"), Path("names.xml")});
+  const RunResult own = RunCli({"--format=list", "--schema", Path("tree.schema"), Path("names.xml")});
   EXPECT_EQ(own.status, kExitMessages);
   EXPECT_EQ(own.out, "Msg 001: Schema - Attribute not found: \"Nickname\" (T)\n");
   // The demo tree knows both names of this class, but not the nickname either.
-  EXPECT_EQ(RunCli({"--tree", "corvane_demo", Path("names.xml")}).out, own.out);
-  EXPECT_EQ(RunCli({Path("names.xml")}).out, own.out);
+  EXPECT_EQ(RunCli({"--format=list", "--tree", "corvane_demo", Path("names.xml")}).out, own.out);
+  EXPECT_EQ(RunCli({"--format=list", Path("names.xml")}).out, own.out);
 }
 
 TEST_F(CliTest, UnknownTreesAndUnreadableSchemasAreUsageErrors) {
@@ -209,7 +172,7 @@ TEST_F(CliTest, UnknownTreesAndUnreadableSchemasAreUsageErrors) {
 
 TEST_F(CliTest, ArgumentsThatNameNoFileAreReportedAndTheOthersStillChecked) {
   const std::string b = Path("web/portal/modules/M/b.xml");
-  const RunResult empty = RunCli({b, ""});
+  const RunResult empty = RunCli({"--format=list", b, ""});
   EXPECT_EQ(empty.status, kExitTrouble);
   EXPECT_EQ(empty.out, b + ":\nMsg 008: Duplicate ID: T\n");
   EXPECT_NE(empty.err.find("''"), std::string::npos) << empty.err;
@@ -217,7 +180,7 @@ TEST_F(CliTest, ArgumentsThatNameNoFileAreReportedAndTheOthersStillChecked) {
   // A relative path cannot be made full once the current folder is gone.
   const InFolder gone(root_ / "gone");
   fs::remove(root_ / "gone");
-  const RunResult relative = RunCli({"x.xml", b});
+  const RunResult relative = RunCli({"--format=list", "x.xml", b});
   EXPECT_EQ(relative.status, kExitTrouble);
   EXPECT_EQ(relative.out, b + ":\nMsg 008: Duplicate ID: T\n");
   EXPECT_NE(relative.err.find("'x.xml'"), std::string::npos) << relative.err;
@@ -292,7 +255,7 @@ TEST_F(CliTest, UnreadableFoldersAreNamedAndTheRestIsChecked) {
       fs::permissions(locked, fs::perms::owner_all);
       GTEST_SKIP() << "permission bits cannot be made to count";
     }
-    const RunResult tree = RunCli({Path("web")});
+    const RunResult tree = RunCli({"--format=list", Path("web")});
     EXPECT_EQ(tree.status, kExitTrouble);
     EXPECT_EQ(tree.out, Path("web") + "/portal/modules/M/b.xml:\nMsg 008: Duplicate ID: T\n" + Path("web") +
                             "/portal/modules/M/sub/a.xml:\n");

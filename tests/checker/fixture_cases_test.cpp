@@ -81,7 +81,7 @@ std::string RunCase(const fs::path& caseFolder) {
     if (outcome.document) cli::WriteTreeText(out, tree, outcome.document.get());
     ExpectEveryParentExpanded(tree);
     out << '\n';
-    cli::WriteMessageText(out, messages.sorted());
+    for (const Message& m : messages.sorted()) out << m.text << '\n';
   }
   return ReplaceSub(out.str(), caseFolder.string(), "$CASE", true, true);
 }

@@ -375,7 +375,7 @@ class MainFormTest : public QObject {
     const QStringList files = {kExamples + "DemoPlugin.xml", kExamples + "DemoTranslator.xml",
                                kExamples + "Unfinished.xml"};
     QProcess cli;
-    cli.start(QCoreApplication::applicationDirPath() + "/corvanexml-check", files);
+    cli.start(QCoreApplication::applicationDirPath() + "/corvanexml-check", QStringList{"--format", "list"} + files);
     QVERIFY(cli.waitForFinished(60000));
     const QString expected = QString::fromUtf8(cli.readAllStandardOutput());
     auto form = showForm();

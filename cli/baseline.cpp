@@ -1,0 +1,106 @@
+#include "baseline.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <system_error>
+
+#include "file_read.h"
+#include "file_write.h"
+#include "rule_info.h"
+#include "scan.h"
+
+namespace corvane::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr int kFormatVersion = 1;
+
+// Paths are recorded relative to the baseline's own folder, so that a baseline kept in a
+// repository holds for every checkout of it.
+std::string FolderOf(const std::string& baselineFile) {
+  std::error_code ec;
+  return std::filesystem::path(FullPathToCheck(baselineFile, ec)).parent_path().string();
+}
+
+std::string PathBelow(const FileReport& file, const std::string& folder) {
+  if (file.fullPath.empty()) return file.path;
+  const std::filesystem::path below = std::filesystem::path(file.fullPath).lexically_relative(folder);
+  return below.empty() ? file.fullPath : below.generic_string();
+}
+
+struct Entry {
+  std::string path;
+  std::string rule;
+  std::string text;
+
+  auto operator<=>(const Entry&) const = default;
+  std::string key() const { return path + '\0' + rule + '\0' + text; }
+};
+
+std::optional<Entry> EntryOf(const json& j) {
+  const auto field = [&j](const char* name) -> const json* {
+    const auto it = j.find(name);
+    return it != j.end() && it->is_string() ? &*it : nullptr;
+  };
+  if (!j.is_object() || !field("path") || !field("rule") || !field("text")) return std::nullopt;
+  return Entry{*field("path"), *field("rule"), *field("text")};
+}
+
+}  // namespace
+
+std::optional<Baseline> Baseline::Read(const std::string& file, std::string& error) {
+  std::string reason;
+  const std::optional<std::string> text = ReadRegularFile(file, reason);
+  if (!text) {
+    error = "cannot read the baseline " + file + ": " + reason;
+    return std::nullopt;
+  }
+  const json document = json::parse(*text, nullptr, false);
+  const auto findings = document.is_object() ? document.find("findings") : document.end();
+  if (findings == document.end() || !findings->is_array()) {
+    error = file + " is no baseline: a JSON object with a \"findings\" list was expected";
+    return std::nullopt;
+  }
+  Baseline baseline(FolderOf(file));
+  for (const json& j : *findings) {
+    const std::optional<Entry> entry = EntryOf(j);
+    if (!entry) {
+      error = file + " is no baseline: each finding needs a \"path\", a \"rule\" and a \"text\"";
+      return std::nullopt;
+    }
+    ++baseline.counts_[entry->key()];
+  }
+  return baseline;
+}
+
+void Baseline::excuse(FileReport& file) {
+  if (file.unreadable) return;  // not a finding: the file must be readable again
+  const std::string path = PathBelow(file, folder_);
+  std::erase_if(file.messages, [&](const ReportedMessage& m) {
+    const auto it = counts_.find(Entry{path, RuleId(m.code), m.text}.key());
+    if (it == counts_.end() || it->second == 0) return false;
+    --it->second;
+    return true;
+  });
+}
+
+bool WriteBaseline(const std::string& file, const std::vector<FileReport>& files, std::string& reason) {
+  const std::string folder = FolderOf(file);
+  std::vector<Entry> entries;
+  for (const FileReport& report : files) {
+    if (report.unreadable) continue;
+    const std::string path = PathBelow(report, folder);
+    for (const ReportedMessage& m : report.messages) entries.push_back({path, RuleId(m.code), m.text});
+  }
+  // Sorted, so that a baseline kept under version control changes only where findings do.
+  std::sort(entries.begin(), entries.end());
+  json findings = json::array();
+  for (const Entry& e : entries) findings.push_back({{"path", e.path}, {"rule", e.rule}, {"text", e.text}});
+  const json document{{"version", kFormatVersion}, {"findings", std::move(findings)}};
+  return WriteFileAtomically(file, document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", reason);
+}
+
+}  // namespace corvane::cli

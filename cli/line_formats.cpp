@@ -1,0 +1,95 @@
+// The formats written file by file, a line per finding, and the summary line.
+#include <algorithm>
+#include <string_view>
+
+#include "d_util.h"
+#include "report.h"
+#include "rule_info.h"
+
+namespace corvane::cli {
+
+namespace {
+
+// The findings ordered by line and column; equal positions keep the list's order.
+std::vector<const ReportedMessage*> ByPosition(const FileReport& file) {
+  std::vector<const ReportedMessage*> order;
+  order.reserve(file.messages.size());
+  for (const ReportedMessage& m : file.messages) order.push_back(&m);
+  std::stable_sort(order.begin(), order.end(), [](const ReportedMessage* a, const ReportedMessage* b) {
+    return a->line != b->line ? a->line < b->line : a->column < b->column;
+  });
+  return order;
+}
+
+// A workflow command's value with the characters GitHub reads as syntax escaped; a property
+// value (inProperty) also may not hold the separators of the properties.
+std::string EscapeWorkflowValue(std::string_view value, bool inProperty) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char c : value) {
+    switch (c) {
+      case '%': out += "%25"; break;
+      case '\r': out += "%0D"; break;
+      case '\n': out += "%0A"; break;
+      case ':': out += inProperty ? "%3A" : ":"; break;
+      case ',': out += inProperty ? "%2C" : ","; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// The message's text without its leading "Msg NNN: ", which the command's title carries.
+std::string_view TextAfterCode(const ReportedMessage& m) {
+  std::string_view text = m.text;
+  const std::string prefix = "Msg " + CodeDigits(m.code) + ": ";
+  if (m.code != kUnusedDirective && text.starts_with(prefix)) text.remove_prefix(prefix.size());
+  return text;
+}
+
+std::string CommandTitle(int code) {
+  return code == kUnusedDirective ? std::string(RuleTitle(code)) : "Msg " + CodeDigits(code);
+}
+
+std::string Counted(std::size_t n, std::string_view word) {
+  return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+void WriteFindingLines(std::ostream& out, const FileReport& file) {
+  for (const ReportedMessage* m : ByPosition(file)) {
+    out << file.path;
+    if (m->line > 0) out << ':' << m->line;
+    if (m->line > 0 && m->column > 0) out << ':' << m->column;
+    // A finding stays one line, also when its message has line breaks (a parse error's).
+    out << ": " << ReplaceChars(m->text, "\r\n", ' ') << '\n';
+  }
+}
+
+void WriteMessageList(std::ostream& out, const FileReport& file) {
+  for (const ReportedMessage& m : file.messages) out << m.text << '\n';
+}
+
+void WriteWorkflowCommands(std::ostream& out, const FileReport& file) {
+  for (const ReportedMessage* m : ByPosition(file)) {
+    out << "::" << Level(m->code) << " file=" << EscapeWorkflowValue(file.path, true);
+    if (m->line > 0) out << ",line=" << m->line;
+    if (m->line > 0 && m->column > 0) out << ",col=" << m->column;
+    out << ",title=" << EscapeWorkflowValue(CommandTitle(m->code), true)
+        << "::" << EscapeWorkflowValue(TextAfterCode(*m), false) << '\n';
+  }
+}
+
+void Tally::add(const FileReport& file) {
+  ++files;
+  findings += file.messages.size();
+  if (!file.messages.empty()) ++filesWithFindings;
+}
+
+std::string SummaryLine(const Tally& tally) {
+  if (tally.findings == 0) return "no findings in " + Counted(tally.files, "file");
+  return Counted(tally.findings, "finding") + " in " + Counted(tally.filesWithFindings, "file");
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,184 @@
+// The JSON document and the SARIF log.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <system_error>
+#include <unordered_map>
+
+#include "d_util.h"
+#include "report.h"
+#include "rule_info.h"
+
+namespace corvane::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
+
+std::string Dump(const json& document) { return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
+
+// A path as a URI reference: relative paths stay relative, absolute ones become file URIs.
+std::string PathUri(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "";
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      uri.push_back(static_cast<char>(c));
+    } else {
+      uri.push_back('%');
+      uri.push_back(hex[c >> 4]);
+      uri.push_back(hex[c & 15]);
+    }
+  }
+  return uri;
+}
+
+// The README shipped with the program: until the project has a home page, the place that
+// explains the tool and, in its message table, every rule.
+std::string ReadmeUri() { return PathUri(ProgramDataFile("README.md")); }
+
+constexpr char kSourceRoot[] = "%SRCROOT%";
+
+// Artifact locations relative to the current folder, so that a log made in a checkout
+// names the same files on every machine. Files outside it keep their full path.
+class ArtifactLocations {
+ public:
+  ArtifactLocations() {
+    std::error_code ec;
+    root_ = fs::current_path(ec);
+  }
+
+  json of(const FileReport& file) const {
+    if (file.fullPath.empty()) return {{"uri", PathUri(file.path)}};
+    const fs::path below = root_.empty() ? fs::path() : fs::path(file.fullPath).lexically_relative(root_);
+    if (below.empty() || *below.begin() == "..") return {{"uri", PathUri(file.fullPath)}};
+    return {{"uri", PathUri(below.generic_string())}, {"uriBaseId", kSourceRoot}};
+  }
+
+  // The folder %SRCROOT% stands for, as SARIF wants it: a file URI ending in "/".
+  json baseIds() const {
+    if (root_.empty()) return json::object();
+    std::string folder = root_.string();
+    if (!folder.ends_with('/')) folder.push_back('/');
+    return {{kSourceRoot, {{"uri", PathUri(folder)}}}};
+  }
+
+ private:
+  fs::path root_;
+};
+
+// FNV-1a, 64 bits: stable across runs and machines, unlike std::hash.
+std::string StableHash(std::string_view text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return hex;
+}
+
+// Fingerprints that survive edits which move lines: the file, the rule and the text, with
+// the occurrence's number among equal findings.
+class Fingerprints {
+ public:
+  std::string of(const json& location, int code, const std::string& text) {
+    std::string key = location["uri"].get<std::string>();
+    key.append(1, '\0').append(RuleId(code)).append(1, '\0').append(text);
+    const std::string hash = StableHash(key);
+    return hash + ":" + std::to_string(++seen_[hash]);
+  }
+
+ private:
+  std::unordered_map<std::string, int> seen_;
+};
+
+json RuleDescriptors() {
+  const std::string helpUri = ReadmeUri() + "#messages";
+  json rules = json::array();
+  for (const RuleInfo& rule : Rules()) {
+    rules.push_back({{"id", RuleId(rule.code)},
+                     {"name", rule.name},
+                     {"shortDescription", {{"text", RuleTitle(rule.code)}}},
+                     {"fullDescription", {{"text", rule.description}}},
+                     {"help", {{"text", std::string(rule.description) + " " + std::string(rule.fix)}}},
+                     {"helpUri", helpUri},
+                     {"defaultConfiguration", {{"level", Level(rule.code)}}}});
+  }
+  return rules;
+}
+
+json Result(const ReportedMessage& m, const json& location, Fingerprints& fingerprints) {
+  json physical{{"artifactLocation", location}};
+  if (m.line > 0) {
+    physical["region"] = {{"startLine", m.line}};
+    if (m.column > 0) physical["region"]["startColumn"] = m.column;
+  }
+  return {{"ruleId", RuleId(m.code)},
+          {"ruleIndex", RuleIndex(m.code)},
+          {"level", Level(m.code)},
+          {"message", {{"text", m.text}}},
+          {"locations", json::array({{{"physicalLocation", std::move(physical)}}})},
+          {"partialFingerprints", {{"corvanexmlFinding/v1", fingerprints.of(location, m.code, m.text)}}}};
+}
+
+json Notification(const std::string& text) { return {{"level", "error"}, {"message", {{"text", text}}}}; }
+
+}  // namespace
+
+std::string JsonReport(const std::vector<FileReport>& files) {
+  json list = json::array();
+  for (const FileReport& file : files) {
+    json messages = json::array();
+    for (const ReportedMessage& m : file.messages) {
+      const std::string digits = CodeDigits(m.code);
+      json entry{{"text", m.text},
+                 {"code", digits.empty() ? json(nullptr) : json(digits)},
+                 {"rule", RuleId(m.code)},
+                 {"level", Level(m.code)}};
+      entry["line"] = m.line > 0 ? json(m.line) : json(nullptr);
+      entry["column"] = m.column > 0 ? json(m.column) : json(nullptr);
+      entry["item"] = m.itemPath.empty() ? json(nullptr) : json(m.itemPath);
+      messages.push_back(std::move(entry));
+    }
+    list.push_back({{"path", file.path}, {"messages", std::move(messages)}});
+  }
+  return Dump({{"version", CORVANE_VERSION}, {"files", std::move(list)}});
+}
+
+std::string SarifReport(const std::vector<FileReport>& files, const RunSummary& run) {
+  const ArtifactLocations locations;
+  Fingerprints fingerprints;
+  json results = json::array();
+  json notifications = json::array();
+  for (const std::string& trouble : run.troubles) notifications.push_back(Notification(trouble));
+  for (const FileReport& file : files) {
+    const json location = locations.of(file);
+    for (const ReportedMessage& m : file.messages) {
+      if (!file.unreadable) {
+        results.push_back(Result(m, location, fingerprints));
+        continue;
+      }
+      // A file that could not be read has no finding, only the reason the tool failed on it.
+      json notification = Notification(m.text);
+      notification["locations"] = json::array({{{"physicalLocation", {{"artifactLocation", location}}}}});
+      notifications.push_back(std::move(notification));
+    }
+  }
+  json driver{{"name", "corvanexml-check"},
+              {"version", CORVANE_VERSION},
+              {"informationUri", ReadmeUri()},
+              {"rules", RuleDescriptors()}};
+  json invocation{{"executionSuccessful", run.successful}, {"toolExecutionNotifications", std::move(notifications)}};
+  json sarifRun{{"tool", {{"driver", std::move(driver)}}},
+                {"invocations", json::array({std::move(invocation)})},
+                {"originalUriBaseIds", locations.baseIds()},
+                {"columnKind", "unicodeCodePoints"},
+                {"results", std::move(results)}};
+  return Dump({{"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
+               {"version", "2.1.0"},
+               {"runs", json::array({std::move(sarifRun)})}});
+}
+
+}  // namespace corvane::cli

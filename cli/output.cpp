@@ -1,0 +1,61 @@
+#include "output.h"
+
+#include "baseline.h"
+
+namespace corvane::cli {
+
+void RunSummary::fail(std::ostream& err, std::string trouble) {
+  err << "corvanexml-check: " << trouble << "\n";
+  troubles.push_back(std::move(trouble));
+  successful = false;
+}
+
+void Output::add(FileReport file, const PlainTree& tree, const XmlDocument* doc) {
+  tally_.add(file);
+  if (options_.writeBaseline) {
+    kept_.push_back(std::move(file));
+    return;
+  }
+  switch (options_.format) {
+    case OutputFormat::Text:
+      writeTree(tree, doc);
+      WriteFindingLines(out_, file);
+      break;
+    case OutputFormat::List:
+      if (severalFiles_) out_ << file.path << ":\n";
+      writeTree(tree, doc);
+      WriteMessageList(out_, file);
+      break;
+    case OutputFormat::Github:
+      WriteWorkflowCommands(out_, file);
+      break;
+    case OutputFormat::Json:
+    case OutputFormat::Sarif:
+      kept_.push_back(std::move(file));
+      break;
+  }
+}
+
+void Output::writeTree(const PlainTree& tree, const XmlDocument* doc) {
+  if (!options_.showTree) return;
+  if (doc != nullptr) WriteTreeText(out_, tree, doc);
+  out_ << '\n';
+}
+
+void Output::finish(RunSummary& run, std::ostream& err) {
+  if (options_.writeBaseline) {
+    std::string reason;
+    if (!WriteBaseline(*options_.writeBaseline, kept_, reason)) {
+      run.fail(err, "cannot write the baseline " + *options_.writeBaseline + ": " + reason);
+      return;
+    }
+    if (!options_.quiet) err << "baseline " << *options_.writeBaseline << ": " << SummaryLine(tally_) << "\n";
+    return;
+  }
+  if (options_.format == OutputFormat::Json) out_ << JsonReport(kept_);
+  if (options_.format == OutputFormat::Sarif) out_ << SarifReport(kept_, run);
+  out_.flush();
+  if (!options_.quiet) err << SummaryLine(tally_) << "\n";
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,37 @@
+// Where the findings go: each file's as it is checked in the formats written line by line,
+// all at the end in the formats written as one document or as a baseline.
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "options.h"
+#include "report.h"
+
+namespace corvane::cli {
+
+class Output {
+ public:
+  // severalFiles: the message list then names each file before its messages.
+  Output(const Options& options, std::ostream& out, bool severalFiles)
+      : options_(options), out_(out), severalFiles_(severalFiles) {}
+
+  // Takes a checked file's findings; tree and doc are what --show-tree shows.
+  void add(FileReport file, const PlainTree& tree, const XmlDocument* doc);
+  // Writes what was kept for the end and, unless quiet, the summary line to err. A baseline
+  // that cannot be written is said on err and makes the run unsuccessful.
+  void finish(RunSummary& run, std::ostream& err);
+  // What the summary counts.
+  const Tally& tally() const { return tally_; }
+
+ private:
+  void writeTree(const PlainTree& tree, const XmlDocument* doc);
+
+  const Options& options_;
+  std::ostream& out_;
+  bool severalFiles_;
+  Tally tally_;
+  std::vector<FileReport> kept_;
+};
+
+}  // namespace corvane::cli

@@ -1,0 +1,112 @@
+#include "suppression.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "d_util.h"
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr std::uint32_t kFileScope = 0;
+constexpr std::string_view kBlanks = " \t\r\n";
+constexpr std::string_view kDirectiveName = "corvanexml-check";
+constexpr std::string_view kDisable = "disable";
+constexpr std::string_view kDisableCodes = "disable=";
+
+std::string WithoutBlanksAround(std::string_view text) { return TrimRightChars(TrimLeftChars(text, kBlanks), kBlanks); }
+
+// The codes a comment's directive silences. Nothing, with error empty, for a comment that is
+// no directive; nothing, with error set, for one that names the checker but is wrong.
+std::optional<CodeSet> ParseDirective(std::string_view comment, std::string& error) {
+  const std::string text = WithoutBlanksAround(comment);
+  const std::size_t blank = text.find_first_of(kBlanks);
+  if (text.substr(0, blank) != kDirectiveName) return std::nullopt;
+  const std::string rest = blank == std::string::npos ? std::string() : TrimLeftChars(text.substr(blank), kBlanks);
+  if (rest == kDisable) return CodeSet().set();
+  if (rest.starts_with(kDisableCodes)) return ParseCodes(std::string_view(rest).substr(kDisableCodes.size()), error);
+  error = "expected \"disable\" or \"disable=CODE,...\" after \"corvanexml-check\"";
+  return std::nullopt;
+}
+
+}  // namespace
+
+Suppressions::Suppressions() : scopes_{{kFileScope, {}}} {}
+
+Suppressions::Suppressions(const PlainTree& tree, const XmlDocument& doc) : Suppressions() {
+  for (const NodeId comment : doc.prologComments()) {
+    if (const auto directive = read(doc, comment)) scopes_[kFileScope].directives.push_back(*directive);
+  }
+  // One pass over the items in pre-order: a directive waits, by its parent, for the next
+  // element among its siblings, which opens a scope inside the scope around it.
+  const auto& items = tree.items();
+  std::unordered_map<TreeItem, std::vector<std::uint32_t>> waiting;
+  for (TreeItem i = 0; i < items.size(); ++i) {
+    const NodeId node = items[i].node;
+    if (node == kNoNode) continue;  // the file's own item
+    const TreeItem parent = items[i].parent;
+    if (!scopeOf_.empty()) scopeOf_[i] = scopeOf_[parent];
+    const NodeKind kind = doc.node(node).kind;
+    if (kind == NodeKind::Comment) {
+      const auto directive = read(doc, node);
+      if (!directive) continue;
+      if (scopeOf_.empty()) scopeOf_.assign(items.size(), kFileScope);
+      waiting[parent].push_back(*directive);
+    } else if (kind == NodeKind::Element) {
+      const auto found = waiting.find(parent);
+      if (found == waiting.end()) continue;
+      scopes_.push_back({scopeOf_[i], std::move(found->second)});
+      waiting.erase(found);
+      scopeOf_[i] = static_cast<std::uint32_t>(scopes_.size() - 1);
+    }
+  }
+}
+
+std::optional<std::uint32_t> Suppressions::read(const XmlDocument& doc, NodeId comment) {
+  std::string error;
+  const auto codes = ParseDirective(doc.text(comment), error);
+  if (!error.empty()) problems_.push_back({comment, std::move(error)});
+  if (!codes) return std::nullopt;
+  directives_.push_back({comment, *codes});
+  return static_cast<std::uint32_t>(directives_.size() - 1);
+}
+
+bool Suppressions::silences(TreeItem item, int code) {
+  std::uint32_t scope = item == kNoItem || scopeOf_.empty() ? kFileScope : scopeOf_[item];
+  for (;;) {
+    for (const std::uint32_t d : scopes_[scope].directives) {
+      if (!directives_[d].codes.test(static_cast<std::size_t>(code))) continue;
+      directives_[d].used = true;
+      return true;
+    }
+    if (scope == kFileScope) return false;
+    scope = scopes_[scope].parent;
+  }
+}
+
+std::vector<NodeId> Suppressions::unused() const {
+  std::vector<NodeId> comments;
+  for (const Directive& d : directives_) {
+    if (!d.used) comments.push_back(d.comment);
+  }
+  return comments;
+}
+
+std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, const XmlDocument& doc) {
+  std::vector<ReportedMessage> findings;
+  for (const NodeId comment : directives.unused()) {
+    findings.push_back(
+        MessageAtNode(doc, comment, "Unused directive: " + WithoutBlanksAround(doc.text(comment)), kUnusedDirective));
+  }
+  return findings;
+}
+
+void RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives) {
+  std::erase_if(messages, [&](const Message& m) {
+    const auto code = static_cast<std::size_t>(m.code);
+    return ignored.test(code) || directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
+  });
+}
+
+}  // namespace corvane::cli

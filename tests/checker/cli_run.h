@@ -1,0 +1,81 @@
+// Runs corvanexml-check's work in the test process, as a new process would start it.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dir_client.h"
+#include "options.h"
+#include "run.h"
+
+namespace cli_test {
+
+struct RunResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Each run starts from the client's own connections, as a new process would.
+inline RunResult RunCli(const std::vector<std::string>& args, const std::string& stdinText = {}) {
+  using namespace corvane::cli;
+  corvane::client::ResetClient();
+  corvane::client::ClientInit(0, 0);
+  std::string error;
+  const auto options = ParseOptions(args, error);
+  if (!options) return {kExitTrouble, {}, error};
+  std::istringstream in(stdinText);
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = options->listTrees ? ListTrees(out, err) : RunChecks(*options, in, out, err);
+  return {status, out.str(), err.str()};
+}
+
+// A fresh folder below the system's temporary folder, removed at the end; the client's
+// configuration is looked for in it, where there is none, so the demo tree is offered.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& name)
+      : root_(std::filesystem::temp_directory_path() / (name + "_" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(root_);
+    ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+  }
+  ~TempFolder() { std::filesystem::remove_all(root_); }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  // Writes a file below the folder, creating its folders; the text is written byte for byte.
+  void write(const std::string& rel, const std::string& text) const {
+    std::filesystem::create_directories((root_ / rel).parent_path());
+    std::ofstream(root_ / rel, std::ios::binary) << text;
+  }
+  std::string read(const std::string& rel) const {
+    std::ifstream in(root_ / rel, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::string path(const std::string& rel) const { return (root_ / rel).string(); }
+  const std::filesystem::path& root() const { return root_; }
+
+ private:
+  std::filesystem::path root_;
+};
+
+// Moves into a folder for its lifetime and back afterwards.
+class InFolder {
+ public:
+  explicit InFolder(const std::filesystem::path& folder) : previous_(std::filesystem::current_path()) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+  }
+  ~InFolder() { std::filesystem::current_path(previous_); }
+
+ private:
+  std::filesystem::path previous_;
+};
+
+}  // namespace cli_test
