@@ -115,7 +115,7 @@ for size in "${sizes[@]}"; do
   for c in "${!kCases[@]}"; do
     case_args "${kCases[c]}"
     status=0
-    "$checker" "${args[@]}" "$xml" >"$work/messages" 2>&1 || status=$?
+    "$checker" --quiet "${args[@]}" "$xml" >"$work/messages" 2>&1 || status=$?
     [[ $status -le 1 ]] || echo "run.sh: corvanexml-check ${args[*]} exited with $status on $xml" >&2
     messages=$(wc -l <"$work/messages")
 

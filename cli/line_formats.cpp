@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "d_util.h"
 #include "report.h"
 #include "rule_info.h"
 
@@ -51,6 +50,15 @@ std::string CommandTitle(int code) {
   return code == kUnusedDirective ? std::string(RuleTitle(code)) : "Msg " + CodeDigits(code);
 }
 
+// Writes text with each line break as a blank, without copying it.
+void WriteAsOneLine(std::ostream& out, std::string_view text) {
+  for (std::size_t lineBreak; (lineBreak = text.find_first_of("\r\n")) != std::string_view::npos;) {
+    out << text.substr(0, lineBreak) << ' ';
+    text.remove_prefix(lineBreak + 1);
+  }
+  out << text;
+}
+
 std::string Counted(std::size_t n, std::string_view word) {
   return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
@@ -63,7 +71,9 @@ void WriteFindingLines(std::ostream& out, const FileReport& file) {
     if (m->line > 0) out << ':' << m->line;
     if (m->line > 0 && m->column > 0) out << ':' << m->column;
     // A finding stays one line, also when its message has line breaks (a parse error's).
-    out << ": " << ReplaceChars(m->text, "\r\n", ' ') << '\n';
+    out << ": ";
+    WriteAsOneLine(out, m->text);
+    out << '\n';
   }
 }
 

@@ -58,14 +58,14 @@ constexpr std::uint32_t kIndentDepth = 100;
 }  // namespace
 
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
-                          const XmlDocument* doc, const std::vector<Message>& sorted,
+                          const XmlDocument* doc, std::vector<Message> sorted,
                           const std::optional<LoadError>& loadError, bool itemPaths) {
   FileReport report{path, fullPath, {}, loadError && loadError->unreadable};
   report.messages.reserve(sorted.size());
   ItemPaths paths(tree, doc);
-  for (const Message& m : sorted) {
+  for (Message& m : sorted) {
     ReportedMessage r;
-    r.text = m.text;
+    r.text = std::move(m.text);
     r.code = m.code;
     const TreeItem at = m.source != kNoItem ? m.source : m.item;
     if (at != kNoItem) {

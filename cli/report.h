@@ -42,7 +42,7 @@ struct RunSummary {
 // Collects the messages of one checked file with their source positions (the element that
 // holds what is wrong) and, with itemPaths, their tree labels.
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
-                          const XmlDocument* doc, const std::vector<Message>& sorted,
+                          const XmlDocument* doc, std::vector<Message> sorted,
                           const std::optional<LoadError>& loadError, bool itemPaths);
 // Where an element or comment of doc starts, as a finding there reports it.
 ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code);

@@ -137,7 +137,7 @@ FileReport Findings(const Options& options, const CheckedInput& checked, const P
   // A file that cannot be read is no finding to silence.
   if (!loadError || !loadError->unreadable) RemoveSilenced(sorted, options.ignored, directives);
   // Only JSON shows the labels, which take a walk up the tree for every finding.
-  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, sorted, loadError,
+  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,
                                      options.format == OutputFormat::Json);
   if (options.reportUnusedDirectives && doc != nullptr) {
     for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));

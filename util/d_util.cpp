@@ -112,6 +112,8 @@ std::size_t LastCharLength(std::string_view s, std::size_t end) {
 
 // Whether the character ch is one of the characters of chars.
 bool InSet(std::string_view ch, std::string_view chars) {
+  // An ASCII byte in UTF-8 text is always a character of its own.
+  if (ch.size() == 1 && static_cast<unsigned char>(ch[0]) < 0x80) return chars.find(ch[0]) != std::string_view::npos;
   for (std::size_t i = 0; i < chars.size();) {
     const std::size_t length = CharLength(chars, i);
     if (chars.substr(i, length) == ch) return true;
@@ -190,6 +192,14 @@ std::string EnsurePrefix(std::string_view s, std::string_view prefix) {
 }
 
 std::string ReplaceChars(std::string_view s, std::string_view chars, char newChar) {
+  // ASCII characters to replace can be replaced byte by byte: no other character of UTF-8
+  // text holds their bytes.
+  if (std::all_of(chars.begin(), chars.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string out(s);
+    for (std::size_t i = out.find_first_of(chars); i != std::string::npos; i = out.find_first_of(chars, i + 1))
+      out[i] = newChar;
+    return out;
+  }
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
