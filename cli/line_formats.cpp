@@ -1,5 +1,7 @@
 // The formats written file by file, a line per finding, and the summary line.
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <string_view>
 
 #include "report.h"
@@ -50,13 +52,17 @@ std::string CommandTitle(int code) {
   return code == kUnusedDirective ? std::string(RuleTitle(code)) : "Msg " + CodeDigits(code);
 }
 
-// Writes text with each line break as a blank, without copying it.
-void WriteAsOneLine(std::ostream& out, std::string_view text) {
-  for (std::size_t lineBreak; (lineBreak = text.find_first_of("\r\n")) != std::string_view::npos;) {
-    out << text.substr(0, lineBreak) << ' ';
-    text.remove_prefix(lineBreak + 1);
-  }
-  out << text;
+// Appends text with each line break as a blank.
+void AppendAsOneLine(std::string& out, std::string_view text) {
+  const std::size_t start = out.size();
+  out.append(text);
+  for (std::size_t i = out.find_first_of("\r\n", start); i != std::string::npos; i = out.find_first_of("\r\n", i + 1))
+    out[i] = ' ';
+}
+
+void AppendNumber(std::string& out, std::uint32_t n) {
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
 std::string Counted(std::size_t n, std::string_view word) {
@@ -66,15 +72,23 @@ std::string Counted(std::size_t n, std::string_view word) {
 }  // namespace
 
 void WriteFindingLines(std::ostream& out, const FileReport& file) {
+  // Lines are made in a buffer and written in large pieces: a file may have hundreds of
+  // thousands of findings.
+  constexpr std::size_t kChunk = 1 << 16;
+  std::string lines;
   for (const ReportedMessage* m : ByPosition(file)) {
-    out << file.path;
-    if (m->line > 0) out << ':' << m->line;
-    if (m->line > 0 && m->column > 0) out << ':' << m->column;
+    lines.append(file.path);
+    if (m->line > 0) AppendNumber(lines.append(1, ':'), m->line);
+    if (m->line > 0 && m->column > 0) AppendNumber(lines.append(1, ':'), m->column);
     // A finding stays one line, also when its message has line breaks (a parse error's).
-    out << ": ";
-    WriteAsOneLine(out, m->text);
-    out << '\n';
+    AppendAsOneLine(lines.append(": "), m->text);
+    lines.push_back('\n');
+    if (lines.size() >= kChunk) {
+      out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+      lines.clear();
+    }
   }
+  out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
 }
 
 void WriteMessageList(std::ostream& out, const FileReport& file) {
