@@ -25,6 +25,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// No answer the client asks for comes near this: the subschema entry of a large directory
+// is a few megabytes.
+constexpr ber_len_t kLargestAnswerBytes = 64 << 20;
+
 std::string Seconds(int seconds) { return std::to_string(seconds) + " s"; }
 
 // "what: the library's text (LDAP result N)".
@@ -210,6 +214,9 @@ struct LdapConnection::Session {
   static int SocketAdded(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb* callback) {
     int fd = -1;
     ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd);
+    // The library would otherwise make room for whatever size a server announces.
+    ber_len_t largest = kLargestAnswerBytes;
+    ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &largest);
     static_cast<Session*>(callback->lc_arg)->guard.setSocket(fd);
     return 0;
   }
@@ -315,14 +322,22 @@ bool LdapConnection::readEntry(const std::string& dn, const char* filter, const 
   names.push_back(nullptr);
   LDAPMessage* result = nullptr;
   timeval timeout{s.timeoutSeconds, 0};
+  errno = 0;
   const int rc = s.guarded([&] {
     return ldap_search_ext_s(s.ld, dn.c_str(), LDAP_SCOPE_BASE, filter, names.data(), 0, nullptr, nullptr, &timeout,
                              1, &result);
   });
+  // The library drops a connection whose answer is announced larger than allowed, and says
+  // so only in errno.
+  const bool oversized = rc == LDAP_SERVER_DOWN && errno == ERANGE;
   const std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(result, &ldap_msgfree);
   const std::string what = "reading " + (dn.empty() ? std::string("the root entry") : dn);
   error.clear();
   if (rc == LDAP_TIMEOUT) error = s.stalled(what);
+  else if (oversized)
+    error = Failure(what + ": the answer of " + s.url + " is announced larger than " +
+                        std::to_string(kLargestAnswerBytes >> 20) + " MiB; connection closed",
+                    rc);
   else if (rc == LDAP_SERVER_DOWN) error = Failure(what + ": connection to " + s.url + " lost", rc);
   else if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT) error = Failure(what + " failed", rc);
   LDAPMessage* entry = rc == LDAP_SUCCESS ? ldap_first_entry(s.ld, result) : nullptr;

@@ -200,12 +200,14 @@ TEST_F(LdapTest, FailuresGiveACodeAndAReadableTextWithinTheTimeout) {
   test::SlapdServer server(home_, options(true, false));
   ASSERT_TRUE(server.ready());
   const test::SilentServer silent;
-  const test::DyingServer dying;
+  const test::BrokenServer dying(test::BrokenServer::Fault::HangsUpMidAnswer);
+  const test::BrokenServer boasting(test::BrokenServer::Fault::AnnouncesAGigabyte);
   const std::string wrong = writePassword("wrong.password", "not-the-Pa55");
   writeConnections("[WRONG]\nurl = " + server.url() + "\nbind-dn = " + kRootDn + "\npassword-file = " + wrong +
                    "\n[STOPPED]\nurl = " + server.url() + "\n[SILENT]\nurl = " + test::LoopbackUrl("ldap", silent.port()) +
                    "\ntimeout = 1\n[SILENT-TLS]\nurl = " + test::LoopbackUrl("ldaps", silent.port()) +
-                   "\ntimeout = 1\n[DYING]\nurl = " + test::LoopbackUrl("ldap", dying.port()) + "\ntimeout = 5\n");
+                   "\ntimeout = 1\n[DYING]\nurl = " + test::LoopbackUrl("ldap", dying.port()) + "\ntimeout = 5\n" +
+                   "[HUGE]\nurl = " + test::LoopbackUrl("ldap", boasting.port()) + "\ntimeout = 5\n");
   const std::pair<const char*, std::string> cases[] = {
       {"WRONG", std::string("bind as ") + kRootDn + " refused: Invalid credentials (LDAP result 49)"},
       {"STOPPED", "cannot connect to " + server.url() + ": Can't contact LDAP server (LDAP result -1)"},
@@ -215,6 +217,8 @@ TEST_F(LdapTest, FailuresGiveACodeAndAReadableTextWithinTheTimeout) {
        "no answer from " + test::LoopbackUrl("ldaps", silent.port()) + " within 1 s while connecting (LDAP result -5)"},
       {"DYING", "reading the root entry: connection to " + test::LoopbackUrl("ldap", dying.port()) +
                     " lost: Can't contact LDAP server (LDAP result -1)"},
+      {"HUGE", "reading the root entry: the answer of " + test::LoopbackUrl("ldap", boasting.port()) +
+                   " is announced larger than 64 MiB; connection closed: Can't contact LDAP server (LDAP result -1)"},
   };
   for (const auto& [tree, expected] : cases) {
     if (std::string_view(tree) == "STOPPED") server.stop();

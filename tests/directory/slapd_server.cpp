@@ -136,26 +136,34 @@ SilentServer::~SilentServer() {
   if (socket_ >= 0) close(socket_);
 }
 
-DyingServer::DyingServer() : socket_(Listen(port_)), thread_([this] { serve(); }) {}
+BrokenServer::BrokenServer(Fault fault) : fault_(fault), socket_(Listen(port_)), thread_([this] { serve(); }) {}
 
-DyingServer::~DyingServer() {
+BrokenServer::~BrokenServer() {
   // Wakes the accept when no client came.
   shutdown(socket_, SHUT_RDWR);
   thread_.join();
   close(socket_);
 }
 
-void DyingServer::serve() {
+void BrokenServer::serve() {
   const int client = accept(socket_, nullptr, nullptr);
   if (client < 0) return;
   unsigned char request[512];
   // The bind is message 1: a success, with no matched DN and no diagnostic.
   const unsigned char bound[] = {0x30, 0x0c, 0x02, 0x01, 0x01, 0x61, 0x07, 0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
-  // The search is message 2: an entry announced at 256 bytes, of which a few come.
+  // The search is message 2: an entry announced at 256 bytes, of which a few come ...
   const unsigned char broken[] = {0x30, 0x82, 0x01, 0x00, 0x02, 0x01, 0x02, 0x64, 0x82, 0x00, 0xf9, 0x04, 0x00};
+  // ... or a message announced at a gigabyte.
+  const unsigned char huge[] = {0x30, 0x84, 0x40, 0x00, 0x00, 0x00, 0x02, 0x01, 0x02};
+  const bool hangUp = fault_ == Fault::HangsUpMidAnswer;
   if (read(client, request, sizeof request) > 0 && send(client, bound, sizeof bound, MSG_NOSIGNAL) > 0 &&
-      read(client, request, sizeof request) > 0)
-    send(client, broken, sizeof broken, MSG_NOSIGNAL);
+      read(client, request, sizeof request) > 0) {
+    if (hangUp) send(client, broken, sizeof broken, MSG_NOSIGNAL);
+    else send(client, huge, sizeof huge, MSG_NOSIGNAL);
+  }
+  // Waiting, the server stays until the client goes.
+  while (!hangUp && read(client, request, sizeof request) > 0) {
+  }
   close(client);
 }
 

@@ -57,18 +57,20 @@ class SilentServer {
   int socket_ = -1;
 };
 
-// A server that accepts one anonymous bind and breaks off in the middle of its answer to
-// the first search.
-class DyingServer {
+// A server that accepts one anonymous bind and then answers the first search wrongly: it
+// breaks off in the middle of the answer, or announces an answer of a gigabyte and waits.
+class BrokenServer {
  public:
-  DyingServer();
-  ~DyingServer();
-  DyingServer(const DyingServer&) = delete;
-  DyingServer& operator=(const DyingServer&) = delete;
+  enum class Fault { HangsUpMidAnswer, AnnouncesAGigabyte };
+  explicit BrokenServer(Fault fault);
+  ~BrokenServer();
+  BrokenServer(const BrokenServer&) = delete;
+  BrokenServer& operator=(const BrokenServer&) = delete;
   int port() const { return port_; }
 
  private:
   void serve();
+  Fault fault_;
   int port_ = 0;
   int socket_ = -1;
   std::thread thread_;
