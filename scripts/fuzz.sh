@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz cli_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz)
 
 build=build/fuzz
 if [ ! -f $build/CMakeCache.txt ]; then
@@ -32,9 +32,9 @@ seed() {
   local target=$1 corpus=$build/corpus/$1
   mkdir -p "$corpus"
   case $target in
-    check_fuzz) copy_seeds "$corpus" $(find tests/fixtures/checker examples -name '*.xml') ;;
+    check_fuzz | cli_fuzz) copy_seeds "$corpus" $(find tests/fixtures/checker examples -name '*.xml') ;;
     schema_fuzz) copy_seeds "$corpus" data/trees/demo.schema tests/fixtures/directory/* ;;
-    connections_fuzz) printf '[LAB]\nschema = a.schema; b.ldif\nprimary = true\n[PROD]\nurl = ldaps://h:636\nbind-dn = cn=r\n' >"$corpus/seed.ini" ;;
+    connections_fuzz) printf '[LAB]\nschema = a.schema; b.ldif\nprimary = true\n[PROD]\nurl = ldaps://h:636\nbind-dn = cn=r\nstarttls = true\ntls-ca-file = ca.pem\ntimeout = 3\nname-extension = X-A-NAME\n' >"$corpus/seed.ini" ;;
     properties_fuzz) copy_seeds "$corpus" $(find tests/fixtures examples -name '*.properties') ;;
     settings_fuzz) printf '[Settings]\nMainForm.Top=201\nMainForm.Left=279\r\n; note\n[Other]\nx=1\n' >"$corpus/seed.ini" ;;
     shell_fuzz) printf 'https://example.com/a b' >"$corpus/url"; printf '/bin/echo  "a b" c\\ d' >"$corpus/cmd" ;;
@@ -48,7 +48,7 @@ for target in "${targets[@]}"; do
   echo "fuzzing $target for ${seconds}s"
   $build/bin/$target -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2560 \
     -artifact_prefix=$build/findings/$target- -print_final_stats=1 $build/corpus/$target 2>&1 |
-    grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|#[0-9]+[[:space:]]+DONE|==[0-9]+==|SUMMARY|.*(Crash|Timeout|leak|deadly))' || true
+    grep -aE '^(stat::number_of_executed_units|stat::average_exec_per_sec|#[0-9]+[[:space:]]+DONE|==[0-9]+==|SUMMARY|.*(Crash|Timeout|leak|deadly))' || true
   if ls $build/findings/$target-* >/dev/null 2>&1; then
     echo "$target: finding(s) in $build/findings" >&2
     exit 1
