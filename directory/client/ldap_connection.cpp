@@ -226,6 +226,8 @@ struct LdapConnection::Session {
 
   int timeoutSeconds;
   std::string url;
+  bool tls = false;    // ldaps:// or StartTLS
+  std::string caFile;  // the trusted certificates
   StallGuard guard;
   ldap_conncb socketWatch{&SocketAdded, &SocketRemoved, this};
   LDAP* ld = nullptr;
@@ -233,15 +235,16 @@ struct LdapConnection::Session {
 
 bool LdapConnection::Session::initialize(const ConnectionConfig& config, std::string& error) {
   url = config.url;
+  tls = config.startTls || url.starts_with("ldaps:");
+  caFile = config.tlsCaFile.empty() ? kSystemCaFile : config.tlsCaFile;
   if (const int rc = ldap_initialize(&ld, url.c_str()); rc != LDAP_SUCCESS) {
     error = Failure("invalid URL " + url, rc);
     return false;
   }
-  const std::string caFile = config.tlsCaFile.empty() ? kSystemCaFile : config.tlsCaFile;
   std::string reason;
   if (const int fd = OpenRegularFile(caFile, reason); fd < 0) {
     // Without trusted certificates no TLS connection could be verified.
-    if (!config.tlsCaFile.empty() || config.startTls || url.starts_with("ldaps:")) {
+    if (tls || !config.tlsCaFile.empty()) {
       error = "cannot read the trusted certificates " + caFile + ": " + reason;
       return false;
     }
@@ -269,21 +272,21 @@ bool LdapConnection::Session::initialize(const ConnectionConfig& config, std::st
 // Connects, and for ldaps:// or StartTLS completes the handshake, before any password is
 // sent. A failed StartTLS ends the connection: it never goes on in plain text.
 bool LdapConnection::Session::secure(const ConnectionConfig& config, std::string& error) {
-  const bool tls = config.startTls || url.starts_with("ldaps:");
-  const TlsLogCapture log;
+  std::optional<TlsLogCapture> log;
+  if (tls) log.emplace();
   int rc = guarded([&] { return ldap_connect(ld); });
   std::string step = "connecting";
+  // Over ldaps:// the connection is already secured; StartTLS would be refused.
   if (rc == LDAP_SUCCESS && config.startTls && !url.starts_with("ldaps:")) {
     step = "starting TLS";
     rc = guarded([&] { return ldap_start_tls_s(ld, nullptr, nullptr); });
   }
   if (rc == LDAP_SUCCESS) return true;
-  const std::string reasons = TlsLogCapture::tlsReasons();
+  const std::string reasons = tls ? TlsLogCapture::tlsReasons() : std::string();
   if (rc == LDAP_TIMEOUT) error = stalled(step);
-  else if (tls && LooksLikeCertificateTrouble(reasons))
-    error = "certificate not trusted: " + reasons + " (trusted certificates: " +
-            (config.tlsCaFile.empty() ? std::string(kSystemCaFile) : config.tlsCaFile) + ")";
-  else if (tls && !reasons.empty()) error = Failure("TLS with " + url + " failed (" + reasons + ")", rc);
+  else if (LooksLikeCertificateTrouble(reasons))
+    error = "certificate not trusted: " + reasons + " (trusted certificates: " + caFile + ")";
+  else if (!reasons.empty()) error = Failure("TLS with " + url + " failed (" + reasons + ")", rc);
   else error = Failure((step == "connecting" ? "cannot connect to " : "StartTLS refused by ") + url, rc);
   return false;
 }
