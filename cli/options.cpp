@@ -49,54 +49,39 @@ struct ValueOption {
   Setter set;
 };
 
+// Keeps the value as given: added to a list option, or replacing a single one.
+template <auto Member>
+bool Keep(Options& o, const std::string& v, std::string&) {
+  if constexpr (requires { (o.*Member).push_back(v); }) {
+    (o.*Member).push_back(v);
+  } else {
+    o.*Member = v;
+  }
+  return true;
+}
+
+bool SetFormat(Options& o, const std::string& v, std::string& error) {
+  const auto format = ParseFormat(v);
+  if (!format) error = "unknown format '" + v + "' (text, list, github, json or sarif)";
+  else o.format = *format;
+  return format.has_value();
+}
+
+bool AddIgnored(Options& o, const std::string& v, std::string& error) {
+  const auto codes = ParseCodes(v, error);
+  if (codes) o.ignored |= *codes;
+  return codes.has_value();
+}
+
 const ValueOption kValueOptions[] = {
-    {"--schema",
-     [](Options& o, const std::string& v, std::string&) {
-       o.schemaFiles.push_back(v);
-       return true;
-     }},
-    {"--tree",
-     [](Options& o, const std::string& v, std::string&) {
-       o.tree = v;
-       return true;
-     }},
-    {"--format",
-     [](Options& o, const std::string& v, std::string& error) {
-       const auto format = ParseFormat(v);
-       if (!format) {
-         error = "unknown format '" + v + "' (text, list, github, json or sarif)";
-         return false;
-       }
-       o.format = *format;
-       return true;
-     }},
-    {"--exclude",
-     [](Options& o, const std::string& v, std::string&) {
-       o.excludes.push_back(v);
-       return true;
-     }},
-    {"--stdin-filename",
-     [](Options& o, const std::string& v, std::string&) {
-       o.stdinFileName = v;
-       return true;
-     }},
-    {"--ignore",
-     [](Options& o, const std::string& v, std::string& error) {
-       const auto codes = ParseCodes(v, error);
-       if (!codes) return false;
-       o.ignored |= *codes;
-       return true;
-     }},
-    {"--baseline",
-     [](Options& o, const std::string& v, std::string&) {
-       o.baseline = v;
-       return true;
-     }},
-    {"--write-baseline",
-     [](Options& o, const std::string& v, std::string&) {
-       o.writeBaseline = v;
-       return true;
-     }},
+    {"--schema", &Keep<&Options::schemaFiles>},
+    {"--tree", &Keep<&Options::tree>},
+    {"--format", &SetFormat},
+    {"--exclude", &Keep<&Options::excludes>},
+    {"--stdin-filename", &Keep<&Options::stdinFileName>},
+    {"--ignore", &AddIgnored},
+    {"--baseline", &Keep<&Options::baseline>},
+    {"--write-baseline", &Keep<&Options::writeBaseline>},
 };
 
 template <typename Option, std::size_t N>

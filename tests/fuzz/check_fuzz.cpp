@@ -3,34 +3,17 @@
 // report or a hang; messages are never findings.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
+#include "fuzz_webapp.h"
 #include "plain_sinks.h"
 #include "scan.h"
-
-namespace {
-
-// A web application in the temporary folder: the bundle com.acme.Res and the page
-// Mod.Page under default.
-std::string MakeWebApp() {
-  namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / "corvane-fuzz-webapp";
-  fs::create_directories(root / "WEB-INF/classes/com/acme");
-  fs::create_directories(root / "portal/modules/Mod/skins/default/devices/default");
-  std::ofstream(root / "WEB-INF/classes/com/acme/Res.properties") << "Task.A=a\nkey with blank =b\nModule.Mod=c\n";
-  std::ofstream(root / "portal/modules/Mod/skins/default/devices/default/Page.jsp") << "<p/>";
-  return (root / "").string();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace corvane;
   static PlainTree tree;
   static PlainMessages messages;
-  static const std::string webApp = MakeWebApp();
+  static const std::string webApp = MakeFuzzWebApp("corvane-fuzz-webapp");
   static ScanState state = [] {
     ScanState s(tree, messages);
     for (const char* name : {"User", "Group"}) s.schema.SchemaClassList.add(name);

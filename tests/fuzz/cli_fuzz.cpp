@@ -4,38 +4,31 @@
 // is a crash, a sanitizer report or a hang; messages are never findings.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "fuzz_webapp.h"
 #include "options.h"
 #include "run.h"
 
 namespace {
 
-// A web application with a bundle and a page, and a schema file beside it; returns the path
-// the document is checked under.
-std::string MakeWebApp(std::string& schemaFile) {
-  namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / "corvane-cli-fuzz";
-  fs::create_directories(root / "webapp/WEB-INF/classes/com/acme");
-  fs::create_directories(root / "webapp/portal/modules/Mod/skins/default/devices/default");
-  std::ofstream(root / "webapp/WEB-INF/classes/com/acme/Res.properties") << "Task.A=a\nModule.Mod=c\n";
-  std::ofstream(root / "webapp/portal/modules/Mod/skins/default/devices/default/Page.jsp") << "<p/>";
-  schemaFile = (root / "fuzz.schema").string();
-  std::ofstream(schemaFile) << "attributetype ( 1.1 NAME ( 'CN' 'Surname' ) )\n"
-                               "objectclass ( 2.1 NAME 'User' MAY ( CN $ Surname ) )\n"
-                               "objectclass ( 2.2 NAME 'Extra' AUXILIARY MAY CN )\n";
-  return (root / "webapp/portal/modules/Mod/Mod.xml").string();
+// A small schema file beside the web application.
+std::string MakeSchemaFile() {
+  const std::string path = MakeFuzzWebApp("corvane-cli-fuzz") + "fuzz.schema";
+  std::ofstream(path) << "attributetype ( 1.1 NAME ( 'CN' 'Surname' ) )\n"
+                         "objectclass ( 2.1 NAME 'User' MAY ( CN $ Surname ) )\n"
+                         "objectclass ( 2.2 NAME 'Extra' AUXILIARY MAY CN )\n";
+  return path;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace corvane::cli;
-  static std::string schemaFile;
-  static const std::string documentPath = MakeWebApp(schemaFile);
+  static const std::string schemaFile = MakeSchemaFile();
+  static const std::string documentPath = MakeFuzzWebApp("corvane-cli-fuzz") + "portal/modules/Mod/Mod.xml";
   if (size == 0) return 0;
   constexpr OutputFormat kFormats[] = {OutputFormat::Text, OutputFormat::List, OutputFormat::Github,
                                        OutputFormat::Json, OutputFormat::Sarif};
