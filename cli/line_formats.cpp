@@ -11,14 +11,19 @@ namespace corvane::cli {
 
 namespace {
 
-// The findings ordered by line and column; equal positions keep the list's order.
+// The findings ordered by line and column; equal positions keep the list's order. Sorted on
+// compact keys rather than through the pointers: a file may have hundreds of thousands.
 std::vector<const ReportedMessage*> ByPosition(const FileReport& file) {
+  std::vector<std::pair<std::uint64_t, std::size_t>> keys;
+  keys.reserve(file.messages.size());
+  for (std::size_t i = 0; i < file.messages.size(); ++i) {
+    const ReportedMessage& m = file.messages[i];
+    keys.emplace_back(std::uint64_t{m.line} << 32 | m.column, i);
+  }
+  std::sort(keys.begin(), keys.end());
   std::vector<const ReportedMessage*> order;
-  order.reserve(file.messages.size());
-  for (const ReportedMessage& m : file.messages) order.push_back(&m);
-  std::stable_sort(order.begin(), order.end(), [](const ReportedMessage* a, const ReportedMessage* b) {
-    return a->line != b->line ? a->line < b->line : a->column < b->column;
-  });
+  order.reserve(keys.size());
+  for (const auto& key : keys) order.push_back(&file.messages[key.second]);
   return order;
 }
 
@@ -56,8 +61,7 @@ std::string CommandTitle(int code) {
 void AppendAsOneLine(std::string& out, std::string_view text) {
   const std::size_t start = out.size();
   out.append(text);
-  for (std::size_t i = out.find_first_of("\r\n", start); i != std::string::npos; i = out.find_first_of("\r\n", i + 1))
-    out[i] = ' ';
+  std::replace_if(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
 }
 
 void AppendNumber(std::string& out, std::uint32_t n) {

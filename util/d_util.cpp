@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -195,9 +196,10 @@ std::string ReplaceChars(std::string_view s, std::string_view chars, char newCha
   // ASCII characters to replace can be replaced byte by byte: no other character of UTF-8
   // text holds their bytes.
   if (std::all_of(chars.begin(), chars.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::array<bool, 256> replaced{};
+    for (const char c : chars) replaced[static_cast<unsigned char>(c)] = true;
     std::string out(s);
-    for (std::size_t i = out.find_first_of(chars); i != std::string::npos; i = out.find_first_of(chars, i + 1))
-      out[i] = newChar;
+    std::replace_if(out.begin(), out.end(), [&](char c) { return replaced[static_cast<unsigned char>(c)]; }, newChar);
     return out;
   }
   std::string out;
