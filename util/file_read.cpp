@@ -26,18 +26,16 @@ int OpenRegularFile(const std::string& path, std::string& reason) {
   return fd;
 }
 
-std::optional<std::string> ReadRegularFile(const std::string& path, std::string& reason) {
-  const int fd = OpenRegularFile(path, reason);
-  if (fd < 0) return std::nullopt;
+std::optional<std::string> ReadToEnd(int fd, std::string& reason) {
+  constexpr std::size_t kChunk = 65536;
   std::string content;
-  char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      content.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
+    const std::size_t size = content.size();
+    content.resize(size + kChunk);
+    const ssize_t n = ::read(fd, content.data() + size, kChunk);
+    content.resize(size + static_cast<std::size_t>(n > 0 ? n : 0));
+    if (n == 0) break;
+    if (n < 0 && errno != EINTR) {
       reason = std::strerror(errno);
       ::close(fd);
       return std::nullopt;
@@ -45,6 +43,12 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::string&
   }
   ::close(fd);
   return content;
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path, std::string& reason) {
+  const int fd = OpenRegularFile(path, reason);
+  if (fd < 0) return std::nullopt;
+  return ReadToEnd(fd, reason);
 }
 
 }  // namespace corvane

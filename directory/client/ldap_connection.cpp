@@ -40,11 +40,12 @@ std::string Failure(const std::string& what, int rc) {
 // private key that others can read, since a shared password gives the directory away.
 bool ReadPassword(const std::string& path, std::string& password, std::string& error) {
   std::string reason;
-  const int fd = OpenRegularFile(path, reason);
-  if (fd < 0) {
+  const auto unreadable = [&] {
     error = "cannot read the password file " + path + ": " + reason;
     return false;
-  }
+  };
+  const int fd = OpenRegularFile(path, reason);
+  if (fd < 0) return unreadable();
   struct stat st {};
   if (::fstat(fd, &st) != 0 || (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     ::close(fd);
@@ -54,20 +55,10 @@ bool ReadPassword(const std::string& path, std::string& password, std::string& e
             "); make it private with: chmod 600 " + path;
     return false;
   }
-  std::string content;
-  char buffer[4096];
-  ssize_t n = 0;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0) content.append(buffer, static_cast<std::size_t>(n));
-  const int readError = n < 0 ? errno : 0;
-  ::close(fd);
-  explicit_bzero(buffer, sizeof buffer);
-  if (readError != 0) {
-    error = "cannot read the password file " + path + ": " + std::strerror(readError);
-    return false;
-  }
-  password = TrimRightChars(StrBefore(content, "\n", true), "\r");
-  explicit_bzero(content.data(), content.size());
+  std::optional<std::string> content = ReadToEnd(fd, reason);
+  if (!content) return unreadable();
+  password = TrimRightChars(StrBefore(*content, "\n", true), "\r");
+  explicit_bzero(content->data(), content->size());
   return true;
 }
 
