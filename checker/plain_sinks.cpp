@@ -51,6 +51,13 @@ std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* 
   return path;
 }
 
+SourcePosition PlainTree::positionOf(const Message& message, const XmlDocument* doc) const {
+  const TreeItem at = message.source != kNoItem ? message.source : message.item;
+  if (doc == nullptr || at >= items_.size() || items_[at].node == kNoNode) return {};
+  const XmlDocument::Node& node = doc->node(items_[at].node);
+  return {node.line, node.column};
+}
+
 void PlainMessages::add(Message message) {
   constexpr std::size_t kBlockBytes = 64 * 1024;
   const std::string& text = message.text;

@@ -36,6 +36,9 @@ class PlainTree : public TreeSink {
   std::size_t labelSize(TreeItem item, const XmlDocument* doc) const;
   // Labels from the top-level item down to item.
   std::vector<std::string> labelPath(TreeItem item, const XmlDocument* doc) const;
+  // Where a message points in the source: the element that holds what is wrong (the
+  // message's source item, else its item); line 0 when it points nowhere.
+  SourcePosition positionOf(const Message& message, const XmlDocument* doc) const;
 
  private:
   std::vector<Item> items_;

@@ -72,6 +72,17 @@ bool WebAppFiles::fileExists(const std::string& path) {
   return exists_.emplace(path, IsRegularFile(path)).first->second;
 }
 
+std::vector<std::string> WebAppFiles::paths() const {
+  std::vector<std::string> all;
+  all.reserve(keys_.size() + exists_.size());
+  for (const auto& entry : exists_) all.push_back(entry.first);
+  // A bundle is probed before it is read, so only an unprobed one adds a path.
+  for (const auto& entry : keys_) {
+    if (!exists_.contains(entry.first)) all.push_back(entry.first);
+  }
+  return all;
+}
+
 void WebAppFiles::clear() {
   keys_.clear();
   exists_.clear();

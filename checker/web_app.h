@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace corvane {
 
@@ -38,6 +39,8 @@ class WebAppFiles {
   std::shared_ptr<const KeyTable> keys(const std::string& path);
   // Whether a regular file exists at path, probed on first use.
   bool fileExists(const std::string& path);
+  // Every file asked about since the last clear, once each: read, probed, found or not.
+  std::vector<std::string> paths() const;
   // Forgets everything (a new check begins).
   void clear();
 

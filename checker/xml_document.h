@@ -18,6 +18,12 @@ inline constexpr NodeId kNoNode = UINT32_MAX;
 
 enum class NodeKind : std::uint8_t { Element, Text, CData, Comment, ProcessingInstruction };
 
+// A place in the source text, both counted from 1; line 0 for nowhere.
+struct SourcePosition {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+};
+
 // Where a load failed; line and column are 0 when the parser did not give them.
 struct LoadError {
   std::string message;

@@ -69,11 +69,9 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
     r.code = m.code;
     const TreeItem at = m.source != kNoItem ? m.source : m.item;
     if (at != kNoItem) {
-      const NodeId node = tree.items()[at].node;
-      if (doc != nullptr && node != kNoNode) {
-        r.line = doc->node(node).line;
-        r.column = doc->node(node).column;
-      }
+      const SourcePosition position = tree.positionOf(m, doc);
+      r.line = position.line;
+      r.column = position.column;
       if (itemPaths) r.itemPath = paths.of(at);
     } else if (loadError) {
       r.line = loadError->line;

@@ -19,6 +19,13 @@ void SortedListModel::replace(std::vector<Message> lines) {
   SortMessages(lines);
   beginResetModel();
   lines_ = std::move(lines);
+  longestRow_ = -1;
+  std::size_t longest = 0;
+  for (std::size_t row = 0; row < lines_.size(); ++row) {
+    if (longestRow_ >= 0 && lines_[row].text.size() <= longest) continue;
+    longest = lines_[row].text.size();
+    longestRow_ = static_cast<int>(row);
+  }
   endResetModel();
 }
 
@@ -41,6 +48,22 @@ QVariant SortedListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole) return QString(line).replace(QLatin1Char('\n'), QLatin1Char(' '));
   if (role == Qt::ToolTipRole && line.contains(QLatin1Char('\n'))) return line;
   return {};
+}
+
+}  // namespace corvane
+
+namespace corvane {
+
+QSize WholeLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  const auto* model = qobject_cast<const SortedListModel*>(index.model());
+  if (model == nullptr || model->longestRow() < 0) return QStyledItemDelegate::sizeHint(option, index);
+  // Bytes are not pixels: the longest line in bytes may not be the widest one, so the
+  // average character width of the longest sets a floor.
+  const QModelIndex longest = model->index(model->longestRow());
+  const QSize size = QStyledItemDelegate::sizeHint(option, longest);
+  const int average = static_cast<int>(std::min<std::size_t>(model->text(longest.row()).size(), 1 << 16)) *
+                      option.fontMetrics.averageCharWidth();
+  return {std::max(size.width(), average + 8), size.height()};
 }
 
 }  // namespace corvane

@@ -3,6 +3,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTime>
+#include <QUrl>
+#include <QFontDatabase>
+#include <QScrollBar>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -22,6 +31,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "catalogue.h"
 #include "d_ini.h"
 #include "d_util.h"
 #include "d_util_export.h"
@@ -50,6 +60,8 @@ constexpr int kHeaderHeight = 24;
 constexpr int kClassesColumnWidth = 250;
 constexpr int kAuxColumnWidth = 250;
 constexpr int kAttrListHeight = 460;
+// How long a change seen during a check waits before it is looked at again.
+constexpr int kRetryWhenBusyMs = 200;
 
 // The file's text for the text view: UTF-8 unless a byte order mark says otherwise, and
 // Latin-1 for bytes that are not UTF-8 at all.
@@ -89,6 +101,26 @@ QWidget* Stack(QWidget* widget, QWidget* top, QWidget* fill) {
   if (top != nullptr) layout->addWidget(top);
   layout->addWidget(fill, 1);
   return widget;
+}
+
+// The first local file of a drop, or empty.
+QString DroppedFile(const QMimeData* data) {
+  if (data == nullptr) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) return url.toLocalFile();
+  }
+  return {};
+}
+
+bool IsRightButtonEvent(const QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      return static_cast<const QMouseEvent*>(event)->button() == Qt::RightButton;
+    default:
+      return false;
+  }
 }
 
 QSplitter* MakeSplitter(const char* name, Qt::Orientation orientation) {
@@ -136,6 +168,15 @@ void TMainForm::buildControls() {
   StatusBarText->setObjectName(QStringLiteral("StatusBarText"));
   StatusBarText->setAttribute(Qt::WA_TransparentForMouseEvents);
   statusBar()->addWidget(StatusBarText, 1);
+  // When and why the window checked the file again by itself.
+  StatusBarCheck = new QLabel;
+  StatusBarCheck->setObjectName(QStringLiteral("StatusBarCheck"));
+  StatusBarCheck->setAttribute(Qt::WA_TransparentForMouseEvents);
+  statusBar()->addPermanentWidget(StatusBarCheck);
+  connect(&watcher_, &CheckedFilesWatcher::changed, this, [this](const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    CheckAgain(QFileInfo::exists(path) ? name + QStringLiteral(" changed") : name + QStringLiteral(" was removed"));
+  });
 
   OpenDialog = new QFileDialog(this, QStringLiteral("Select File"));
   OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
@@ -157,18 +198,36 @@ void TMainForm::buildControls() {
   PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
   PopupSave = PopupMenu1->addAction(QStringLiteral("Save ..."), this, [this] { PopupSaveClick(); });
   PopupSave->setObjectName(QStringLiteral("PopupSave"));
+  PopupShowText = PopupMenu1->addAction(QStringLiteral("Show the file's text"), this, [this] { ShowFailedFileText(); });
+  PopupShowText->setObjectName(QStringLiteral("PopupShowText"));
+  // F5 works anywhere in the window; the menu shows it beside its entry.
+  PopupCheckAgain = PopupMenu1->addAction(QStringLiteral("Check again"), this, [this] { CheckAgain(QStringLiteral("F5")); });
+  PopupCheckAgain->setObjectName(QStringLiteral("PopupCheckAgain"));
+  PopupCheckAgain->setShortcut(QKeySequence(Qt::Key_F5));
+  addAction(PopupCheckAgain);
+  setAcceptDrops(true);
   for (QListView* list : {ListBoxErrors, ListBoxClasses, ListBoxAttr, ListBoxClassAttr, ListBoxAttrAux}) {
     // A right click, the menu key and Shift+F10 all ask for the context menu.
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this,
             [this, list](const QPoint& pos) { popupListMenu(list, list->viewport()->mapToGlobal(pos)); });
     list->installEventFilter(this);
+    list->viewport()->installEventFilter(this);
+    listViewports_.insert(list->viewport());
   }
 }
 
 void TMainForm::popupListMenu(QListView* list, const QPoint& globalPos) {
   popupComponent_ = list;
+  // The message list's own entries.
+  const bool messages = list == ListBoxErrors;
+  PopupShowText->setVisible(messages);
+  PopupShowText->setEnabled(failedLoad_.has_value());
+  PopupCheckAgain->setVisible(messages);
+  PopupCheckAgain->setEnabled(!state_.XmlFileName.empty());
   PopupMenu1->exec(globalPos);
+  // Hidden, its shortcut would not work either.
+  PopupCheckAgain->setVisible(true);
 }
 
 QWidget* TMainForm::buildInfoTab() {
@@ -177,6 +236,8 @@ QWidget* TMainForm::buildInfoTab() {
   Memo1 = new QPlainTextEdit;
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The Info text lines up its columns with blanks.
+  Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   return Stack(MakeWidget("TabSheetInfo"), top, Memo1);
 }
 
@@ -190,7 +251,11 @@ QWidget* TMainForm::buildSelectTab() {
   ComboBoxTrees->setEditable(false);
   ComboBoxTrees->setFixedWidth(kTreeControlWidth);
   ComboBoxTrees->setToolTip(QStringLiteral("Select Current Tree"));
-  connect(ComboBoxTrees, &QComboBox::activated, this, [this] { ChangeTree(); });
+  // A wheel passing over the list is no pick; it would throw the results away unasked.
+  ComboBoxTrees->installEventFilter(this);
+  connect(ComboBoxTrees, &QComboBox::activated, this, [this] {
+    if (ComboBoxTrees->currentText().toStdString() != shownTree_) ChangeTree();
+  });
   EditMyName = new QLineEdit;
   EditMyName->setObjectName(QStringLiteral("EditMyName"));
   EditMyName->setReadOnly(true);
@@ -208,7 +273,7 @@ QWidget* TMainForm::buildSelectTab() {
   MemoXml = new PlainTextView;
   MemoXml->setObjectName(QStringLiteral("MemoXml"));
   MemoXml->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  QWidget* textTab = Stack(MakeWidget("TabSheetXMLText"), nullptr, MemoXml);
+  TabSheetXMLText = Stack(MakeWidget("TabSheetXMLText"), nullptr, MemoXml);
 
   treeModel_ = new DocumentTreeModel(this);
   TreeView = new DocumentTreeView(treeModel_);
@@ -227,17 +292,20 @@ QWidget* TMainForm::buildSelectTab() {
   connect(ListBoxErrors->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this] { ListBoxErrorsClick(); });
   connect(ListBoxErrors, &QListView::clicked, this, [this] { ListBoxErrorsClick(); });
+  connect(ListBoxErrors, &QListView::doubleClicked, this, [this] { ShowMessageSource(); });
 
   auto* treeSplitter = MakeSplitter("SplitterTree", Qt::Horizontal);
   treeSplitter->addWidget(TreeView);
   treeSplitter->addWidget(ListBoxErrors);
+  // A narrower window takes width from both panels, in proportion.
+  treeSplitter->setStretchFactor(0, 1);
   treeSplitter->setStretchFactor(1, 1);
   treeSplitter->setSizes({kTreeViewWidth, kDesignGeometry.width() - kTreeViewWidth});
   QWidget* treeTab = Stack(MakeWidget("TabSheetXMLTree"), nullptr, treeSplitter);
 
   PageControl2 = new QTabWidget;
   PageControl2->setObjectName(QStringLiteral("PageControl2"));
-  PageControl2->addTab(textTab, QStringLiteral("&XML Text"));
+  PageControl2->addTab(TabSheetXMLText, QStringLiteral("&XML Text"));
   PageControl2->addTab(treeTab, QStringLiteral("XML T&ree"));
   PageControl2->setCurrentWidget(treeTab);
 
@@ -253,7 +321,12 @@ QWidget* TMainForm::buildSchemaTab() {
   auto* attrSplitter = MakeSplitter("SplitterAttr", Qt::Vertical);
   attrSplitter->addWidget(ListBoxAttr);
   attrSplitter->addWidget(ListBoxClassAttr);
-  attrSplitter->setSizes({kAttrListHeight, kAttrListHeight / 3});
+  // The attribute list keeps its height; the class attributes take what the window adds.
+  attrSplitter->setStretchFactor(0, 0);
+  attrSplitter->setStretchFactor(1, 1);
+  attrSplitter->setSizes({kAttrListHeight, 1});
+  // At the design size only a few rows remain below it; a scroll area would ask for more.
+  ListBoxClassAttr->setMinimumHeight(2 * kHeaderHeight);
 
   auto* columns = MakeSplitter("SplitterSchema", Qt::Horizontal);
   columns->addWidget(Stack(MakeWidget(nullptr), MakeHeader("PanelClasses", "Available Classes"), ListBoxClasses));
@@ -274,6 +347,8 @@ QListView* TMainForm::makeListBox(const char* name, SortedListModel*& model) {
   list->setModel(model);
   list->setUniformItemSizes(true);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setItemDelegate(new WholeLineDelegate(list));
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   return list;
 }
 
@@ -317,7 +392,8 @@ void TMainForm::FormShow() { LoadSettings(*this); }
 void TMainForm::ChangeTree() {
   const std::string tree = ComboBoxTrees->currentText().toStdString();
   if (tree.empty() || !enterBusy()) return;
-  directory_.changeTree(tree);
+  // A failed change leaves no tree shown, so picking the same name again tries again.
+  shownTree_ = directory_.changeTree(tree) == 0 ? tree : std::string();
   GetContainerInfo();
   ClearSchemaViews();
   directory_.readSchema(state_.schema, AuxAttributeList);
@@ -362,17 +438,79 @@ void TMainForm::checkFile(const QString& path) {
   ClearMessages();
   std::error_code ignored;
   const std::string fullPath = FullPathToCheck(path.toStdString(), ignored);
+  // The open dialog starts where the file checked last lies.
+  const QFileInfo checked(QString::fromStdString(fullPath));
+  OpenDialog->setDirectory(checked.absolutePath());
+  OpenDialog->selectFile(checked.fileName());
+  StatusBarCheck->clear();
   std::string bytes;
   CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
+  failedLoad_.reset();
+  if (outcome.loadError && !outcome.loadError->unreadable) {
+    failedLoad_ = FailedLoad{fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column}};
+  }
   if (outcome.document) {
     showXmlText(bytes);
     treeModel_->publish(std::move(stagingTree_), std::move(outcome.document));
     stagingTree_.clear();
+    // The top item names the file: a new document is shown from there.
+    TreeView->scrollToTop();
+    TreeView->horizontalScrollBar()->setValue(0);
   }
   showMessages();
   refreshClassAttributes();
+  watchCheckedFiles(fullPath);
   QApplication::restoreOverrideCursor();
   leaveBusy();
+}
+
+void TMainForm::watchCheckedFiles(const std::string& fullPath) {
+  std::vector<std::string> paths = state_.files.paths();
+  paths.push_back(fullPath);
+  watcher_.watch(paths);
+}
+
+void TMainForm::CheckAgain(const QString& why) {
+  if (state_.XmlFileName.empty()) return;
+  if (busy_) {
+    // A change seen while a check runs is checked once that one is done.
+    QTimer::singleShot(kRetryWhenBusyMs, this, [this, why] { CheckAgain(why); });
+    return;
+  }
+  checkFile(QString::fromStdString(state_.XmlFileName));
+  StatusBarCheck->setText(QStringLiteral("Checked again at %1: %2")
+                              .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), why));
+}
+
+void TMainForm::ShowMessageSource() {
+  const QModelIndex current = ListBoxErrors->currentIndex();
+  if (!current.isValid()) return;
+  const Message& message = errorsModel_->message(current.row());
+  if (message.item == kNoItem && message.source == kNoItem) {
+    if (message.code == kXmlError && failedLoad_) ShowFailedFileText();
+    return;
+  }
+  const SourcePosition at = treeModel_->positionOf(message);
+  if (at.line == 0) return;
+  PageControl2->setCurrentWidget(TabSheetXMLText);
+  MemoXml->showPosition(static_cast<int>(at.line), static_cast<int>(at.column));
+  MemoXml->setFocus();
+}
+
+void TMainForm::ShowFailedFileText() {
+  if (!failedLoad_) return;
+  // A window of its own: the views keep showing the document that did load.
+  auto* window = new QDialog(this);
+  window->setObjectName(QStringLiteral("FailedFileText"));
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->setWindowTitle(QString::fromStdString(failedLoad_->path));
+  auto* text = new PlainTextView;
+  text->setObjectName(QStringLiteral("FailedFileTextView"));
+  Stack(window, nullptr, text);
+  window->resize(kDesignGeometry.width() - 80, kDesignGeometry.height() - 80);
+  text->setPlainText(DecodeFileText(failedLoad_->text));
+  window->show();
+  text->showPosition(static_cast<int>(failedLoad_->at.line), static_cast<int>(failedLoad_->at.column));
 }
 
 void TMainForm::checkFileArgument(const QStringList& arguments) {
@@ -456,6 +594,18 @@ void TMainForm::FormClose() {
   SaveSettings(*this);
 }
 
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const QString file = DroppedFile(event->mimeData());
+  if (file.isEmpty()) return;
+  event->acceptProposedAction();
+  // The check runs after the drop has ended, so the program it came from is not held up.
+  QTimer::singleShot(0, this, [this, file] { checkFile(file); });
+}
+
 void TMainForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) FormShow();
   QMainWindow::showEvent(event);
@@ -472,13 +622,22 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == statusBar() && event->type() == QEvent::MouseButtonRelease) {
+  if (watched == statusBar() && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     StatusBarClick();
     return true;
   }
+  if (watched == ComboBoxTrees && event->type() == QEvent::Wheel) return true;
+  // A right click only opens the menu: the selection it is about to save stays as it is,
+  // and the tree does not jump to the clicked message.
+  if (IsRightButtonEvent(event) && listViewports_.contains(watched)) return true;
   // The desktop turns the menu key into a context menu request; Shift+F10 is ours to handle.
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == ListBoxErrors && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+      ShowMessageSource();
+      return true;
+    }
     auto* list = qobject_cast<QListView*>(watched);
     if (list != nullptr && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
       const QRect current = list->visualRect(list->currentIndex());

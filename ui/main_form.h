@@ -3,10 +3,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSet>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "directory_session.h"
+#include "file_watch.h"
 #include "plain_sinks.h"
 #include "scan_state.h"
 #include "string_list.h"
@@ -77,12 +80,22 @@ class TMainForm : public QMainWindow {
   void PopupSaveClick();
   // Opens the context menu of a list, as a right click or the menu key does.
   void popupListMenu(QListView* list, const QPoint& globalPos);
+  // Shows where the current message points: XML Text at its line and column, or, for a file
+  // that did not load, that file's text.
+  void ShowMessageSource();
+  // Opens the text of the file that did not load, read-only, at the error's line.
+  void ShowFailedFileText();
+  // Checks the file checked last again, without asking; why is said in the status bar.
+  void CheckAgain(const QString& why);
   void StatusBarClick();
   void FormClose();
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // An XML file dropped onto the window is checked.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   // Clicks on the status bar.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -101,6 +114,8 @@ class TMainForm : public QMainWindow {
   void showXmlText(const std::string& bytes);
   void showMessages();
   void refreshClassAttributes();
+  // Watches what the check read, so that a change to any of it checks again.
+  void watchCheckedFiles(const std::string& fullPath);
   // Holds off file selection and tree change while one of them runs.
   bool enterBusy();
   void leaveBusy();
@@ -127,7 +142,12 @@ class TMainForm : public QMainWindow {
   QMenu* PopupMenu1 = nullptr;
   QAction* PopupSave = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
+  QAction* PopupShowText = nullptr;
+  QAction* PopupCheckAgain = nullptr;
+  QLabel* StatusBarCheck = nullptr;
+  QWidget* TabSheetXMLText = nullptr;
   QListView* popupComponent_ = nullptr;  // the list the context menu was opened on
+  QSet<const QObject*> listViewports_;    // where the five lists take their mouse clicks
 
   DocumentTreeModel* treeModel_ = nullptr;
   SortedListModel* errorsModel_ = nullptr;
@@ -142,9 +162,18 @@ class TMainForm : public QMainWindow {
   ScanState state_{stagingTree_, stagingMessages_};
   StringList AuxAttributeList;
   DirectorySession directory_;
+  CheckedFilesWatcher watcher_;
+  // What the file that did not load held, for showing it without making it the document.
+  struct FailedLoad {
+    std::string path;
+    std::string text;
+    SourcePosition at;
+  };
+  std::optional<FailedLoad> failedLoad_;
 
   FileChooser chooseFile_;
   SaveFileChooser chooseSaveFile_;
+  std::string shownTree_;  // the tree the last successful change went to
   bool busy_ = false;
   bool shownOnce_ = false;
   bool errorsSingleSelection_ = false;

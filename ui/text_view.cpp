@@ -17,20 +17,33 @@ namespace {
 constexpr int kTabWidth = 8;
 constexpr int kMargin = 4;
 
-QString ExpandTabs(const QString& text) {
+// Blanks up to the next multiple of kTabWidth for each tab; where the tabs stood is noted
+// per line, in columns of the text as given.
+QString ExpandTabs(const QString& text, std::unordered_map<int, std::vector<int>>& tabColumns) {
+  tabColumns.clear();
   if (!text.contains(QLatin1Char('\t'))) return text;
   QString out;
   out.reserve(text.size());
-  int column = 0;
+  int line = 0;
+  int givenColumn = 0;
+  int shownColumn = 0;
   for (const QChar c : text) {
     if (c == QLatin1Char('\t')) {
-      const int blanks = kTabWidth - column % kTabWidth;
+      tabColumns[line].push_back(givenColumn);
+      const int blanks = kTabWidth - shownColumn % kTabWidth;
       out.append(QString(blanks, QLatin1Char(' ')));
-      column += blanks;
+      shownColumn += blanks;
+      ++givenColumn;
       continue;
     }
     out.append(c);
-    column = c == QLatin1Char('\n') ? 0 : column + 1;
+    if (c == QLatin1Char('\n')) {
+      ++line;
+      givenColumn = shownColumn = 0;
+    } else if (c != QLatin1Char('\r')) {
+      ++givenColumn;
+      ++shownColumn;
+    }
   }
   return out;
 }
@@ -46,7 +59,7 @@ PlainTextView::PlainTextView(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 void PlainTextView::setPlainText(const QString& text) {
-  text_ = ExpandTabs(text);
+  text_ = ExpandTabs(text, tabColumns_);
   text_.remove(QLatin1Char('\r'));
   lineStart_.assign(1, 0);
   for (qsizetype i = text_.indexOf(QLatin1Char('\n')); i >= 0; i = text_.indexOf(QLatin1Char('\n'), i + 1)) {
@@ -54,6 +67,7 @@ void PlainTextView::setPlainText(const QString& text) {
   }
   lineStart_.push_back(static_cast<int>(text_.size()) + 1);
   anchor_ = cursor_ = 0;
+  markedLine_ = -1;
   verticalScrollBar()->setValue(0);
   relayout();
 }
@@ -101,11 +115,17 @@ void PlainTextView::paintEvent(QPaintEvent*) {
 
   int line = static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), firstRow) - rowBefore_.begin()) - 1;
   int y = 0;
+  QColor mark = palette().highlight().color();
+  mark.setAlpha(60);
   for (; line >= 0 && line < lineCount() && y < viewport()->height(); ++line) {
     const int rows = rowsOf(line);
     for (int row = std::max(0, firstRow - rowBefore_[line]); row < rows && y < viewport()->height(); ++row) {
       const int begin = lineStart_[line] + row * columns_;
       const int length = std::min(columns_, lineLength(line) - row * columns_);
+      if (line == markedLine_) painter.fillRect(QRect(gutter, y, viewport()->width() - gutter, rowHeight), mark);
+      if (line == markedLine_ && anchor_ == cursor_ && cursor_ >= begin && cursor_ <= begin + length) {
+        painter.fillRect(QRect(textLeft + (cursor_ - begin) * charWidth - 1, y, 2, rowHeight), palette().text());
+      }
       const int from = std::max(begin, selectionBegin);
       const int to = std::min(begin + length + (row == rows - 1 ? 1 : 0), selectionEnd);
       if (from < to) {
@@ -167,6 +187,39 @@ void PlainTextView::copy() const {
 void PlainTextView::scrollToLine(int line) {
   const int index = std::clamp(line - 1, 0, std::max(0, lineCount() - 1));
   verticalScrollBar()->setValue(rowBefore_[index]);
+}
+
+int PlainTextView::lineOf(int offset) const {
+  return static_cast<int>(std::upper_bound(lineStart_.begin(), lineStart_.end(), offset) - lineStart_.begin()) - 1;
+}
+
+int PlainTextView::shownColumn(int line, int column) const {
+  const auto tabs = tabColumns_.find(line);
+  if (tabs == tabColumns_.end()) return column;
+  int shown = 0;
+  int given = 0;
+  for (const int tab : tabs->second) {
+    if (tab >= column) break;
+    shown += tab - given;
+    shown += kTabWidth - shown % kTabWidth;
+    given = tab + 1;
+  }
+  return shown + column - given;
+}
+
+void PlainTextView::showPosition(int line, int column) {
+  const int index = std::clamp(line - 1, 0, std::max(0, lineCount() - 1));
+  const int inLine = std::clamp(shownColumn(index, std::max(0, column - 1)), 0, std::max(0, lineLength(index)));
+  markedLine_ = index;
+  anchor_ = cursor_ = lineStart_[index] + inLine;
+  const int row = rowBefore_[index] + inLine / columns_;
+  verticalScrollBar()->setValue(row - verticalScrollBar()->pageStep() / 2);
+  viewport()->update();
+}
+
+QPoint PlainTextView::cursorPosition() const {
+  const int line = lineOf(cursor_);
+  return {cursor_ - lineStart_[line] + 1, line + 1};
 }
 
 void PlainTextView::keyPressEvent(QKeyEvent* event) {

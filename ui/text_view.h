@@ -6,6 +6,7 @@
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <unordered_map>
 #include <vector>
 
 namespace corvane {
@@ -26,6 +27,13 @@ class PlainTextView : public QAbstractScrollArea {
   void copy() const;
   // Scrolls so that a line (counted from 1) is the first one in sight.
   void scrollToLine(int line);
+  // Brings a place of the text (line and column of the text as given, tabs counting one
+  // column; both from 1) to the middle of the view, marks its line and puts the cursor there.
+  void showPosition(int line, int column);
+  // The marked line (from 1), or 0.
+  int markedLine() const { return markedLine_ + 1; }
+  // The cursor's line and column in the text as shown (both from 1).
+  QPoint cursorPosition() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -44,6 +52,10 @@ class PlainTextView : public QAbstractScrollArea {
   int gutterWidth() const;
   // The text offset under a point of the viewport.
   int offsetAt(QPoint point) const;
+  // The line (from 0) that holds a text offset.
+  int lineOf(int offset) const;
+  // The column as shown of a column of the text as given (both from 0).
+  int shownColumn(int line, int column) const;
 
   QString text_;
   std::vector<int> lineStart_;  // offset of each line, and one past the end
@@ -51,6 +63,10 @@ class PlainTextView : public QAbstractScrollArea {
   int columns_ = 1;             // characters per row
   int anchor_ = 0;  // selection: from anchor_ to cursor_
   int cursor_ = 0;
+  int markedLine_ = -1;  // from 0
+  // Where the tabs of each line that had any stood, in columns of the text as given, so
+  // that a position in the file can be found in the text as shown.
+  std::unordered_map<int, std::vector<int>> tabColumns_;
 };
 
 }  // namespace corvane

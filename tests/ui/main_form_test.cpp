@@ -3,6 +3,9 @@
 // the file argument. The client start is once per process, so the test that makes it fail
 // runs first.
 #include <QComboBox>
+#include <QFontInfo>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QStatusBar>
 #include <QFile>
@@ -230,12 +233,17 @@ class MainFormTest : public QObject {
   }
 
   void treeChangeEmptiesMessagesButKeepsTheDocument() {
+    test::FakeClientScope fake;
+    test::Script().treeInfo = {"GOOD", "OTHER"};
+    test::Script().classes = {{"User", 0, {}}};
+    test::Script().classes[0].items[3] = {"Surname"};  // mandatory attributes
     auto form = showForm();
     form->checkFile(kExamples + "DemoPlugin.xml");
     QVERIFY(!Lines(Control<QListView>(*form, "ListBoxClassAttr")).isEmpty());
     const std::size_t items = form->documentTree().size();
     auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
-    emit trees->activated(trees->currentIndex());
+    trees->setCurrentIndex(1);
+    emit trees->activated(1);
     QVERIFY(Lines(Control<QListView>(*form, "ListBoxErrors")).isEmpty());
     QVERIFY(Lines(Control<QListView>(*form, "ListBoxClassAttr")).isEmpty());
     QCOMPARE(form->documentTree().size(), items);
@@ -427,6 +435,127 @@ class MainFormTest : public QObject {
     WriteFile(ini, "[settings]\nmainform.width=wide\nMainForm.Height=400\n");
     auto fifth = showForm();
     QCOMPARE(fifth->size(), QSize(820, 400));
+  }
+
+  // Only a pick of another tree is a tree change: not a wheel passing over the list while
+  // the focus is elsewhere, and not the tree already shown.
+  void onlyAPickOfAnotherTreeChangesTheTree() {
+    test::FakeClientScope fake;
+    test::Script().treeInfo = {"GOOD", "OTHER"};
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    const QStringList messages = Lines(errors);
+    QVERIFY(!messages.isEmpty());
+    auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
+    errors->setFocus();
+    const QPoint inside = trees->rect().center();
+    QWheelEvent wheel(inside, trees->mapToGlobal(inside), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(trees, &wheel);
+    QCOMPARE(trees->currentIndex(), 0);
+    QCOMPARE(Lines(errors), messages);
+    emit trees->activated(0);
+    QCOMPARE(Lines(errors), messages);
+    trees->setCurrentIndex(1);
+    emit trees->activated(1);
+    QVERIFY(Lines(errors).isEmpty());
+    QVERIFY(boxes_.empty());
+  }
+
+  // A right click on the list opens the menu over the messages a tree click selected,
+  // without touching the selection or the tree.
+  void rightClickKeepsTheSelection() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    auto* tree = Control<DocumentTreeView>(*form, "TreeView");
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    ClickRow(tree, TreeIndexWhereLabel(*form, [](const std::string& l) { return l.ends_with("(CreateUser)"); }));
+    const QModelIndexList before = errors->selectionModel()->selectedIndexes();
+    QVERIFY(before.size() >= 2);
+    const TreeItem treeItem = tree->currentItem();
+    int unselected = 0;
+    while (errors->selectionModel()->isSelected(form->messages().index(unselected))) ++unselected;
+    form->setSaveFileChooser([](const QString&) { return QString(); });
+    bool menuShown = false;
+    QTimer::singleShot(0, [&menuShown] {
+      if (QWidget* menu = QApplication::activePopupWidget()) {
+        menuShown = true;
+        menu->close();
+      }
+    });
+    const QPoint at = errors->visualRect(form->messages().index(unselected)).center();
+    QTest::mousePress(errors->viewport(), Qt::RightButton, {}, at);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, errors->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(errors->viewport(), &request);
+    QTest::mouseRelease(errors->viewport(), Qt::RightButton, {}, at);
+    QVERIFY(menuShown);
+    QCOMPARE(errors->selectionModel()->selectedIndexes().size(), before.size());
+    for (const QModelIndex& index : before) QVERIFY(errors->selectionModel()->isSelected(index));
+    QCOMPARE(errors->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(tree->currentItem(), treeItem);
+  }
+
+  void statusBarOpensTheAddressOnlyOnALeftClick() {
+    int opened = 0;
+    SetShellOpenHook([&opened](const ShellRequest&) { return ++opened, 42; });
+    auto form = showForm();
+    QTest::mouseClick(form->statusBar(), Qt::RightButton);
+    QTest::mouseClick(form->statusBar(), Qt::MiddleButton);
+    QCOMPARE(opened, 0);
+    QTest::mouseClick(form->statusBar(), Qt::LeftButton);
+    SetShellOpenHook({});
+    QCOMPARE(opened, 1);
+  }
+
+  // The top item names the file that is loaded; a new document starts with it in sight.
+  void aNewDocumentIsShownFromItsTop() {
+    std::string many = "<modules>";
+    for (int i = 0; i < 300; ++i) many += "<module><id>M" + std::to_string(i) + "</id></module>";
+    WriteFile(home_->filePath("many.xml"), many + "</modules>");
+    auto form = showForm();
+    form->checkFile(home_->filePath("many.xml"));
+    auto* tree = Control<DocumentTreeView>(*form, "TreeView");
+    tree->scrollToBottom();
+    QVERIFY(tree->verticalScrollBar()->value() > 0);
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    QCOMPARE(tree->verticalScrollBar()->value(), 0);
+    QVERIFY(tree->visualRect(form->documentTree().indexOf(0)).intersects(tree->viewport()->rect()));
+  }
+
+  void layoutAtTheDesignSizeAndWhenResized() {
+    auto form = showForm();
+    QVERIFY(QFontInfo(Control<QPlainTextEdit>(*form, "Memo1")->font()).fixedPitch());
+
+    // The schema tab: the attribute list keeps its height, the class attributes take the rest.
+    Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(2);
+    auto* attr = Control<QListView>(*form, "ListBoxAttr");
+    auto* classAttr = Control<QListView>(*form, "ListBoxClassAttr");
+    QTRY_COMPARE(attr->height(), 460);
+    const int classAttrHeight = classAttr->height();
+    form->resize(820, 808);
+    QTRY_COMPARE(classAttr->height(), classAttrHeight + 200);
+    QCOMPARE(attr->height(), 460);
+    form->resize(820, 608);
+
+    // Every message can be read to its end, where the id or name stands.
+    Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    for (int row = 0; row < form->messages().rowCount(); ++row) {
+      const QString text = form->messages().data(form->messages().index(row), Qt::DisplayRole).toString();
+      QVERIFY2(errors->visualRect(form->messages().index(row)).width() > errors->fontMetrics().horizontalAdvance(text),
+               qPrintable(text));
+    }
+
+    // A narrower window takes width from both panels.
+    auto* tree = Control<DocumentTreeView>(*form, "TreeView");
+    const int treeWidth = tree->width();
+    const int errorsWidth = errors->width();
+    form->resize(620, 608);
+    QTRY_VERIFY(tree->width() < treeWidth);
+    QVERIFY(errors->width() < errorsWidth);
+    QVERIFY(errorsWidth - errors->width() < 200);
   }
 
   void screenshotAfterCheckingTheExample() {
