@@ -1,9 +1,11 @@
 #include "automation.h"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string_view>
@@ -21,6 +23,9 @@ namespace {
 // Calc's text import: separator TAB (9), text delimiter '"' (34), UTF-8 (76), from line 1.
 // It is one argument: soffice splits the filter options itself.
 constexpr std::string_view kTabFilter = "--infilter=Text - txt - csv (StarCalc):9,34,76,1";
+// A Calc that cannot start (a broken installation, no display) ends within this time; one
+// still running after it is taken to have opened the table.
+constexpr std::chrono::milliseconds kEarlyEndWatch{2500};
 
 // Servers by upper-cased programmatic identifier, since identifiers ignore letter case.
 // The program has one user-interface thread; the registry is used only there.
@@ -155,15 +160,33 @@ std::string StartFailureText(std::int32_t result) {
   }
 }
 
+// How a program that ended at once ended, or empty when it succeeded: soffice that hands
+// the document to an instance already running ends at once with status 0.
+std::string EarlyEndText(const StartWatch& start) {
+  if (!start.ended) return {};
+  const int status = start.waitStatus;
+  if (WIFEXITED(status))
+    return WEXITSTATUS(status) == 0 ? std::string() : "with exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "by signal " + std::to_string(WTERMSIG(status));
+  return "with wait status " + std::to_string(status);
+}
+
 // Excel's paste into the active sheet: Calc opens the clipboard's table as a new document.
+// "-n" opens the file as a template, so the document is untitled and saving it asks where
+// to, rather than writing into the temporary file.
 AutomationValue PasteIntoCalc(const std::string& soffice) {
   const std::string file = WriteTableFile(ClipboardText());
-  const std::int32_t result =
-      StartProgram(soffice, {soffice, "--calc", std::string(kTabFilter), file}, std::string());
-  if (result <= 32) {
+  const StartWatch start = StartProgramWatched(
+      soffice, {soffice, "--calc", std::string(kTabFilter), "-n", file}, std::string(), kEarlyEndWatch);
+  if (start.result <= 32) {
     ::unlink(file.c_str());  // nobody will read it now
     throw AutomationError("LibreOffice (" + soffice +
-                          ") could not be started: " + StartFailureText(result));
+                          ") could not be started: " + StartFailureText(start.result));
+  }
+  const std::string ended = EarlyEndText(start);
+  if (!ended.empty()) {
+    ::unlink(file.c_str());
+    throw AutomationError("LibreOffice (" + soffice + ") ended at once " + ended);
   }
   return {};
 }

@@ -70,6 +70,29 @@ std::string WithCrLfLines(std::string_view text) {
   return out;
 }
 
+// Every line break (CR, LF or CR LF) becomes CR LF, the break the HTML and separated-text
+// layouts know inside a cell; unlike WithCrLfLines, no break is added at the end.
+std::string CrLfBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      out.push_back(text[i]);
+      continue;
+    }
+    out.append(kCrLf);
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return out;
+}
+
+// A list entry as its cell: a single space keeps an empty entry visible as a row of its
+// own, and an entry of several lines (a parse error with its line and source excerpt)
+// stays one cell, so the rows after it keep their place.
+std::string EntryCell(std::string_view entry) {
+  return entry.empty() ? std::string(" ") : CrLfBreaks(entry);
+}
+
 // A cell may hold anything; the XML document must still parse. Invalid UTF-8 and the
 // characters XML 1.0 does not allow become U+FFFD, one for each maximal ill-formed
 // subsequence as Unicode recommends, so valid neighbours are never swallowed.
@@ -204,14 +227,7 @@ void ExportStrings(const std::vector<std::string>& items, const std::string& tar
   try {
     const auto rows = static_cast<std::int32_t>(std::max<std::size_t>(items.size(), 1));
     StringTable table(rows, 1);
-    std::string joined;
-    for (const std::string& item : items) AddLine(joined, item);
-    const std::vector<std::string_view> lines = SplitLines(joined);
-    const std::size_t kept = std::min(lines.size(), static_cast<std::size_t>(rows));
-    for (std::size_t k = 0; k < kept; ++k) {
-      // A single space keeps an empty entry visible as a row of its own.
-      table.setCell(0, static_cast<std::int32_t>(k), lines[k].empty() ? std::string(" ") : std::string(lines[k]));
-    }
+    for (std::size_t k = 0; k < items.size(); ++k) table.setCell(0, static_cast<std::int32_t>(k), EntryCell(items[k]));
     ExportTableTabbed(table, target, fileName);
   } catch (const std::exception&) {
   } catch (...) {

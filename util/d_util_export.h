@@ -30,7 +30,9 @@ enum class ExportTarget { Html, Xml, Text, QuattroPro, Excel, Clipboard };
 // The target a keyword selects (ASCII letters case folded), tried in the table's order.
 std::optional<ExportTarget> ExportTargetOf(std::string_view keyword);
 
-// Exports a list as a one-column table; every failure ends the export without a message.
+// Exports a list as a one-column table, one row per entry: an entry of several lines stays
+// one cell, an empty one becomes a single space. Every failure ends the export without a
+// message.
 void ExportStrings(const std::vector<std::string>& items, const std::string& target, const std::string& fileName);
 // ExportTable with a TAB between cells and no row trailer.
 void ExportTableTabbed(const StringTable& table, const std::string& target, const std::string& fileName);

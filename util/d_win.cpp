@@ -4,8 +4,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -76,16 +78,22 @@ std::string AbsolutePath(const std::string& name) {
   return error ? name : path.string();
 }
 
-// What the started child reports back through the pipe when it cannot become the program.
-enum class StartStage : int { fork, folder, input, exec };
+// What the processes of a start report back through the pipe: the program's child when it
+// cannot become the program, the watcher when the program ended while watched (error then
+// holds the wait status).
+enum class StartStage : int { fork, folder, input, exec, ended };
 struct StartFailure {
   StartStage stage;
   int error;
 };
 
-[[noreturn]] void ReportAndExit(int pipeFd, StartStage stage, int error) {
+void Report(int pipeFd, StartStage stage, int error) {
   const StartFailure failure{stage, error};
   [[maybe_unused]] const ssize_t written = ::write(pipeFd, &failure, sizeof failure);
+}
+
+[[noreturn]] void ReportAndExit(int pipeFd, StartStage stage, int error) {
+  Report(pipeFd, stage, error);
   ::_exit(127);
 }
 
@@ -98,6 +106,8 @@ std::int32_t ResultOf(const StartFailure& failure) {
       return (e == EACCES || e == EPERM) ? kAccessDenied : kPathNotFound;
     case StartStage::input:
       return kOutOfResources;
+    case StartStage::ended:
+      return kAccepted;
     case StartStage::exec:
       break;
   }
@@ -107,12 +117,95 @@ std::int32_t ResultOf(const StartFailure& failure) {
   return kOutOfResources;
 }
 
-// Starts Program with Args (Args[0] included) in Folder and returns without waiting for it.
-// The double fork leaves the program to init, so no zombie waits for this process to reap
-// it; the close-on-exec pipe reads end-of-file exactly when exec succeeded, and a failure
-// report otherwise. Between fork and exec only async-signal-safe calls are made.
-std::int32_t Launch(const std::string& program, std::vector<std::string> args,
-                    const std::string& folder) {
+// How often a watch looks whether the program has ended: often enough that a quick failure
+// is not kept waiting for, seldom enough to cost nothing.
+constexpr long kWatchStepNs = 20'000'000;
+
+void SleepOneWatchStep() {
+  const timespec step{0, kWatchStepNs};
+  ::nanosleep(&step, nullptr);
+}
+
+long long MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// Runs in the middle process: reaps the program if it ends within watchMs and reports how.
+// Only async-signal-safe calls, since this process is a copy of a threaded one.
+void WatchProgram(int pipeFd, pid_t program, long long watchMs) {
+  const long long end = MonotonicMs() + watchMs;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(program, &status, WNOHANG);
+    if (done == program) {
+      Report(pipeFd, StartStage::ended, status);
+      return;
+    }
+    if ((done < 0 && errno != EINTR) || MonotonicMs() >= end) return;
+    SleepOneWatchStep();
+  }
+}
+
+// Runs in the program's own process until exec replaces it; reports and exits on failure.
+[[noreturn]] void BecomeProgram(int pipeFd, const char* programPath, char* const* argv, const char* folderPath) {
+  // Signals we block or ignore must not carry over into an unrelated program.
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::signal(SIGPIPE, SIG_DFL);
+  if (folderPath && ::chdir(folderPath) != 0) ReportAndExit(pipeFd, StartStage::folder, errno);
+  const int input = ::open("/dev/null", O_RDONLY);
+  if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) ReportAndExit(pipeFd, StartStage::input, errno);
+  if (input != STDIN_FILENO) ::close(input);
+  ::execv(programPath, argv);
+  ReportAndExit(pipeFd, StartStage::exec, errno);
+}
+
+// Waits for the middle process, which ends at once or, while it watches, within the watch;
+// the window repaints during a watch.
+void WaitForMiddle(pid_t middle, bool watching) {
+  int status = 0;
+  if (!watching) {
+    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+    }
+    return;
+  }
+  for (;;) {
+    const pid_t done = ::waitpid(middle, &status, WNOHANG);
+    if (done == middle || (done < 0 && errno != EINTR)) return;
+    ProcessPendingEvents();
+    SleepOneWatchStep();
+  }
+}
+
+// The first report in the pipe; end-of-file (every writer gone without a word) means the
+// program started and was not seen to end.
+StartWatch ReadReport(int fd) {
+  StartFailure failure{};
+  std::size_t got = 0;
+  auto* bytes = reinterpret_cast<char*>(&failure);
+  while (got < sizeof failure) {
+    const ssize_t n = ::read(fd, bytes + got, sizeof failure - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got == 0) return {kAccepted, false, 0};
+  if (got < sizeof failure) return {kOutOfResources, false, 0};
+  if (failure.stage == StartStage::ended) return {kAccepted, true, failure.error};
+  return {ResultOf(failure), false, 0};
+}
+
+// Starts Program with Args (Args[0] included) in Folder and returns without waiting for it,
+// after watching it for watchMs when that is above 0. The double fork leaves the program to
+// init, so no zombie waits for this process to reap it; the middle process does the
+// watching, reaping the program itself when it ends meanwhile. The close-on-exec pipe reads
+// end-of-file exactly when exec succeeded and nothing ended, and a report otherwise. Between
+// fork and exec only async-signal-safe calls are made.
+StartWatch Launch(const std::string& program, std::vector<std::string> args, const std::string& folder,
+                  long long watchMs = 0) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -121,60 +214,36 @@ std::int32_t Launch(const std::string& program, std::vector<std::string> args,
   const char* folderPath = folder.empty() ? nullptr : folder.c_str();
 
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return kOutOfResources;
+  if (::pipe2(fds, O_CLOEXEC) != 0) return {kOutOfResources, false, 0};
 
   const pid_t middle = ::fork();
   if (middle < 0) {
     ::close(fds[0]);
     ::close(fds[1]);
-    return kOutOfResources;
+    return {kOutOfResources, false, 0};
   }
   if (middle == 0) {
     ::close(fds[0]);
     ::setsid();  // away from our terminal and process group: closing us does not end it
     const pid_t child = ::fork();
     if (child < 0) ReportAndExit(fds[1], StartStage::fork, errno);
-    if (child > 0) ::_exit(0);
-
-    // Signals we block or ignore must not carry over into an unrelated program.
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
-    if (folderPath && ::chdir(folderPath) != 0) ReportAndExit(fds[1], StartStage::folder, errno);
-    const int input = ::open("/dev/null", O_RDONLY);
-    if (input < 0 || ::dup2(input, STDIN_FILENO) < 0)
-      ReportAndExit(fds[1], StartStage::input, errno);
-    if (input != STDIN_FILENO) ::close(input);
-    ::execv(programPath, argv.data());
-    ReportAndExit(fds[1], StartStage::exec, errno);
+    if (child == 0) BecomeProgram(fds[1], programPath, argv.data(), folderPath);
+    if (watchMs > 0) WatchProgram(fds[1], child, watchMs);
+    ::_exit(0);
   }
 
   ::close(fds[1]);
-  int status = 0;
-  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-
-  StartFailure failure{};
-  std::size_t got = 0;
-  auto* bytes = reinterpret_cast<char*>(&failure);
-  while (got < sizeof failure) {
-    const ssize_t n = ::read(fds[0], bytes + got, sizeof failure - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  WaitForMiddle(middle, watchMs > 0);
+  const StartWatch outcome = ReadReport(fds[0]);
   ::close(fds[0]);
-  if (got == 0) return kAccepted;
-  if (got < sizeof failure) return kOutOfResources;
-  return ResultOf(failure);
+  return outcome;
 }
 
 // Documents and addresses go to the desktop's default program, chosen by xdg-open.
 std::int32_t OpenWithHandler(const std::string& target, const std::string& folder) {
   const std::string handler = FindOnPath("xdg-open");
   if (handler.empty()) return kNoAssociation;
-  const std::int32_t result = Launch(handler, {handler, target}, folder);
+  const std::int32_t result = Launch(handler, {handler, target}, folder).result;
   return result == kFileNotFound ? kNoAssociation : result;
 }
 
@@ -302,7 +371,12 @@ std::vector<std::string> SplitShellWords(std::string_view text) {
 
 std::int32_t StartProgram(const std::string& program, std::vector<std::string> args,
                           const std::string& folder) {
-  return Launch(program, std::move(args), folder);
+  return Launch(program, std::move(args), folder).result;
+}
+
+StartWatch StartProgramWatched(const std::string& program, std::vector<std::string> args,
+                               const std::string& folder, std::chrono::milliseconds watch) {
+  return Launch(program, std::move(args), folder, std::max<long long>(watch.count(), 1));
 }
 
 std::int32_t OpenWithDesktop(const ShellRequest& request) {
@@ -314,7 +388,7 @@ std::int32_t OpenWithDesktop(const ShellRequest& request) {
     if (::access(path.c_str(), X_OK) != 0) return OpenWithHandler(path, request.folder);
     std::vector<std::string> args{path};
     for (std::string& word : SplitShellWords(request.parameters)) args.push_back(std::move(word));
-    return Launch(path, std::move(args), request.folder);
+    return Launch(path, std::move(args), request.folder).result;
   }
   if (HasUrlScheme(request.file)) return OpenWithHandler(request.file, request.folder);
   return kFileNotFound;

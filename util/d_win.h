@@ -4,6 +4,7 @@
 // open action: above 32 means accepted, 32 or less is an error code (2: no such file).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -41,5 +42,17 @@ std::string FindOnPath(const std::string& program);
 // follows the open action's convention.
 std::int32_t StartProgram(const std::string& program, std::vector<std::string> args,
                           const std::string& folder);
+
+// How a started program fared while it was watched.
+struct StartWatch {
+  std::int32_t result = 0;  // as StartProgram's
+  bool ended = false;       // it ended while watched ...
+  int waitStatus = 0;       // ... with this wait status
+};
+// StartProgram, then watches the program for up to Watch, repainting the window meanwhile:
+// a program that fails as it starts says so only by ending. A program that ends is reaped,
+// one that runs on is left to init as with StartProgram.
+StartWatch StartProgramWatched(const std::string& program, std::vector<std::string> args,
+                               const std::string& folder, std::chrono::milliseconds watch);
 
 }  // namespace corvane

@@ -95,38 +95,72 @@ void SyncFolder(const std::string& folder) {
   ::close(fd);
 }
 
-}  // namespace
+bool Fail(std::string& reason, int error) {
+  reason = SystemText(error);
+  return false;
+}
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& reason) {
-  std::string target = path;
-  if (!FollowLinks(target)) {
-    reason = SystemText(errno);
-    return false;
+// Closes its descriptor when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  struct stat old {};
-  const bool replacing = ::stat(target.c_str(), &old) == 0;
-  // A rename would put a regular file in the place of a folder, a FIFO or a device.
-  if (replacing && !S_ISREG(old.st_mode)) {
-    reason = S_ISDIR(old.st_mode) ? SystemText(EISDIR) : "not a regular file";
-    return false;
+  int get() const { return fd_; }
+  // Closes now, for the error that a late write failure shows only here.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
   }
 
+ private:
+  int fd_;
+};
+
+// Opens the existing file for writing but leaves it as it is, so a file the writer may not
+// write is refused before anything happens to it. With O_NONBLOCK a FIFO that took the
+// file's place since it was looked at fails to open instead of waiting for a reader.
+int OpenExisting(const std::string& target) {
+  return ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+// Writes into the file itself, as a shell's ">" would: every name and the owner stay, at the
+// price of a damaged file when the write fails half-way.
+bool WriteInPlace(int fd, std::string_view content, std::string& reason) {
+  if (::ftruncate(fd, 0) != 0 || !WriteAll(fd, content) || ::fsync(fd) != 0) return Fail(reason, errno);
+  return true;
+}
+
+enum class Replaced { yes, no, notHere };
+
+// The owner too, so that root saving a user's file does not hand it over to root. False
+// when that is not allowed: the new file would then be the writer's.
+bool TakeOverOwnerAndMode(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+  return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Writes a temporary file and renames it over target; notHere when the folder takes no new
+// file from this writer, or when the file would not stay its owner's.
+Replaced ReplaceWhole(const std::string& target, const struct stat* old, std::string_view content, std::string& reason) {
   std::string tempPath;
-  const int fd = CreateTempFile(target, tempPath);
-  if (fd < 0) {
-    reason = SystemText(errno);
-    return false;
+  Descriptor temp(CreateTempFile(target, tempPath));
+  if (temp.get() < 0) {
+    if (old && (errno == EACCES || errno == EPERM)) return Replaced::notHere;
+    Fail(reason, errno);
+    return Replaced::no;
   }
-  bool ok = true;
-  if (replacing) {
-    // The owner too, so that root saving a user's file does not hand it over to root;
-    // without the right to do that the file simply becomes the writer's.
-    [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
-    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  if (old && !TakeOverOwnerAndMode(temp.get(), *old)) {
+    ::unlink(tempPath.c_str());
+    return Replaced::notHere;
   }
-  ok = ok && WriteAll(fd, content) && ::fsync(fd) == 0;
+  bool ok = WriteAll(temp.get(), content) && ::fsync(temp.get()) == 0;
   int error = errno;
-  if (::close(fd) != 0 && ok) {
+  if (!temp.close() && ok) {
     ok = false;
     error = errno;
   }
@@ -136,11 +170,39 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
   }
   if (!ok) {
     ::unlink(tempPath.c_str());
-    reason = SystemText(error);
-    return false;
+    Fail(reason, error);
+    return Replaced::no;
   }
   SyncFolder(FolderOf(target));
-  return true;
+  return Replaced::yes;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& reason) {
+  std::string target = path;
+  if (!FollowLinks(target)) return Fail(reason, errno);
+  struct stat old {};
+  if (::stat(target.c_str(), &old) != 0) return ReplaceWhole(target, nullptr, content, reason) == Replaced::yes;
+  // A rename would put a regular file in the place of a folder, a FIFO or a device.
+  if (!S_ISREG(old.st_mode)) {
+    reason = S_ISDIR(old.st_mode) ? SystemText(EISDIR) : "not a regular file";
+    return false;
+  }
+  const Descriptor existing(OpenExisting(target));
+  if (existing.get() < 0 || ::fstat(existing.get(), &old) != 0) return Fail(reason, errno);
+  if (!S_ISREG(old.st_mode)) {
+    reason = "not a regular file";
+    return false;
+  }
+  // A rename would split a hard link: the other names would keep the old text.
+  if (old.st_nlink > 1) return WriteInPlace(existing.get(), content, reason);
+  switch (ReplaceWhole(target, &old, content, reason)) {
+    case Replaced::yes: return true;
+    case Replaced::no: return false;
+    case Replaced::notHere: break;
+  }
+  return WriteInPlace(existing.get(), content, reason);
 }
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -201,7 +202,7 @@ TEST_F(AutomationTest, ExcelOpensTheTableInCalcOrSaysItIsMissing) {
   fs::create_directories(temp + "/tmp");
   std::ofstream(temp + "/bin/soffice")
       << "#!/bin/sh\nPATH=/usr/bin:/bin\ncd '" << temp
-      << "'\nfor a; do echo \"$a\"; f=$a; done > args.part\ncp \"$f\" copy\nmv args.part args\n";
+      << "'\nfor a; do printf '%s\\n' \"$a\"; f=$a; done > args.part\ncp \"$f\" copy\nmv args.part args\n";
   fs::permissions(temp + "/bin/soffice", fs::perms::owner_all);
   ScopedEnv tmpdir("TMPDIR", temp + "/tmp");
   {
@@ -214,10 +215,11 @@ TEST_F(AutomationTest, ExcelOpensTheTableInCalcOrSaysItIsMissing) {
     std::istringstream record(ReadFile(temp + "/args"));
     Lines args;
     for (std::string line; std::getline(record, line);) args.push_back(line);
-    ASSERT_EQ(args.size(), 3u);
-    EXPECT_EQ(Prefix(args, 2),
-              (Lines{"--calc", "--infilter=Text - txt - csv (StarCalc):9,34,76,1"}));
-    const fs::path table = args[2];
+    // "-n": a new, untitled document, so that saving it does not write into the temporary file.
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_EQ(Prefix(args, 3),
+              (Lines{"--calc", "--infilter=Text - txt - csv (StarCalc):9,34,76,1", "-n"}));
+    const fs::path table = args[3];
     EXPECT_EQ(table.parent_path(), temp + "/tmp");
     EXPECT_TRUE(table.filename().string().starts_with("corvanexml-table-")) << table;
     EXPECT_EQ(ReadFile(temp + "/copy"), kTable);
@@ -232,6 +234,33 @@ TEST_F(AutomationTest, ExcelOpensTheTableInCalcOrSaysItIsMissing) {
   ScopedEnv path("PATH", temp + "/tmp");
   ExportToExcel();
   EXPECT_EQ(boxes, Lines{Box("Excel", "LibreOffice (soffice) is not installed")});
+}
+
+// A spreadsheet program that fails as it starts is reported, its table file removed and the
+// program reaped.
+TEST_F(AutomationTest, CalcThatEndsAtOnceIsReported) {
+  const TempFolder folder;
+  const std::string& temp = folder.path;
+  fs::create_directories(temp + "/bin");
+  fs::create_directories(temp + "/tmp");
+  const std::string soffice = temp + "/bin/soffice";
+  ScopedEnv tmpdir("TMPDIR", temp + "/tmp");
+  ScopedEnv path("PATH", temp + "/bin");
+  const std::pair<std::string, std::string> endings[] = {{"exit 1", "with exit status 1"},
+                                                         {"kill -KILL $$", "by signal 9"}};
+  for (const auto& [script, how] : endings) {
+    boxes.clear();
+    std::ofstream(soffice) << "#!/bin/sh\n" << script << "\n";
+    fs::permissions(soffice, fs::perms::owner_all);
+    const auto start = std::chrono::steady_clock::now();
+    ExportToExcel();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "waited past the program's end";
+    EXPECT_EQ(boxes, Lines{Box("Excel", "LibreOffice (" + soffice + ") ended at once " + how)});
+    EXPECT_TRUE(fs::is_empty(temp + "/tmp"));
+    int status = 0;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1) << "a child is left over";
+  }
+  EXPECT_EQ(ClipboardText(), kTable);
 }
 
 }  // namespace

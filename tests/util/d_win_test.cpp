@@ -185,3 +185,45 @@ TEST(OpenWithDesktop, NothingToOpenIsFileNotFound) {
   EXPECT_EQ(OpenWithDesktop({"www.example.org", "", "", 1}), 2);
   EXPECT_EQ(ShellRun("", 1), 2);  // no hook: the real action, given an empty file
 }
+
+// A program still running when the watch ends is left running (the window repainting
+// meanwhile); one that ends within it is reaped and its status given; one that cannot start
+// is refused as StartProgram refuses it.
+TEST(StartProgramWatched, ReportsOnlyAnEndWithinTheWatch) {
+  using std::chrono::steady_clock;
+  TempFolder temp;
+  WriteFile(temp / "wait", R"(#!/bin/sh
+i=0
+while [ ! -e "$1" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done
+echo ran > "$1.done"
+)",
+            true);
+  WriteFile(temp / "fail", "#!/bin/sh\nexit 3\n", true);
+  int repaints = 0;
+  SetPendingEventsHook([&repaints] { ++repaints; });
+  auto start = steady_clock::now();
+  const StartWatch running = StartProgramWatched(temp / "wait", {temp / "wait", temp / "go"}, "", std::chrono::milliseconds(300));
+  EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(300));
+  SetPendingEventsHook({});
+  EXPECT_EQ(running.result, 42);
+  EXPECT_FALSE(running.ended);
+  EXPECT_GT(repaints, 0);
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  WriteFile(temp / "go", "");
+  EXPECT_EQ(WaitForFile(temp / "go.done"), "ran\n");
+
+  start = steady_clock::now();
+  const StartWatch failed = StartProgramWatched(temp / "fail", {temp / "fail"}, "", std::chrono::seconds(20));
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(failed.result, 42);
+  ASSERT_TRUE(failed.ended);
+  EXPECT_TRUE(WIFEXITED(failed.waitStatus));
+  EXPECT_EQ(WEXITSTATUS(failed.waitStatus), 3);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+
+  const StartWatch missing = StartProgramWatched(temp / "missing", {temp / "missing"}, "", std::chrono::seconds(20));
+  EXPECT_EQ(missing.result, 2);
+  EXPECT_FALSE(missing.ended);
+}

@@ -83,8 +83,64 @@ TEST_F(Export, EmptyItemIsOneSpaceAndMarkupIsEscaped) {
   EXPECT_NE(html.find("<td> </td>"), std::string::npos);
   EXPECT_NE(html.find("<td>a&lt;b&amp;c</td>"), std::string::npos);
   EXPECT_EQ(exported(items, "list.txt"), "x\r\n \r\na<b&c\r\n");
-  // One row per item: lines an item's own break adds push the last ones out.
-  EXPECT_EQ(exported({"a\nb", "c"}, "list.txt"), "a\r\nb\r\n");
+}
+
+// Entries of every shape, the last one plain so that a lost row shows as a missing last entry.
+class ExportEntries : public Export {
+ protected:
+  const std::string huge = std::string(1 << 20, 'x') + "\nend";
+  const std::vector<std::string> items{"Msg 001 - first\nsecond line",
+                                       "Msg 100 - reason\r\nLine: 12\r\n  <bad attr=\"x\">",
+                                       "cr\rsplit",
+                                       "",
+                                       "ends with break\n",
+                                       huge,
+                                       "Msg 008 last"};
+  // The separated text: multi-line entries quoted as one cell, their double quotes apostrophes.
+  std::string text(const std::string& lineBreak) const {
+    return "\"Msg 001 - first" + lineBreak + "second line\"\r\n\"Msg 100 - reason" + lineBreak + "Line: 12" + lineBreak +
+           "  <bad attr='x'>\"\r\n\"cr" + lineBreak + "split\"\r\n \r\nends with break\r\n\"" +
+           std::string(1 << 20, 'x') + lineBreak + "end\"\r\nMsg 008 last\r\n";
+  }
+};
+
+TEST_F(ExportEntries, TextAndClipboardKeepEveryEntryInItsOwnRow) {
+  EXPECT_EQ(exported(items, "list.txt"), text("\r\n"));
+  ExportStrings(items, "Clipboard", "");
+  EXPECT_EQ(ClipboardText(), text("\n"));
+  SetClipboardText("before");
+  ExportStrings(items, "xls", "");  // the spreadsheet takes the same text
+  EXPECT_EQ(ClipboardText(), text("\n"));
+}
+
+TEST_F(ExportEntries, HtmlKeepsEveryEntryInItsOwnRow) {
+  const std::string html = exported(items, "list.html");
+  std::size_t rows = 0;
+  for (std::size_t at = html.find("<tr>"); at != std::string::npos; at = html.find("<tr>", at + 1)) ++rows;
+  EXPECT_EQ(rows, items.size());
+  EXPECT_NE(html.find("<td>Msg 100 - reason<br>Line: 12<br>  &lt;bad attr=&quot;x&quot;&gt;</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td>cr<br>split</td>\r\n</tr>\r\n<tr>\r\n<td> </td>\r\n</tr>\r\n<tr>\r\n<td>ends with break<br></td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<br>end</td>"), std::string::npos);
+  EXPECT_TRUE(html.ends_with("<td>Msg 008 last</td>\r\n</tr>\r\n</table>\r\n</body></html>\r\n"));
+}
+
+TEST_F(ExportEntries, XmlRowHeadHoldsTheWholeEntry) {
+  const std::string xml = exported(items, "list.xml");
+  EXPECT_NE(xml.find("<table rowCount=\"7\" "), std::string::npos);
+  xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "list.xml", nullptr, XML_PARSE_NONET);
+  ASSERT_NE(doc, nullptr);
+  std::vector<std::string> heads;
+  xmlNodePtr row = xmlNextElementSibling(xmlFirstElementChild(xmlDocGetRootElement(doc)));
+  for (; row != nullptr; row = xmlNextElementSibling(row)) {
+    xmlChar* head = xmlNodeGetContent(xmlFirstElementChild(row));
+    heads.emplace_back(reinterpret_cast<const char*>(head));
+    xmlFree(head);
+  }
+  xmlFreeDoc(doc);
+  // A parser reads every line break as LF.
+  EXPECT_EQ(heads, (std::vector<std::string>{"Msg 001 - first\nsecond line", "Msg 100 - reason\nLine: 12\n  <bad attr=\"x\">",
+                                             "cr\nsplit", " ", "ends with break\n", huge, "Msg 008 last"}));
 }
 
 TEST_F(Export, XmlParsesWhateverTheCellsHold) {
