@@ -11,28 +11,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "temp_folder.h"
+
 using namespace corvane;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempFolder {
-  std::string path = [] { char name[] = "/tmp/corvane-write-XXXXXX"; return std::string(::mkdtemp(name) ? name : ""); }();
-  ~TempFolder() {
-    ::chmod(path.c_str(), 0700);  // a read-only folder cannot be emptied, even by its owner
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-  long entries() const { return std::distance(fs::directory_iterator(path), fs::directory_iterator()); }
-};
+using test::ReadRaw;
+using test::TempFolder;
+using test::WriteRaw;
 
-void WriteRaw(const std::string& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
-std::string ReadRaw(const std::string& path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
-}
 struct stat Stat(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);

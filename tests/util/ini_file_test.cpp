@@ -10,25 +10,17 @@
 #include <sstream>
 
 #include "file_write.h"
+#include "temp_folder.h"
 
 using namespace corvane;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempFolder {
-  std::string path = [] { char name[] = "/tmp/corvane-ini-XXXXXX"; return std::string(::mkdtemp(name) ? name : ""); }();
-  ~TempFolder() { std::error_code ignored; fs::remove_all(path, ignored); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-  long entries() const { return std::distance(fs::directory_iterator(path), fs::directory_iterator()); }
-};
+using test::ReadRaw;
+using test::TempFolder;
+using test::WriteRaw;
 
-void WriteRaw(const std::string& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
-std::string ReadRaw(const std::string& path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
-}
 mode_t Mode(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
