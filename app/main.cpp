@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "d_ini.h"
 #include "main_form.h"
 #include "qt_hooks.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   // Installed, the icon theme holds the program's icon; in the build tree there is none.
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("corvanexml")));
   corvane::InstallQtPlatformHooks();
+  corvane::KeepToolkitSettingsOut();
   corvane::TMainForm form;
   form.show();
   form.checkFileArgument(QApplication::arguments());

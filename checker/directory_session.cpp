@@ -1,6 +1,7 @@
 #include "directory_session.h"
 
 #include "d_util.h"
+#include "warnings.h"
 
 namespace corvane {
 
@@ -32,8 +33,10 @@ StringList DirectorySession::trees() const {
 std::string DirectorySession::primaryTree() const { return started_ ? GetCurrentTreeName() : std::string(); }
 
 ResultCode DirectorySession::changeTree(const std::string& tree) {
+  // Why a tree failed is told in warnings; the window's box shows them under its text.
+  WarningCapture warnings;
   const ResultCode code = DSChangeCurrentTree(context_, tree);
-  ShowErrorCode(code, "DSChangeCurrentTree");
+  ShowErrorCode(code, "DSChangeCurrentTree", warnings.text());
   ChangeContextFlags(context_, '+', kTreeChangedFlag);
   return code;
 }

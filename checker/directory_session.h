@@ -29,8 +29,9 @@ class DirectorySession {
   std::string primaryTree() const;
 
   // Points the context at a tree, as a change of the selected tree does: a failed change is
-  // shown as "Error %04X: DSChangeCurrentTree", and the flag that marks the change is set in
-  // any case. Returns the code of the change.
+  // shown as "Error %04X: DSChangeCurrentTree" with the warnings written during the change as
+  // its details, and the flag that marks the change is set in any case. Returns the code of
+  // the change.
   ResultCode changeTree(const std::string& tree);
   // Replaces the schema lists with those of the context's tree (a failed read leaves what
   // was read before it) and lets the class cache read through the context.

@@ -14,6 +14,7 @@ packages=(
   time clang libclang-rt-14-dev
   python3-jsonschema
   dpkg-dev file groff-base desktop-file-utils
+  xvfb openbox wmctrl
 )
 
 missing=()

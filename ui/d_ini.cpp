@@ -1,10 +1,13 @@
 #include "d_ini.h"
 
+#include <QSettings>
 #include <QWidget>
+#include <QWindow>
 #include <filesystem>
+#include <optional>
 
+#include "config_home.h"
 #include "d_util.h"
-#include "d_win.h"
 #include "ini_file.h"
 
 namespace corvane {
@@ -19,6 +22,32 @@ std::string FormSection(const std::string& section, const QWidget& form) {
 
 std::string Key(const QWidget& form, const char* property) { return form.objectName().toStdString() + "." + property; }
 
+// The stored value of the property, or nothing for a missing, 0 or unreadable one.
+std::optional<int> StoredValue(const IniFile& ini, const std::string& section, const QWidget& form,
+                               const char* property) {
+  const int value = ini.readInteger(section, Key(form, property), 0);
+  return value != 0 ? std::optional<int>(value) : std::nullopt;
+}
+
+// Where the frame is on the screen, by the native window's account: the widget's can lag
+// behind, as for a place asked for before the window existed, or for a maximised window whose
+// decorations the window manager has just changed.
+QPoint FramePosition(const QWidget& form) {
+  const QWindow* window = form.windowHandle();
+  return window != nullptr ? window->framePosition() : form.pos();
+}
+
+// Puts the frame's top-left at frame and sizes the inner area. Once the native window exists
+// (a show event comes after that), QWidget::move() places the inner area for as long as the
+// frame is not known, and the window would come back a title bar lower on every run; the
+// window handle passes the frame's place to the window manager as such. The widget moves
+// there first so that its geometry matches the native window's and showing does not undo it.
+void PlaceFrame(QWidget& form, QPoint frame, QSize size) {
+  form.resize(size);
+  form.move(frame);
+  if (QWindow* window = form.windowHandle()) window->setFramePosition(frame);
+}
+
 }  // namespace
 
 std::string IniFileName(bool bareName) {
@@ -26,10 +55,16 @@ std::string IniFileName(bool bareName) {
   return bareName ? std::filesystem::path(path).filename().string() : path;
 }
 
-std::string SettingsFilePath(const std::string& bareName) {
-  std::string folder = GetEnvVar("XDG_CONFIG_HOME");
-  if (folder.empty()) folder = GetEnvVar("HOME") + "/.config";
-  return folder + "/" + bareName;
+std::string SettingsFilePath(const std::string& bareName) { return ConfigHome() + "/" + bareName; }
+
+void KeepToolkitSettingsOut() {
+  // Qt's file dialogs keep their history and last folder in a settings file of their own in
+  // the configuration folder. The window keeps nothing but its placement, so the toolkit's
+  // per-user settings go where no folder can be made: writing them fails quietly and they
+  // last in memory for the run.
+  for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+    QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+  }
 }
 
 void WriteIntegerIfChanged(IniFile& ini, const std::string& section, const std::string& key, std::int32_t value) {
@@ -38,19 +73,23 @@ void WriteIntegerIfChanged(IniFile& ini, const std::string& section, const std::
 
 void WriteFormPlacement(IniFile& ini, const std::string& section, const QWidget& form) {
   const std::string name = FormSection(section, form);
-  WriteIntegerIfChanged(ini, name, Key(form, "Top"), form.y());
-  WriteIntegerIfChanged(ini, name, Key(form, "Left"), form.x());
+  const QPoint frame = FramePosition(form);
+  WriteIntegerIfChanged(ini, name, Key(form, "Top"), frame.y());
+  WriteIntegerIfChanged(ini, name, Key(form, "Left"), frame.x());
   WriteIntegerIfChanged(ini, name, Key(form, "Width"), form.width());
   WriteIntegerIfChanged(ini, name, Key(form, "Height"), form.height());
 }
 
 void ReadFormPlacement(const IniFile& ini, const std::string& section, QWidget& form) {
   const std::string name = FormSection(section, form);
-  // Each value is applied on its own, so the window may pass through in-between placements.
-  if (const int width = ini.readInteger(name, Key(form, "Width"), 0); width != 0) form.resize(width, form.height());
-  if (const int height = ini.readInteger(name, Key(form, "Height"), 0); height != 0) form.resize(form.width(), height);
-  if (const int left = ini.readInteger(name, Key(form, "Left"), 0); left != 0) form.move(left, form.y());
-  if (const int top = ini.readInteger(name, Key(form, "Top"), 0); top != 0) form.move(form.x(), top);
+  const std::optional<int> top = StoredValue(ini, name, form, "Top");
+  const std::optional<int> left = StoredValue(ini, name, form, "Left");
+  const std::optional<int> width = StoredValue(ini, name, form, "Width");
+  const std::optional<int> height = StoredValue(ini, name, form, "Height");
+  if (!top && !left && !width && !height) return;
+  const QPoint frame = FramePosition(form);
+  PlaceFrame(form, {left.value_or(frame.x()), top.value_or(frame.y())},
+             {width.value_or(form.width()), height.value_or(form.height())});
 }
 
 void SaveFormPlacement(const std::string& fileName, const std::string& section, const QWidget& form) {

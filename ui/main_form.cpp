@@ -38,6 +38,7 @@
 #include "d_win.h"
 #include "file_read.h"
 #include "list_model.h"
+#include "save_target.h"
 #include "scan.h"
 #include "text_view.h"
 #include "tree_model.h"
@@ -112,6 +113,14 @@ QString DroppedFile(const QMimeData* data) {
   return {};
 }
 
+// The extension of a file type of the dialog, "txt" for "Text (*.txt)"; empty for "All Files (*)".
+QString FilterSuffix(const QString& nameFilter) {
+  const qsizetype star = nameFilter.indexOf(QStringLiteral("*."));
+  if (star < 0) return {};
+  const qsizetype end = nameFilter.indexOf(QLatin1Char(')'), star);
+  return nameFilter.mid(star + 2, end < 0 ? -1 : end - star - 2);
+}
+
 bool IsRightButtonEvent(const QEvent* event) {
   switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -139,13 +148,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("MainForm"));
   move(kDesignGeometry.topLeft());  // the frame's place, as the settings store it
   resize(kDesignGeometry.size());
+  KeepToolkitSettingsOut();  // before the file dialogs are made
   buildControls();
   chooseFile_ = [this] {
     return OpenDialog->exec() == QDialog::Accepted ? OpenDialog->selectedFiles().value(0) : QString();
   };
-  chooseSaveFile_ = [this](const QString& proposedName) {
+  chooseSaveFile_ = [this](const QString& proposedName) -> SaveChoice {
     SaveDialog1->selectFile(proposedName);
-    return SaveDialog1->exec() == QDialog::Accepted ? SaveDialog1->selectedFiles().value(0) : QString();
+    if (SaveDialog1->exec() != QDialog::Accepted) return QString();
+    return {SaveDialog1->selectedFiles().value(0), FilterSuffix(SaveDialog1->selectedNameFilter())};
   };
   FormCreate();
 }
@@ -190,7 +201,7 @@ void TMainForm::buildControls() {
   SaveDialog1->setNameFilters({QStringLiteral("Text (*.txt)"), QStringLiteral("html (*.html)"),
                                QStringLiteral("Excel (*.xls)"), QStringLiteral("XML (*.xml)"),
                                QStringLiteral("All Files (*)")});
-  SaveDialog1->setDefaultSuffix(QStringLiteral("txt"));
+  // The extension is added by PopupSaveClick, from the name or the chosen type.
   SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
   SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
 
@@ -581,10 +592,10 @@ void TMainForm::PopupSaveClick() {
   const QString proposed = QStringLiteral("%1-%2 %3").arg(ComboBoxTrees->currentText(), QString::fromStdString(listName),
                                                           QString::fromUtf8(base.data(), static_cast<qsizetype>(base.size())));
   setErrorsSingleSelection(false);
-  const std::string path = chooseSaveFile_(proposed).toStdString();
-  if (path.empty()) return;
-  const std::string target = TrimLeftChars(ExtractFileExt(path), ".");
-  ExportStrings(static_cast<const SortedListModel*>(list->model())->texts(), target, path);
+  const SaveChoice choice = chooseSaveFile_(proposed);
+  if (choice.path.isEmpty()) return;
+  const SaveTarget save = ChooseSaveTarget(choice.path.toStdString(), choice.suffix.toStdString());
+  ExportStrings(static_cast<const SortedListModel*>(list->model())->texts(), save.target, save.path);
 }
 
 void TMainForm::StatusBarClick() { ShellOpen(AuthorAddress()); }

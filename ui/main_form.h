@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QSet>
+#include <QString>
 #include <functional>
 #include <optional>
 #include <string>
@@ -52,9 +53,16 @@ class TMainForm : public QMainWindow {
   // Asks for the file to check; an empty answer cancels. Defaults to the open dialog.
   using FileChooser = std::function<QString()>;
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
-  // Asks where to save a list, proposing a name; an empty answer cancels. Defaults to the
-  // save dialog.
-  using SaveFileChooser = std::function<QString(const QString& proposedName)>;
+  // Where to save a list: the chosen path and the extension of the file type chosen in the
+  // dialog's type list (empty for "All Files").
+  struct SaveChoice {
+    SaveChoice(QString chosenPath, QString chosenSuffix = {}) : path(std::move(chosenPath)), suffix(std::move(chosenSuffix)) {}
+    QString path;
+    QString suffix;
+  };
+  // Asks where to save a list, proposing a name; an empty path cancels. Defaults to the save
+  // dialog.
+  using SaveFileChooser = std::function<SaveChoice(const QString& proposedName)>;
   void setSaveFileChooser(SaveFileChooser chooser) { chooseSaveFile_ = std::move(chooser); }
 
   // Checks a file as if it had been chosen with "Select File".

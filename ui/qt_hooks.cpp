@@ -24,9 +24,10 @@ QMessageBox::Icon IconOf(MsgDlgKind kind) {
 }  // namespace
 
 void InstallQtPlatformHooks() {
-  SetMessageBoxHook([](MsgDlgKind kind, const std::string& text) {
+  SetMessageBoxHook([](MsgDlgKind kind, const std::string& text, const std::string& details) {
     QMessageBox box(IconOf(kind), QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok,
                     QApplication::activeWindow());
+    if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
     box.exec();
   });
   SetClipboardHooks([](const std::string& text) { QApplication::clipboard()->setText(QString::fromStdString(text)); },

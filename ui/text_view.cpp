@@ -99,7 +99,20 @@ void PlainTextView::relayout() {
 void PlainTextView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   relayout();
+  // Rows rewrap at a new width; a marked place that falls out of sight comes back to the middle.
+  if (markedLine_ >= 0) {
+    const int row = cursorRow();
+    const QScrollBar* bar = verticalScrollBar();
+    if (row < bar->value() || row >= bar->value() + bar->pageStep()) centreRow(row);
+  }
 }
+
+int PlainTextView::cursorRow() const {
+  const int line = lineOf(cursor_);
+  return rowBefore_[line] + (cursor_ - lineStart_[line]) / columns_;
+}
+
+void PlainTextView::centreRow(int row) { verticalScrollBar()->setValue(row - verticalScrollBar()->pageStep() / 2); }
 
 void PlainTextView::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
@@ -212,8 +225,7 @@ void PlainTextView::showPosition(int line, int column) {
   const int inLine = std::clamp(shownColumn(index, std::max(0, column - 1)), 0, std::max(0, lineLength(index)));
   markedLine_ = index;
   anchor_ = cursor_ = lineStart_[index] + inLine;
-  const int row = rowBefore_[index] + inLine / columns_;
-  verticalScrollBar()->setValue(row - verticalScrollBar()->pageStep() / 2);
+  centreRow(cursorRow());
   viewport()->update();
 }
 

@@ -52,6 +52,9 @@ class PlainTextView : public QAbstractScrollArea {
   int gutterWidth() const;
   // The text offset under a point of the viewport.
   int offsetAt(QPoint point) const;
+  // The visual row of the cursor, and scrolling a row to the middle of the view.
+  int cursorRow() const;
+  void centreRow(int row);
   // The line (from 0) that holds a text offset.
   int lineOf(int offset) const;
   // The column as shown of a column of the text as given (both from 0).

@@ -289,8 +289,8 @@ std::string ErrorCodeText(std::int32_t code, std::string_view msg) {
   return "Error " + std::string(hex) + ": " + std::string(msg);
 }
 
-void ShowErrorCode(std::int32_t code, const std::string& msg) {
-  if (code != 0) ShowMsgDlg(MsgDlgKind::mtError, ErrorCodeText(code, msg));
+void ShowErrorCode(std::int32_t code, const std::string& msg, const std::string& details) {
+  if (code != 0) ShowMsgDlg(MsgDlgKind::mtError, ErrorCodeText(code, msg), details);
 }
 
 // The program has one user-interface thread; the hooks are set at start and read there.
@@ -305,6 +305,15 @@ std::string processClipboard;
 }  // namespace
 
 void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook = std::move(hook); }
+
+void SetMessageBoxHook(MessageTextHook hook) {
+  if (!hook) return SetMessageBoxHook(nullptr);
+  messageBoxHook = [text = std::move(hook)](MsgDlgKind kind, const std::string& msg, const std::string&) {
+    text(kind, msg);
+  };
+}
+
+void SetMessageBoxHook(std::nullptr_t) { messageBoxHook = nullptr; }
 
 void SetPendingEventsHook(PendingEventsHook hook) { pendingEventsHook = std::move(hook); }
 
@@ -323,9 +332,9 @@ void SetClipboardText(const std::string& text) {
 
 std::string ClipboardText() { return clipboardGetHook ? clipboardGetHook() : processClipboard; }
 
-void ShowMsgDlg(MsgDlgKind kind, const std::string& msg) {
+void ShowMsgDlg(MsgDlgKind kind, const std::string& msg, const std::string& details) {
   if (messageBoxHook) {
-    messageBoxHook(kind, msg);
+    messageBoxHook(kind, msg, details);
     return;
   }
   std::cerr << msg << '\n';

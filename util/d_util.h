@@ -89,9 +89,10 @@ char* EnsureTrailingNul(std::string& s);
 std::string ErrorCodeText(std::int32_t code, std::string_view msg);
 
 enum class MsgDlgKind { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
-// Shows Msg in a modal box with one OK button (through the installed message-box hook).
-void ShowMsgDlg(MsgDlgKind kind, const std::string& msg);
-// ShowMsgDlg(error, "Error %04X: %s") when Code is not 0.
-void ShowErrorCode(std::int32_t code, const std::string& msg);
+// Shows Msg in a modal box with one OK button (through the installed message-box hook),
+// with Details, when there are any, for the user who wants to know more.
+void ShowMsgDlg(MsgDlgKind kind, const std::string& msg, const std::string& details = {});
+// ShowMsgDlg(error, "Error %04X: %s", details) when Code is not 0.
+void ShowErrorCode(std::int32_t code, const std::string& msg, const std::string& details = {});
 
 }  // namespace corvane

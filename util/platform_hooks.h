@@ -2,6 +2,7 @@
 // the tests install their own. Each hook has a default that needs no window.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -10,15 +11,21 @@
 
 namespace corvane {
 
-using MessageBoxHook = std::function<void(MsgDlgKind, const std::string&)>;
+// Details, often empty, say why: the box may keep them folded away under its text.
+using MessageBoxHook = std::function<void(MsgDlgKind, const std::string& text, const std::string& details)>;
+// A hook for the text alone, for installers that have no use for the details.
+using MessageTextHook = std::function<void(MsgDlgKind, const std::string& text)>;
 using PendingEventsHook = std::function<void()>;
 using ShellOpenHook = std::function<std::int32_t(const ShellRequest&)>;
 // The clipboard's plain text: setting throws std::runtime_error when it cannot be set.
 using ClipboardSetHook = std::function<void(const std::string&)>;
 using ClipboardGetHook = std::function<std::string()>;
 
-// Replaces the message-box hook; an empty function restores the default (a line on stderr).
+// Replaces the message-box hook; an empty function or nullptr restores the default (the text
+// as a line on stderr; the details came from there already).
 void SetMessageBoxHook(MessageBoxHook hook);
+void SetMessageBoxHook(MessageTextHook hook);
+void SetMessageBoxHook(std::nullptr_t);
 // Replaces the hook that lets the window repaint during long reads; empty = do nothing.
 void SetPendingEventsHook(PendingEventsHook hook);
 // Runs the installed pending-events hook.

@@ -1,19 +1,16 @@
 #include "connections.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <charconv>
-#include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <sstream>
 
 #include "client_types.h"
+#include "config_home.h"
 #include "d_util.h"
 #include "file_read.h"
 #include "dir_client.h"
 #include "schema_parser.h"
+#include "warnings.h"
 
 namespace corvane::client {
 namespace {
@@ -21,12 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxTimeoutSeconds = 3600;
-
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  const passwd* pw = getpwuid(getuid());
-  return pw ? pw->pw_dir : "/";
-}
 
 std::string ExpandHome(const std::string& path) {
   if (path == "~" || path.starts_with("~/")) return HomeFolder() + path.substr(1);
@@ -68,7 +59,9 @@ class ConnectionsReader {
   std::vector<ConnectionConfig> result() && { return std::move(connections_); }
 
  private:
-  void warn(std::string_view what) const { std::cerr << source_ << ':' << line_ << ": warning: " << what << '\n'; }
+  void warn(std::string_view what) const {
+    WriteWarning(source_ + ':' + std::to_string(line_) + ": warning: " + std::string(what));
+  }
 
   void startSection(const std::string& line) {
     current_ = nullptr;
@@ -160,11 +153,7 @@ class ConnectionsReader {
 
 }  // namespace
 
-std::string ClientConfigFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const std::string base = xdg && fs::path(xdg).is_absolute() ? std::string(xdg) : HomeFolder() + "/.config";
-  return base + "/corvane-client";
-}
+std::string ClientConfigFolder() { return ConfigHome() + "/corvane-client"; }
 
 std::string DemoSchemaPath() { return ProgramDataFile("trees/demo.schema"); }
 

@@ -27,7 +27,7 @@ struct ConnectionConfig {
   int timeoutSeconds = kDefaultLdapTimeoutSeconds;  // the longest wait at each step
 };
 
-// $XDG_CONFIG_HOME/corvane-client, or ~/.config/corvane-client.
+// ConfigHome()/corvane-client: $XDG_CONFIG_HOME/corvane-client, or ~/.config/corvane-client.
 std::string ClientConfigFolder();
 // The demo tree's schema file beside the program (or the first place looked at).
 std::string DemoSchemaPath();

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 
 #include "client_state.h"
 #include "d_util.h"
 #include "ldap_schema.h"
+#include "warnings.h"
 
 namespace corvane::client {
 namespace {
@@ -32,8 +32,8 @@ std::optional<std::size_t> PrimaryIndex() {
   return static_cast<std::size_t>(it - connections.begin());
 }
 
-void WarnTree(const ConnectionConfig& config, const std::string& what) {
-  std::cerr << "warning: tree " << config.treeName << ": " << what << '\n';
+std::string TreeWarning(const ConnectionConfig& config, const std::string& what) {
+  return "warning: tree " + config.treeName + ": " + what;
 }
 
 // A tree's definitions come from its LDAP server or from its schema files.
@@ -61,7 +61,9 @@ ResultCode LoadSchema(Connection& connection) {
   LdapTreeFacts facts;
   std::string error;
   if (!ReadTreeDefinitions(config, definitions, facts, error)) {
-    if (error != connection.loadError) WarnTree(config, error);
+    // Standard error has the reason once; a window that asks again still wants it.
+    if (error != connection.loadError) WriteWarning(TreeWarning(config, error));
+    else NoteWarning(TreeWarning(config, error));
     connection.loadError = error;
     return kCodeSchemaUnavailable;
   }
@@ -135,7 +137,7 @@ ResultCode ClientInit(std::uint32_t, std::uint32_t) {
     std::vector<ConnectionConfig> configs;
     std::string error;
     if (!ReadConnections(configs, error)) {
-      std::cerr << "warning: cannot read the connections file " << error << '\n';
+      WriteWarning("warning: cannot read the connections file " + error);
       return kCodeClientStartFailed;
     }
     for (auto& config : configs) state.connections.push_back({std::move(config), nullptr, {}, {}});

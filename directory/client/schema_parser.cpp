@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 #include <optional>
 #include <utility>
 
 #include "client_types.h"
 #include "d_util.h"
 #include "file_read.h"
+#include "warnings.h"
 
 namespace corvane::client {
 namespace {
@@ -338,7 +338,8 @@ void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where,
 }
 
 void Warn(std::string_view sourceName, std::size_t line, std::string_view reason) {
-  std::cerr << sourceName << ':' << line << ": warning: definition skipped: " << reason << '\n';
+  WriteWarning(std::string(sourceName) + ':' + std::to_string(line) + ": warning: definition skipped: " +
+               std::string(reason));
 }
 
 // One definition's text and whether its parentheses and quotes were closed.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <limits>
 #include <unordered_set>
 
 #include "d_util.h"
+#include "warnings.h"
 
 namespace corvane::client {
 namespace {
@@ -26,7 +26,7 @@ void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& fro
 // superclass without defining it.
 bool IsTop(std::string_view reference) { return SameText(reference, "top") || reference == "2.5.6.0"; }
 
-void Warn(const std::string& where, const std::string& what) { std::cerr << where << ": warning: " << what << '\n'; }
+void Warn(const std::string& where, const std::string& what) { WriteWarning(where + ": warning: " + what); }
 
 // "'a', 'b' and 'c'", naming at most a few of many.
 std::string NameList(const std::vector<std::string>& names, std::size_t total) {

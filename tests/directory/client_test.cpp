@@ -330,6 +330,33 @@ TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne
   EXPECT_EQ(CtxFree(ctx), 0);
 }
 
+// A relative XDG_CONFIG_HOME counts as unset: the connections come from ~/.config, the same
+// folder the window's settings then use.
+TEST_F(ClientTest, RelativeConfigHomeIsIgnored) {
+  const char* home = std::getenv("HOME");
+  const std::optional<std::string> savedHome = home != nullptr ? std::optional<std::string>(home) : std::nullopt;
+  setenv("HOME", home_.c_str(), 1);
+  const std::string dotConfig = home_ + "/.config/corvane-client";
+  fs::create_directories(dotConfig);
+  std::ofstream(dotConfig + "/connections.ini") << "[LAB]\nschema = " + kFixtures + "/mixed_spellings.ldif\n";
+  for (const char* setting : {"corvane-client", "./conf", ""}) {
+    setenv("XDG_CONFIG_HOME", setting, 1);
+    EXPECT_EQ(ClientConfigFolder(), dotConfig) << setting;
+  }
+  ResetClient();
+  EXPECT_EQ(ClientInit(0, 0), 0);
+  corvane::StringList trees;
+  corvane::FillTreeList(trees);
+  EXPECT_EQ(trees.lines(), Names{"LAB"});
+  setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+  EXPECT_EQ(ClientConfigFolder(), home_ + "/corvane-client");
+  if (savedHome) {
+    setenv("HOME", savedHome->c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+}
+
 TEST_F(ClientTest, DemoTreeWithoutConnectionsFile) {
   ASSERT_EQ(ClientInit(0, 0), 0);
   corvane::StringList trees;

@@ -3,6 +3,8 @@
 // the file argument. The client start is once per process, so the test that makes it fail
 // runs first.
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMimeData>
 #include <QFontInfo>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -12,6 +14,8 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTabWidget>
@@ -22,11 +26,13 @@
 #include <sys/stat.h>
 
 #include "d_ini.h"
+#include "save_target.h"
 #include "dir_client.h"
 #include "fake_client.h"
 #include "list_model.h"
 #include "main_form.h"
 #include "platform_hooks.h"
+#include "qt_hooks.h"
 #include "text_view.h"
 #include "tree_model.h"
 #include "tree_view.h"
@@ -556,6 +562,230 @@ class MainFormTest : public QObject {
     QTRY_VERIFY(tree->width() < treeWidth);
     QVERIFY(errors->width() < errorsWidth);
     QVERIFY(errorsWidth - errors->width() < 200);
+  }
+
+  // What the dialog returns: the extension typed decides when it names a format, else the
+  // type chosen in the list, else text.
+  void saveTargetFollowsTheTypedExtensionOrTheChosenType_data() {
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("dotted base name, text type") << "/d/T-Errors Demo.v2" << "txt" << "/d/T-Errors Demo.v2.txt" << "txt";
+    QTest::newRow("dotted base name, html type") << "/d/T-Errors Demo.v2" << "html" << "/d/T-Errors Demo.v2.html" << "html";
+    QTest::newRow("typed extension wins") << "/d/list.xml" << "txt" << "/d/list.xml" << "xml";
+    QTest::newRow("typed in capitals") << "/d/list.HTM" << "" << "/d/list.HTM" << "HTM";
+    QTest::newRow("spreadsheet") << "/d/list.xls" << "" << "/d/list.xls" << "xls";
+    QTest::newRow("all files, no extension") << "/d/list" << "" << "/d/list.txt" << "txt";
+    QTest::newRow("all files, unknown extension") << "/d/list.csv" << "" << "/d/list.csv.txt" << "txt";
+  }
+
+  void saveTargetFollowsTheTypedExtensionOrTheChosenType() {
+    QFETCH(QString, chosen);
+    QFETCH(QString, suffix);
+    QFETCH(QString, path);
+    QFETCH(QString, target);
+    const SaveTarget save = ChooseSaveTarget(chosen.toStdString(), suffix.toStdString());
+    QCOMPARE(QString::fromStdString(save.path), path);
+    QCOMPARE(QString::fromStdString(save.target), target);
+  }
+
+  void savingWithTheHtmlTypeWritesHtml() {
+    WriteFile(home_->filePath("Demo.v2.xml"), "<modules><module><id>A</id><id>B</id></module></modules>");
+    auto form = showForm();
+    form->checkFile(home_->filePath("Demo.v2.xml"));
+    QString asked;
+    form->setSaveFileChooser([&](const QString& name) -> TMainForm::SaveChoice {
+      asked = name;
+      return {home_->filePath(name), QStringLiteral("html")};
+    });
+    QTimer::singleShot(0, [] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (menu == nullptr) qFatal("no context menu");
+      QTest::keyClick(menu, Qt::Key_Down);
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    QTest::keyClick(errors, Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(asked, QStringLiteral("CORVANE_DEMO-Errors Demo.v2"));
+    QVERIFY(boxes_.empty());
+    QVERIFY(ReadAll(home_->filePath(asked + ".html")).starts_with("<html><body>"));
+  }
+
+  // A message opens the text at its element: double click or Enter, tabs counted as the
+  // file has them.
+  void messageOpensTheTextAtItsLineAndColumn() {
+    WriteFile(home_->filePath("tabs.xml"),
+              "<modules>\n\t<module>\n\t\t<id>Tabbed</id>\n\t\t<attribute-name>Nope</attribute-name>\n\t</module>\n</modules>\n");
+    auto form = showForm();
+    form->checkFile(home_->filePath("tabs.xml"));
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    auto* text = Control<PlainTextView>(*form, "MemoXml");
+    QCOMPARE(Lines(errors).size(), 1);
+    const QRect row = errors->visualRect(form->messages().index(0));
+    // A double click as the desktop delivers it: a click, then the second press as a double click.
+    QTest::mouseClick(errors->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(errors->viewport(), Qt::LeftButton, {}, row.center());
+    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(), QStringLiteral("TabSheetXMLText"));
+    QCOMPARE(text->markedLine(), 4);
+    QCOMPARE(text->cursorPosition(), QPoint(17, 4));  // two tabs of eight, then the element
+
+    // Enter does the same, for the line corvanexml-check names.
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    QProcess cli;
+    cli.start(QCoreApplication::applicationDirPath() + "/corvanexml-check", {kExamples + "DemoPlugin.xml"});
+    QVERIFY(cli.waitForFinished(60000));
+    const QStringList findings = QString::fromUtf8(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const int last = form->messages().rowCount() - 1;
+    const QString message = QString::fromStdString(form->messages().text(last));
+    int line = 0;
+    for (const QString& finding : findings) {
+      if (finding.endsWith(message)) line = finding.section(':', 1, 1).toInt();
+    }
+    QVERIFY(line > 0);
+    Control<QTabWidget>(*form, "PageControl2")->setCurrentIndex(1);
+    errors->setFocus();
+    errors->setCurrentIndex(form->messages().index(last));
+    QTest::keyClick(errors, Qt::Key_Return);
+    QCOMPARE(text->markedLine(), line);
+    QVERIFY(text->verticalScrollBar()->value() > 0);
+  }
+
+  // The text of a file that did not load opens on its own, at the error's line; the views
+  // keep the document that did load.
+  void failedFileTextOpensWithoutChangingTheViews() {
+    auto form = showForm();
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    const QString goodText = Control<PlainTextView>(*form, "MemoXml")->toPlainText();
+    form->checkFile(kExamples + "Unfinished.xml");
+    const QString message = Lines(Control<QListView>(*form, "ListBoxErrors")).value(0);
+    const int errorLine = message.section("Line: ", 1).section('\n', 0, 0).toInt();
+    QVERIFY(errorLine > 0);
+    form->findChild<QAction*>("PopupShowText")->trigger();
+    auto* shown = form->findChild<PlainTextView*>("FailedFileTextView");
+    QVERIFY(shown != nullptr);
+    QCOMPARE(shown->toPlainText(), QString::fromStdString(ReadAll(kExamples + "Unfinished.xml")).remove('\r'));
+    QCOMPARE(shown->markedLine(), errorLine);
+    QCOMPARE(Control<PlainTextView>(*form, "MemoXml")->toPlainText(), goodText);
+    QCOMPARE(form->documentTree().label(0), (kExamples + "DemoPlugin.xml").toStdString());
+  }
+
+  // F5 checks again; so does a change to the file, to a bundle it used, or the file's removal,
+  // each said in the status bar.
+  void checksAgainOnF5AndWhenItsFilesChange() {
+    const std::filesystem::path webapp = home_->filePath("webapp").toStdString();
+    std::filesystem::copy(CORVANE_EXAMPLES, webapp, std::filesystem::copy_options::recursive);
+    const QString file = QString::fromStdString((webapp / "portal/modules/DemoPlugin/DemoPlugin.xml").string());
+    auto form = showForm();
+    form->checkFile(file);
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    auto* note = Control<QLabel>(*form, "StatusBarCheck");
+    const QStringList first = Lines(errors);
+    QVERIFY(note->text().isEmpty());
+
+    // An editor's save: a new file renamed over the old one.
+    std::string text = ReadAll(file);
+    text.replace(text.find("<object-type-name>Usr</object-type-name>"), 40, "<object-type-name>Usx</object-type-name>");
+    WriteFile(file + ".new", text);
+    std::filesystem::rename((file + ".new").toStdString(), file.toStdString());
+    QTRY_VERIFY_WITH_TIMEOUT(Lines(errors).join('\n').contains("\"Usx\""), 10000);
+    QVERIFY(note->text().startsWith("Checked again at "));
+    QVERIFY(note->text().endsWith("DemoPlugin.xml changed"));
+
+    // The bundle gains the key a message was about.
+    const QStringList missingKeys = Lines(errors).filter("Msg 003").filter("/Role.");
+    QVERIFY(!missingKeys.isEmpty());
+    const QString key = missingKeys[0].section('/', -1);
+    const std::string bundle = (webapp / "WEB-INF/classes").string();
+    std::string properties;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(bundle)) {
+      if (entry.path().extension() == ".properties") properties = entry.path().string();
+    }
+    QVERIFY(!properties.empty());
+    std::ofstream(properties, std::ios::app) << "\n" << key.toStdString() << "=added\n";
+    QTRY_VERIFY_WITH_TIMEOUT(Lines(errors).filter("Msg 003").filter(key).isEmpty(), 10000);
+
+    // F5, without a change.
+    const QStringList before = Lines(errors);
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    QCOMPARE(Lines(errors), before);
+    QVERIFY(note->text().endsWith(": F5"));
+
+    // The file goes away: Msg 100, as a load would say.
+    std::filesystem::remove(file.toStdString());
+    QTRY_VERIFY_WITH_TIMEOUT(Lines(errors).size() == 1 && Lines(errors)[0].startsWith("Msg 100"), 10000);
+    QVERIFY(note->text().endsWith("DemoPlugin.xml was removed"));
+    QVERIFY(first != before);
+  }
+
+  void droppedFileIsCheckedAndTheOpenDialogStartsBesideIt() {
+    auto form = showForm();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(kExamples + "DemoTranslator.xml")});
+    const QPoint at = form->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(form.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(form.get(), &drop);
+    QTRY_COMPARE(form->documentTree().size() > 0 ? form->documentTree().label(0) : std::string(),
+                 (kExamples + "DemoTranslator.xml").toStdString());
+    auto* dialog = Control<QFileDialog>(*form, "OpenDialog");
+    QCOMPARE(dialog->directory().absolutePath(), QFileInfo(kExamples + "DemoTranslator.xml").absolutePath());
+  }
+
+  // A tree whose schema cannot be read: the box keeps its one line and tells why under it,
+  // each time the tree is picked, though standard error has the reason only once.
+  void failedTreeChangeBoxSaysWhy() {
+    const std::string demo = (QCoreApplication::applicationDirPath() + "/trees/demo.schema").toStdString();
+    const std::string missing = home_->filePath("gone/missing.schema").toStdString();
+    WriteFile(configPath("corvane-client/connections.ini"), "[" + std::string(client::kDemoTreeName) +
+                                                                "]\nschema = " + demo + "\nprimary = true\n\n" +
+                                                                "[BROKEN]\nschema = " + missing + "\n");
+    client::ResetClient();
+    client::ClientInit(0, 0);
+    std::vector<std::string> details;
+    SetMessageBoxHook([this, &details](MsgDlgKind, const std::string& text, const std::string& why) {
+      boxes_.push_back(text);
+      details.push_back(why);
+    });
+    auto form = showForm();
+    QVERIFY(boxes_.empty());
+    auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
+    QCOMPARE(trees->itemText(1), QStringLiteral("BROKEN"));
+    trees->setCurrentIndex(1);
+    emit trees->activated(1);
+    QCOMPARE(boxes_, std::vector<std::string>{"Error FFFFFC13: DSChangeCurrentTree"});
+    const std::string& why = details[0];
+    QVERIFY2(why.starts_with("warning: tree BROKEN: ") && why.find(missing) != std::string::npos, why.c_str());
+
+    // Picked again, in the window's own box, shown with its details as the user opens them.
+    InstallQtPlatformHooks();
+    QString text;
+    QString shownDetails;
+    bool saved = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      watch.stop();
+      text = box->text();
+      shownDetails = box->detailedText();
+      for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == QMessageBox::ActionRole) button->click();
+      }
+      const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
+      QDir().mkpath(folder);
+      saved = box->grab().save(folder + "/tree_change_failed.png");
+      box->accept();
+    });
+    watch.start(0);
+    emit trees->activated(1);
+    watch.stop();
+    SetClipboardHooks({}, {});
+    QCOMPARE(text, QStringLiteral("Error FFFFFC13: DSChangeCurrentTree"));
+    QCOMPARE(shownDetails.toStdString(), why);
+    QVERIFY(saved);
   }
 
   void screenshotAfterCheckingTheExample() {

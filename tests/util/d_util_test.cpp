@@ -164,3 +164,19 @@ TEST(MessageBoxes, ErrorCodeGoesThroughTheHook) {
   EXPECT_EQ(shown[0], "Error 0023: X");
   EXPECT_EQ(shown[1], "Error FFFFFFFF: DSChangeCurrentTree");
 }
+
+TEST(MessageBoxes, DetailsReachAHookThatTakesThemAndNeverStandardError) {
+  std::vector<std::string> shown;
+  SetMessageBoxHook([&](MsgDlgKind, const std::string& text, const std::string& details) {
+    shown.push_back(text + "|" + details);
+  });
+  ShowErrorCode(-1005, "DSChangeCurrentTree", "warning: tree B: why");
+  ShowMsgDlg(MsgDlgKind::mtWarning, "plain");
+  SetMessageBoxHook({});
+  EXPECT_EQ(shown, (std::vector<std::string>{"Error FFFFFC13: DSChangeCurrentTree|warning: tree B: why", "plain|"}));
+
+  // The default box is a line on standard error, where the details went already.
+  testing::internal::CaptureStderr();
+  ShowErrorCode(-1005, "DSChangeCurrentTree", "warning: tree B: why");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error FFFFFC13: DSChangeCurrentTree\n");
+}
