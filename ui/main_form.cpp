@@ -458,7 +458,8 @@ void TMainForm::checkFile(const QString& path) {
   CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
   failedLoad_.reset();
   if (outcome.loadError && !outcome.loadError->unreadable) {
-    failedLoad_ = FailedLoad{fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column}};
+    failedLoad_ = FailedLoad{fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column},
+                             outcome.loadError->message};
   }
   if (outcome.document) {
     showXmlText(bytes);
@@ -517,7 +518,12 @@ void TMainForm::ShowFailedFileText() {
   window->setWindowTitle(QString::fromStdString(failedLoad_->path));
   auto* text = new PlainTextView;
   text->setObjectName(QStringLiteral("FailedFileTextView"));
-  Stack(window, nullptr, text);
+  // What the parser said stands above the text, as the message list has it.
+  auto* reason = new QLabel(QString::fromStdString(failedLoad_->reason));
+  reason->setObjectName(QStringLiteral("FailedFileReason"));
+  reason->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  reason->setMargin(kSplitterWidth);
+  Stack(window, reason, text);
   window->resize(kDesignGeometry.width() - 80, kDesignGeometry.height() - 80);
   text->setPlainText(DecodeFileText(failedLoad_->text));
   window->show();

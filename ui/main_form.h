@@ -176,6 +176,7 @@ class TMainForm : public QMainWindow {
     std::string path;
     std::string text;
     SourcePosition at;
+    std::string reason;  // the parser's, as Msg 100 gives it
   };
   std::optional<FailedLoad> failedLoad_;
 

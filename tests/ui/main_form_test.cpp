@@ -666,6 +666,9 @@ class MainFormTest : public QObject {
     QVERIFY(shown != nullptr);
     QCOMPARE(shown->toPlainText(), QString::fromStdString(ReadAll(kExamples + "Unfinished.xml")).remove('\r'));
     QCOMPARE(shown->markedLine(), errorLine);
+    const QString folder = QCoreApplication::applicationDirPath() + "/screenshots";
+    QDir().mkpath(folder);
+    QVERIFY(shown->window()->grab().save(folder + "/failed_file_text.png"));
     QCOMPARE(Control<PlainTextView>(*form, "MemoXml")->toPlainText(), goodText);
     QCOMPARE(form->documentTree().label(0), (kExamples + "DemoPlugin.xml").toStdString());
   }
@@ -798,6 +801,10 @@ class MainFormTest : public QObject {
     QVERIFY(form->grab().save(folder + "/main_form.png"));
     Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(2);
     QVERIFY(form->grab().save(folder + "/schema_tab.png"));
+    Control<QTabWidget>(*form, "PageControl1")->setCurrentIndex(1);
+    errors->setFocus();
+    QTest::keyClick(errors, Qt::Key_Return);
+    QVERIFY(form->grab().save(folder + "/message_line.png"));
   }
 };
 
