@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "shown_text.h"
+
 namespace corvane {
 
 void SortedListModel::setLines(const StringList& lines) {
@@ -42,11 +44,12 @@ int SortedListModel::rowCount(const QModelIndex& parent) const {
 
 QVariant SortedListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const QString line = QString::fromStdString(text(index.row()));
-  // A line keeps one row: its own line breaks (a parse error's) show as blanks, and the
-  // tool tip shows it as written.
-  if (role == Qt::DisplayRole) return QString(line).replace(QLatin1Char('\n'), QLatin1Char(' '));
-  if (role == Qt::ToolTipRole && line.contains(QLatin1Char('\n'))) return line;
+  const std::string& line = text(index.row());
+  // A line keeps one row, cut short when long; the tool tip shows a line that is cut or
+  // that has line breaks (a parse error's) as written.
+  if (role == Qt::DisplayRole) return ShownText(line);
+  const bool cut = line.size() > static_cast<std::size_t>(kMaxShownChars);
+  if (role == Qt::ToolTipRole && (cut || line.find('\n') != std::string::npos)) return QString::fromStdString(line);
   return {};
 }
 
@@ -61,8 +64,8 @@ QSize WholeLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QMod
   // average character width of the longest sets a floor.
   const QModelIndex longest = model->index(model->longestRow());
   const QSize size = QStyledItemDelegate::sizeHint(option, longest);
-  const int average = static_cast<int>(std::min<std::size_t>(model->text(longest.row()).size(), 1 << 16)) *
-                      option.fontMetrics.averageCharWidth();
+  const auto shown = std::min<std::size_t>(model->text(longest.row()).size(), kMaxShownChars + 1);
+  const int average = static_cast<int>(shown) * option.fontMetrics.averageCharWidth();
   return {std::max(size.width(), average + 8), size.height()};
 }
 

@@ -1,5 +1,7 @@
 #include "tree_model.h"
 
+#include "shown_text.h"
+
 #include <algorithm>
 
 namespace corvane {
@@ -7,7 +9,6 @@ namespace corvane {
 namespace {
 
 // Long texts are cut for display; the row shows one line either way.
-constexpr qsizetype kMaxShownLabel = 500;
 
 }  // namespace
 
@@ -118,12 +119,7 @@ QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const {
   const TreeItem item = itemOf(index);
   if (item == kNoItem) return {};
   switch (role) {
-    case Qt::DisplayRole: {
-      const std::string text = label(item);
-      QString shown = QString::fromStdString(text.substr(0, kMaxShownLabel * 4));
-      if (shown.size() > kMaxShownLabel) shown = shown.left(kMaxShownLabel) + QStringLiteral("…");
-      return shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    }
+    case Qt::DisplayRole: return ShownText(label(item));
     case DepthRole: return depthOf(item);
     case HasChildrenRole: return hasChildItems(item);
     case ExpandedRole: return isExpanded(item);

@@ -791,6 +791,39 @@ class MainFormTest : public QObject {
     QVERIFY(saved);
   }
 
+  // Lines of megabytes are shown cut short; the whole text stays in the tool tip, the
+  // export and the selection by a tree item's key.
+  void longMessagesAreShownCutShort() {
+    std::string plugin = "<modules>";
+    std::vector<std::string> ids;
+    for (char c : {'a', 'b', 'c', 'd'}) {
+      ids.push_back(std::string(1 << 20, c));
+      plugin += "<task><id>" + ids.back() + "</id><object-type-name>NoClass</object-type-name></task>";
+    }
+    WriteFile(home_->filePath("long.xml"), plugin + "</modules>");
+    auto form = showForm();
+    form->checkFile(home_->filePath("long.xml"));
+    const SortedListModel& messages = form->messages();
+    QCOMPARE(messages.rowCount(), 4);
+    for (int row = 0; row < messages.rowCount(); ++row) {
+      const QModelIndex index = messages.index(row);
+      const QString shown = messages.data(index, Qt::DisplayRole).toString();
+      QCOMPARE(shown.size(), 501);
+      QVERIFY(shown.endsWith(QStringLiteral("…")));
+      QCOMPARE(messages.data(index, Qt::ToolTipRole).toString().toStdString(), messages.text(row));
+      QVERIFY(messages.text(row).find(ids[static_cast<std::size_t>(row)]) != std::string::npos);
+    }
+    auto* errors = Control<QListView>(*form, "ListBoxErrors");
+    ClickRow(errors, messages.index(0));
+    QTest::keyClick(errors, Qt::Key_Down);
+    QCOMPARE(errors->currentIndex().row(), 1);
+    // A tree item's key still finds its message.
+    ClickRow(Control<DocumentTreeView>(*form, "TreeView"),
+             TreeIndexWhereLabel(*form, [&ids](const std::string& l) { return l == "task (" + ids[2] + ")"; }));
+    QCOMPARE(errors->selectionModel()->selectedIndexes().size(), 1);
+    QCOMPARE(errors->selectionModel()->selectedIndexes()[0].row(), 2);
+  }
+
   void screenshotAfterCheckingTheExample() {
     auto form = showForm();
     form->checkFile(kExamples + "DemoPlugin.xml");
