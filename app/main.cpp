@@ -2,12 +2,15 @@
 // a file manager's "Open with" works.
 #include <QApplication>
 #include <QIcon>
+#include <csignal>
 
 #include "d_ini.h"
 #include "main_form.h"
 #include "qt_hooks.h"
 
 int main(int argc, char** argv) {
+  // A server that hangs up makes a write fail, which is told; it never ends the window.
+  std::signal(SIGPIPE, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(corvane::kApplicationTitle));
   QApplication::setDesktopFileName(QStringLiteral("corvanexml"));

@@ -172,6 +172,11 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourc
   return ScanLoaded(s, sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText));
 }
 
+CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected) {
+  BeginCheck(s, path);
+  return ScanLoaded(s, LoadXmlFile(path, &expected));
+}
+
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content) {
   BeginCheck(s, path);
   return ScanLoaded(s, LoadXmlMemory(content, path));

@@ -45,6 +45,9 @@ std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc);
 // folder, loads the file, fills the tree and walks it. Failures become "Msg 100". With
 // sourceText, the file's bytes are kept there for display (the file is still read once).
 CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText = nullptr);
+// Checks a file as above that a folder's walk found and vetted: only that very file is read,
+// so a path changed meanwhile into a link to another file is a file that cannot be opened.
+CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected);
 // Checks a document held in memory as CheckFile checks the file at path: the web application
 // is the one around path.
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content);

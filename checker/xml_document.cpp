@@ -297,12 +297,12 @@ class XmlDocumentBuilder {
     append(node);
   }
 
-  // Comments keep their text and where they start, also before the document element: the
+  // Comments keep their text and where they start, also outside the document element: the
   // command line reads its directives from them.
   void comment(std::string_view value) {
     flushText();
     const bool inProlog = open_.empty() && doc_.root_ == kNoNode;
-    if (open_.empty() && !inProlog) return;
+    const bool inEpilog = open_.empty() && !inProlog;
     if (doc_.text_.size() + value.size() > kMaxArena) {
       tooLarge();
       return;
@@ -315,7 +315,9 @@ class XmlDocumentBuilder {
     doc_.text_.append(value);
     startPosition(node, "<!--");
     const NodeId id = append(node);
-    if (inProlog && id != kNoNode) doc_.prolog_.push_back(id);
+    if (id == kNoNode) return;
+    if (inProlog) doc_.prolog_.push_back(id);
+    if (inEpilog) doc_.epilog_.push_back(id);
   }
 
   // Text arrives in pieces (chunks, entity expansions); it is gathered at the end of the
@@ -671,9 +673,9 @@ LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) 
 
 }  // namespace
 
-LoadResult LoadXmlFile(const std::string& path) {
+LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected) {
   std::string reason;
-  const int fd = OpenRegularFile(path, reason);
+  const int fd = OpenRegularFile(path, reason, expected);
   if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
   struct stat st {};
   ::fstat(fd, &st);

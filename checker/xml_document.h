@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "file_read.h"
+
 namespace corvane {
 
 using NodeId = std::uint32_t;
@@ -53,9 +55,9 @@ class XmlDocument {
   // Node name as a DOM gives it: qualified element name, "#text", "#comment",
   // "#cdata-section", or a processing instruction's target.
   std::string_view name(NodeId id) const { return names_[nodes_[id].name]; }
-  // Comments before the document element, in order. Like comments after it they are not
-  // children of any node.
+  // Comments before and after the document element, in order; they are children of no node.
   const std::vector<NodeId>& prologComments() const { return prolog_; }
+  const std::vector<NodeId>& epilogComments() const { return epilog_; }
   // Value of a text node or a comment (empty for other kinds).
   std::string_view text(NodeId id) const {
     return std::string_view(text_).substr(nodes_[id].textBegin, nodes_[id].textLength);
@@ -75,6 +77,7 @@ class XmlDocument {
   std::string text_;
   NodeId root_ = kNoNode;
   std::vector<NodeId> prolog_;
+  std::vector<NodeId> epilog_;
 };
 
 // Result of a load: the document, or why there is none.
@@ -85,8 +88,9 @@ struct LoadResult {
 
 // Parses a file. External entities and DTDs are never loaded; internal entities may expand
 // the document to ten times its size, or to 10 MB when that is more. A parse error's message
-// ends with its line number and the first 40 characters of that line.
-LoadResult LoadXmlFile(const std::string& path);
+// ends with its line number and the first 40 characters of that line. With expected, only
+// that very file is read (see OpenRegularFile).
+LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected = nullptr);
 // Parses a file whose bytes are kept in text (empty when it cannot be read).
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text);
 // Parses a document held in memory (the name is used in messages only).

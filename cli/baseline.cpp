@@ -9,6 +9,7 @@
 #include "file_write.h"
 #include "rule_info.h"
 #include "scan.h"
+#include "visible_text.h"
 
 namespace corvane::cli {
 
@@ -32,7 +33,7 @@ std::string PathBelow(const FileReport& file, const std::string& folder) {
 }
 
 struct Entry {
-  std::string path;
+  std::string path;  // the bytes of the name, see RecordPath
   std::string rule;
   std::string text;
 
@@ -46,7 +47,19 @@ std::optional<Entry> EntryOf(const json& j) {
     return it != j.end() && it->is_string() ? &*it : nullptr;
   };
   if (!j.is_object() || !field("path") || !field("rule") || !field("text")) return std::nullopt;
-  return Entry{*field("path"), *field("rule"), *field("text")};
+  // Baselines written before names that are not UTF-8 were encoded have no pathEncoding.
+  const json* encoding = field("pathEncoding");
+  if (j.contains("pathEncoding") && (!encoding || *encoding != "percent")) return std::nullopt;
+  std::optional<std::string> path = RecordedPathBytes(*field("path"), encoding != nullptr);
+  if (!path) return std::nullopt;
+  return Entry{std::move(*path), *field("rule"), *field("text")};
+}
+
+// A message's text as the baseline holds it: JSON has only UTF-8, so a byte that is not
+// UTF-8 (in a name the message quotes, such as a bundle's path) was written as U+FFFD.
+std::string RecordedText(const std::string& text) {
+  if (IsValidUtf8(text)) return text;
+  return json::parse(json(text).dump(-1, ' ', false, json::error_handler_t::replace)).get<std::string>();
 }
 
 }  // namespace
@@ -68,7 +81,8 @@ std::optional<Baseline> Baseline::Read(const std::string& file, std::string& err
   for (const json& j : *findings) {
     const std::optional<Entry> entry = EntryOf(j);
     if (!entry) {
-      error = file + " is no baseline: each finding needs a \"path\", a \"rule\" and a \"text\"";
+      error = file + " is no baseline: each finding needs a \"path\", a \"rule\" and a \"text\"; a "
+                     "\"pathEncoding\" must be \"percent\", with each % in the path followed by two hex digits";
       return std::nullopt;
     }
     ++baseline.counts_[entry->key()];
@@ -80,7 +94,7 @@ void Baseline::excuse(FileReport& file) {
   if (file.unreadable) return;  // not a finding: the file must be readable again
   const std::string path = PathBelow(file, folder_);
   std::erase_if(file.messages, [&](const ReportedMessage& m) {
-    const auto it = counts_.find(Entry{path, RuleId(m.code), m.text}.key());
+    const auto it = counts_.find(Entry{path, RuleId(m.code), RecordedText(m.text)}.key());
     if (it == counts_.end() || it->second == 0) return false;
     --it->second;
     return true;
@@ -98,7 +112,14 @@ bool WriteBaseline(const std::string& file, const std::vector<FileReport>& files
   // Sorted, so that a baseline kept under version control changes only where findings do.
   std::sort(entries.begin(), entries.end());
   json findings = json::array();
-  for (const Entry& e : entries) findings.push_back({{"path", e.path}, {"rule", e.rule}, {"text", e.text}});
+  for (const Entry& e : entries) {
+    const RecordedPath path = RecordPath(e.path);
+    json entry{{"path", path.text}};
+    if (path.percent) entry["pathEncoding"] = "percent";
+    entry["rule"] = e.rule;
+    entry["text"] = e.text;
+    findings.push_back(std::move(entry));
+  }
   const json document{{"version", kFormatVersion}, {"findings", std::move(findings)}};
   return WriteFileAtomically(file, document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", reason);
 }

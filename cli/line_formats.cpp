@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "catalogue.h"
 #include "report.h"
 #include "rule_info.h"
+#include "visible_text.h"
 
 namespace corvane::cli {
 
@@ -45,23 +47,32 @@ std::string EscapeWorkflowValue(std::string_view value, bool inProperty) {
   return out;
 }
 
-// The message's text without its leading "Msg NNN: ", which the command's title carries.
-std::string_view TextAfterCode(const ReportedMessage& m) {
-  std::string_view text = m.text;
+// The message's text as visible text (see VisibleText) on the lines the window shows: a
+// parse error keeps the two line breaks before and after its "Line: N". Any other line
+// break, from the file's text or a name, is a blank, so the file cannot add a line.
+std::string ShownText(const ReportedMessage& m) {
+  const std::string_view text = m.text;
+  constexpr std::string_view kLine = "\nLine: ";
+  const std::size_t line = m.code == kXmlError ? text.rfind(kLine) : std::string_view::npos;
+  const std::size_t digits = line == std::string_view::npos ? line : line + kLine.size();
+  const std::size_t end = digits == std::string_view::npos ? digits : text.find_first_not_of("0123456789", digits);
+  if (end == std::string_view::npos || end == digits || text[end] != '\n') return VisibleText(text);
+  std::string shown = VisibleText(text.substr(0, line));
+  shown.append(text.substr(line, end + 1 - line));
+  AppendVisible(shown, text.substr(end + 1));
+  return shown;
+}
+
+// The shown text without its leading "Msg NNN: ", which the command's title carries.
+std::string TextAfterCode(const ReportedMessage& m) {
+  std::string text = ShownText(m);
   const std::string prefix = "Msg " + CodeDigits(m.code) + ": ";
-  if (m.code != kUnusedDirective && text.starts_with(prefix)) text.remove_prefix(prefix.size());
+  if (m.code != kUnusedDirective && text.starts_with(prefix)) text.erase(0, prefix.size());
   return text;
 }
 
 std::string CommandTitle(int code) {
   return code == kUnusedDirective ? std::string(RuleTitle(code)) : "Msg " + CodeDigits(code);
-}
-
-// Appends text with each line break as a blank.
-void AppendAsOneLine(std::string& out, std::string_view text) {
-  const std::size_t start = out.size();
-  out.append(text);
-  std::replace_if(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
 }
 
 void AppendNumber(std::string& out, std::uint32_t n) {
@@ -80,12 +91,14 @@ void WriteFindingLines(std::ostream& out, const FileReport& file) {
   // thousands of findings.
   constexpr std::size_t kChunk = 1 << 16;
   std::string lines;
+  const std::string path = VisibleText(file.path);
   for (const ReportedMessage* m : ByPosition(file)) {
-    lines.append(file.path);
+    lines.append(path);
     if (m->line > 0) AppendNumber(lines.append(1, ':'), m->line);
     if (m->line > 0 && m->column > 0) AppendNumber(lines.append(1, ':'), m->column);
-    // A finding stays one line, also when its message has line breaks (a parse error's).
-    AppendAsOneLine(lines.append(": "), m->text);
+    // A finding stays one line, also when its message has line breaks (a parse error's),
+    // and its file's text and name control no terminal.
+    AppendVisible(lines.append(": "), m->text);
     lines.push_back('\n');
     if (lines.size() >= kChunk) {
       out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
@@ -96,12 +109,13 @@ void WriteFindingLines(std::ostream& out, const FileReport& file) {
 }
 
 void WriteMessageList(std::ostream& out, const FileReport& file) {
-  for (const ReportedMessage& m : file.messages) out << m.text << '\n';
+  for (const ReportedMessage& m : file.messages) out << ShownText(m) << '\n';
 }
 
 void WriteWorkflowCommands(std::ostream& out, const FileReport& file) {
+  const std::string path = EscapeWorkflowValue(VisibleText(file.path), true);
   for (const ReportedMessage* m : ByPosition(file)) {
-    out << "::" << Level(m->code) << " file=" << EscapeWorkflowValue(file.path, true);
+    out << "::" << Level(m->code) << " file=" << path;
     if (m->line > 0) out << ",line=" << m->line;
     if (m->line > 0 && m->column > 0) out << ",col=" << m->column;
     out << ",title=" << EscapeWorkflowValue(CommandTitle(m->code), true)

@@ -10,6 +10,7 @@
 #include "d_util.h"
 #include "report.h"
 #include "rule_info.h"
+#include "visible_text.h"
 
 namespace corvane::cli {
 
@@ -125,7 +126,50 @@ json Result(const ReportedMessage& m, const json& location, Fingerprints& finger
 
 json Notification(const std::string& text) { return {{"level", "error"}, {"message", {{"text", text}}}}; }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace
+
+RecordedPath RecordPath(const std::string& path) {
+  if (IsValidUtf8(path)) return {path, false};
+  static const char* hex = "0123456789ABCDEF";
+  RecordedPath recorded{{}, true};
+  for (std::size_t i = 0; i < path.size();) {
+    const std::size_t n = Utf8SequenceAt(path, i);
+    if (n > 0 && path[i] != '%') {
+      recorded.text.append(path, i, n);
+      i += n;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(path[i++]);
+    recorded.text.push_back('%');
+    recorded.text.push_back(hex[c >> 4]);
+    recorded.text.push_back(hex[c & 15]);
+  }
+  return recorded;
+}
+
+std::optional<std::string> RecordedPathBytes(const std::string& text, bool percent) {
+  if (!percent) return text;
+  std::string path;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      path.push_back(text[i]);
+      continue;
+    }
+    const int high = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigit(text[i + 2]) : -1;
+    if (low < 0) return std::nullopt;
+    path.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return path;
+}
 
 std::string JsonReport(const std::vector<FileReport>& files) {
   json list = json::array();
@@ -142,7 +186,11 @@ std::string JsonReport(const std::vector<FileReport>& files) {
       entry["item"] = m.itemPath.empty() ? json(nullptr) : json(m.itemPath);
       messages.push_back(std::move(entry));
     }
-    list.push_back({{"path", file.path}, {"messages", std::move(messages)}});
+    const RecordedPath path = RecordPath(file.path);
+    json entry{{"path", path.text}};
+    if (path.percent) entry["pathEncoding"] = "percent";
+    entry["messages"] = std::move(messages);
+    list.push_back(std::move(entry));
   }
   return Dump({{"version", CORVANE_VERSION}, {"files", std::move(list)}});
 }

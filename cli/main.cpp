@@ -1,4 +1,5 @@
 // corvanexml-check: the checker without a window, for scripts and CI pipelines.
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -7,15 +8,19 @@
 
 #include "options.h"
 #include "run.h"
+#include "warnings.h"
 
 int main(int argc, char** argv) {
   using namespace corvane::cli;
+  // A server or reader that hangs up makes a write fail, which is told; it never ends the run.
+  std::signal(SIGPIPE, SIG_IGN);
   std::ios::sync_with_stdio(false);
   try {
     std::string error;
     const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-      std::cerr << "corvanexml-check: " << error << "\nTry 'corvanexml-check --help'.\n";
+      corvane::WriteLine(std::cerr, "corvanexml-check: " + error);
+      std::cerr << "Try 'corvanexml-check --help'.\n";
       return kExitTrouble;
     }
     if (options->help) {
@@ -34,7 +39,7 @@ int main(int argc, char** argv) {
     std::cerr << "corvanexml-check: out of memory\n";
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "corvanexml-check: " << e.what() << "\n";
+    corvane::WriteLine(std::cerr, std::string("corvanexml-check: ") + e.what());
   }
   return kExitTrouble;
 }

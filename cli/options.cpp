@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -162,7 +163,8 @@ attribute names of the directory schema are checked.
 
 FILE...            files checked one after another, as if each were chosen in turn
                    in one window session (resource state carries over); a folder
-                   stands for every *.xml file below it, in sorted path order
+                   stands for every *.xml file below it, in sorted path order (links
+                   that lead out of the folder are named and not followed)
 -                  the document from standard input
 --stdin-filename PATH
                    where the document read from '-' lives: its web application,
@@ -233,41 +235,76 @@ bool Excluded(const std::filesystem::path& entry, const std::filesystem::path& f
   });
 }
 
+// Whether a path without links lies in a folder without links, or is that folder.
+bool Inside(const std::filesystem::path& real, const std::filesystem::path& folder) {
+  return std::mismatch(folder.begin(), folder.end(), real.begin(), real.end()).first == folder.end();
+}
+
+// The identity of the regular file that path itself names (a link is not followed).
+std::optional<FileIdentity> RegularFileAt(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
 }  // namespace
 
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes,
-                                      std::vector<std::string>& unreadable) {
+ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes) {
   namespace fs = std::filesystem;
-  std::vector<std::string> files;
+  ExpandedInputs expanded;
   for (const std::string& input : inputs) {
     std::error_code ec;
     if (input == kStdinInput || !fs::is_directory(input, ec)) {
-      files.push_back(input);
+      expanded.files.push_back({input, std::nullopt});
       continue;
     }
-    // Folder by folder, so that one that cannot be read is named and the rest still walked;
-    // links to folders are not followed, links to files are.
-    std::vector<std::string> found;
+    // The walked tree may come from a stranger: a link in it must not lead the checker to
+    // files around it (an environment in /proc, credentials) and print their lines.
+    const fs::path top = fs::canonical(input, ec);
+    if (ec) {
+      expanded.unreadableFolders.push_back(input + ": " + ec.message());
+      continue;
+    }
+    // Folder by folder, so that one that cannot be read is named and the rest still walked.
+    const std::size_t warned = expanded.notFollowed.size();
+    std::vector<InputFile> found;
     std::vector<fs::path> folders{input};
     while (!folders.empty()) {
       const fs::path folder = std::move(folders.back());
       folders.pop_back();
       fs::directory_iterator it(folder, ec);
       for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        if (Excluded(it->path(), input, excludes)) continue;
+        const fs::path& path = it->path();
+        if (Excluded(path, input, excludes)) continue;
         std::error_code typeError;
-        if (!it->is_symlink(typeError) && it->is_directory(typeError)) {
-          folders.push_back(it->path());
-        } else if (it->is_regular_file(typeError) && SameText(it->path().extension().string(), ".xml")) {
-          found.push_back(it->path().string());
+        const bool xml = SameText(path.extension().string(), ".xml");
+        if (!it->is_symlink(typeError)) {
+          if (it->is_directory(typeError)) {
+            folders.push_back(path);
+          } else if (const auto file = xml ? RegularFileAt(path) : std::nullopt) {
+            found.push_back({path.string(), file});
+          }
+          continue;
+        }
+        // A link that leads nowhere, or round in a loop, names nothing to check.
+        const fs::path target = fs::canonical(path, typeError);
+        if (typeError) continue;
+        const bool toFolder = fs::is_directory(target, typeError);
+        if (!toFolder && !xml) continue;
+        if (!Inside(target, top)) {
+          expanded.notFollowed.push_back(path.string() + ": not followed: the link leads outside " + input);
+        } else if (const auto file = toFolder ? std::nullopt : RegularFileAt(target)) {
+          // Read through the link as named, but only while it still leads to this file.
+          found.push_back({path.string(), file});
         }
       }
-      if (ec) unreadable.push_back(folder.string() + ": " + ec.message());
+      if (ec) expanded.unreadableFolders.push_back(folder.string() + ": " + ec.message());
     }
-    std::sort(found.begin(), found.end());
-    files.insert(files.end(), found.begin(), found.end());
+    std::sort(found.begin(), found.end(), [](const InputFile& a, const InputFile& b) { return a.path < b.path; });
+    std::sort(expanded.notFollowed.begin() + static_cast<std::ptrdiff_t>(warned), expanded.notFollowed.end());
+    expanded.files.insert(expanded.files.end(), found.begin(), found.end());
   }
-  return files;
+  return expanded;
 }
 
 }  // namespace corvane::cli

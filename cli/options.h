@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "file_read.h"
 #include "rule_info.h"
 
 namespace corvane::cli {
@@ -41,12 +42,26 @@ std::string HelpText();
 // The --version line.
 std::string VersionText();
 
+// A file to check.
+struct InputFile {
+  std::string path;                     // as given, or as a folder's walk found it
+  std::optional<FileIdentity> walked;   // found by a walk: the file it vetted, the only one read
+};
+
+// What the inputs stand for.
+struct ExpandedInputs {
+  std::vector<InputFile> files;
+  std::vector<std::string> unreadableFolders;  // "folder: reason"
+  std::vector<std::string> notFollowed;        // "link: not followed: ..." for each refused link
+};
+
 // The files to check: each input that is a folder stands for every *.xml file below it, in
 // sorted path order, leaving out every file and folder that an exclude pattern matches (by
-// its path below the input or by its name); other inputs are taken as they are. Each folder
-// below an input that cannot be read is added to unreadable as "folder: reason"; the walk
-// goes on without it.
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes,
-                                      std::vector<std::string>& unreadable);
+// its path below the input or by its name); other inputs are taken as they are. A folder
+// below an input that cannot be read is named in unreadableFolders and the walk goes on
+// without it. A link found by the walk is taken only when it leads to a file inside the
+// folder walked; one that leads outside is named in notFollowed. Links to folders are not
+// entered: one inside leads where the walk goes anyway.
+ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes);
 
 }  // namespace corvane::cli

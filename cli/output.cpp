@@ -1,11 +1,13 @@
 #include "output.h"
 
 #include "baseline.h"
+#include "visible_text.h"
+#include "warnings.h"
 
 namespace corvane::cli {
 
 void RunSummary::fail(std::ostream& err, std::string trouble) {
-  err << "corvanexml-check: " << trouble << "\n";
+  WriteLine(err, "corvanexml-check: " + trouble);
   troubles.push_back(std::move(trouble));
   successful = false;
 }
@@ -22,7 +24,7 @@ void Output::add(FileReport file, const PlainTree& tree, const XmlDocument* doc)
       WriteFindingLines(out_, file);
       break;
     case OutputFormat::List:
-      if (severalFiles_) out_ << file.path << ":\n";
+      if (severalFiles_) out_ << VisibleText(file.path) << ":\n";
       writeTree(tree, doc);
       WriteMessageList(out_, file);
       break;
@@ -49,7 +51,9 @@ void Output::finish(RunSummary& run, std::ostream& err) {
       run.fail(err, "cannot write the baseline " + *options_.writeBaseline + ": " + reason);
       return;
     }
-    if (!options_.quiet) err << "baseline " << *options_.writeBaseline << ": " << SummaryLine(tally_) << "\n";
+    if (!options_.quiet) {
+      err << "baseline " << VisibleText(*options_.writeBaseline) << ": " << SummaryLine(tally_) << "\n";
+    }
     return;
   }
   if (options_.format == OutputFormat::Json) out_ << JsonReport(kept_);

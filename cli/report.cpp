@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "visible_text.h"
+
 namespace corvane::cli {
 
 namespace {
@@ -94,7 +96,8 @@ void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* 
     const std::uint32_t depth = tree.items()[i].depth;
     text.append(2 * std::min(depth, kIndentDepth), ' ');
     if (depth > kIndentDepth) text.append("[depth ").append(std::to_string(depth)).append("] ");
-    text.append(tree.label(i, doc)).push_back('\n');
+    AppendVisible(text, tree.label(i, doc));
+    text.push_back('\n');
     if (text.size() >= kChunk) {
       out << text;
       text.clear();

@@ -67,6 +67,18 @@ struct Tally {
 // "3 findings in 2 files", or "no findings in 5 files" (the files checked).
 std::string SummaryLine(const Tally& tally);
 
+// A file's path as JSON reports and baselines record it. A path that is UTF-8 is kept as it
+// is; in another, "%" and each byte that is no part of valid UTF-8 are written %XX and
+// percent is true (the record says "pathEncoding": "percent"), so the name stays exact.
+struct RecordedPath {
+  std::string text;
+  bool percent = false;
+};
+RecordedPath RecordPath(const std::string& path);
+// The path a record names; nothing when a percent-encoded text holds a "%" without two hex
+// digits after it.
+std::optional<std::string> RecordedPathBytes(const std::string& text, bool percent);
+
 // The JSON document for all files.
 std::string JsonReport(const std::vector<FileReport>& files);
 // The SARIF 2.1.0 log for all files; relative paths are taken from the current folder.

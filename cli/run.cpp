@@ -1,5 +1,9 @@
 #include "run.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <ios>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -16,6 +20,8 @@
 #include "report.h"
 #include "scan.h"
 #include "suppression.h"
+#include "visible_text.h"
+#include "warnings.h"
 
 namespace corvane::cli {
 
@@ -23,7 +29,8 @@ namespace {
 
 std::string JoinLines(const StringList& list, std::string_view separator) {
   std::string out;
-  for (const StringList::Entry& e : list.entries()) out.append(out.empty() ? "" : separator).append(e.text);
+  // Tree names come from connections files and servers.
+  for (const StringList::Entry& e : list.entries()) AppendVisible(out.append(out.empty() ? "" : separator), e.text);
   return out;
 }
 
@@ -90,7 +97,18 @@ std::string PathProblem(const std::string& path, const std::error_code& ec) {
 // The name findings give a document read from standard input without --stdin-filename.
 constexpr char kUnnamedStdin[] = "<stdin>";
 
-std::string ReadAll(std::istream& in) { return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}; }
+// The whole of in; nothing, with the reason, when reading fails (standard input may be a
+// folder, or a device that fails), which the stream tells by an exception or by its state.
+std::optional<std::string> ReadAll(std::istream& in, std::string& reason) {
+  errno = 0;
+  try {
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.bad()) return text;
+  } catch (const std::ios_base::failure&) {
+  }
+  reason = errno != 0 ? std::strerror(errno) : "read error";
+  return std::nullopt;
+}
 
 // A checked input: the path findings name, the full path it was checked under (empty for
 // standard input without a name), and what the check left.
@@ -101,11 +119,11 @@ struct CheckedInput {
 };
 
 // Checks a file, or standard input for "-". Nothing when the input names no file to check
-// (said on err, and the run fails).
-std::optional<CheckedInput> CheckInput(const Options& options, const std::string& input, ScanState& state,
+// or standard input cannot be read (said on err, and the run fails).
+std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& input, ScanState& state,
                                        std::istream& in, RunSummary& run, std::ostream& err) {
-  const bool fromStdin = input == kStdinInput;
-  CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input, {}, {}};
+  const bool fromStdin = input.path == kStdinInput;
+  CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input.path, {}, {}};
   if (!fromStdin || options.stdinFileName) {
     std::error_code pathError;
     checked.fullPath = FullPathToCheck(checked.path, pathError);
@@ -115,10 +133,16 @@ std::optional<CheckedInput> CheckInput(const Options& options, const std::string
     }
   }
   if (!fromStdin) {
-    checked.outcome = CheckFile(state, checked.fullPath);
-  } else {
-    checked.outcome = CheckText(state, checked.fullPath.empty() ? checked.path : checked.fullPath, ReadAll(in));
+    checked.outcome = input.walked ? CheckFile(state, checked.fullPath, *input.walked) : CheckFile(state, checked.fullPath);
+    return checked;
   }
+  std::string reason;
+  const std::optional<std::string> text = ReadAll(in, reason);
+  if (!text) {
+    run.fail(err, "cannot read standard input: " + reason);
+    return std::nullopt;
+  }
+  checked.outcome = CheckText(state, checked.fullPath.empty() ? checked.path : checked.fullPath, *text);
   return checked;
 }
 
@@ -132,7 +156,8 @@ FileReport Findings(const Options& options, const CheckedInput& checked, const P
   Suppressions directives = doc != nullptr ? Suppressions(tree, *doc) : Suppressions();
   for (const Suppressions::Problem& problem : directives.problems()) {
     const XmlDocument::Node& at = doc->node(problem.comment);
-    err << "corvanexml-check: " << checked.path << ':' << at.line << ':' << at.column << ": " << problem.what << "\n";
+    WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' + std::to_string(at.column) +
+                       ": " + problem.what);
   }
   // A file that cannot be read is no finding to silence.
   if (!loadError || !loadError->unreadable) RemoveSilenced(sorted, options.ignored, directives);
@@ -145,13 +170,45 @@ FileReport Findings(const Options& options, const CheckedInput& checked, const P
   return report;
 }
 
+// The normalised absolute path of a file, links resolved as far as they exist.
+std::string Normalised(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return {};
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, ec);
+  return (ec ? absolute.lexically_normal() : resolved).string();
+}
+
+// Why the baseline must not be written where the options say: that file is one of those
+// checked (the document read from '-' lives there too), and would be overwritten. Empty when
+// it may be written.
+std::string BaselineClash(const Options& options, const std::vector<InputFile>& files) {
+  if (!options.writeBaseline) return {};
+  const std::string& baseline = *options.writeBaseline;
+  // The same file by identity when it exists, so that links and hard links count as well.
+  const std::optional<FileIdentity> identity = IdentityOf(baseline);
+  const std::string normalised = Normalised(baseline);
+  const auto clashes = [&](const std::string& path, const std::optional<FileIdentity>& walked) {
+    if (identity) return (walked ? walked : IdentityOf(path)) == identity;
+    return !normalised.empty() && Normalised(path) == normalised;
+  };
+  for (const InputFile& file : files) {
+    const std::string& path = file.path == kStdinInput ? options.stdinFileName.value_or("") : file.path;
+    if (!path.empty() && clashes(path, file.walked)) {
+      return "--write-baseline " + baseline + " is " + (path == baseline ? "" : path + ", ") +
+             "a file being checked: the baseline would overwrite it; write it elsewhere";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int ListTrees(std::ostream& out, std::ostream& err) {
   DirectorySession directory;
   StringList trees;
   if (const std::string error = StartWithTrees(directory, trees); !error.empty()) {
-    err << "corvanexml-check: " << error << "\n";
+    WriteLine(err, "corvanexml-check: " + error);
     return kExitTrouble;
   }
   out << JoinLines(trees, "\n") << "\n";
@@ -159,12 +216,16 @@ int ListTrees(std::ostream& out, std::ostream& err) {
 }
 
 int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+  // GitHub reads commands from standard error too: what echoes the files' text there must
+  // not act as one.
+  std::optional<WorkflowCommandStop> stop;
+  if (options.format == OutputFormat::Github) stop.emplace();
   PlainTree tree;
   PlainMessages messages;
   ScanState state(tree, messages);
   DirectorySession directory;
   if (const std::string error = SelectTree(options, directory, state.schema); !error.empty()) {
-    err << "corvanexml-check: " << error << "\n";
+    WriteLine(err, "corvanexml-check: " + error);
     return kExitTrouble;
   }
   std::optional<Baseline> baseline;
@@ -172,17 +233,22 @@ int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::
     std::string error;
     baseline = Baseline::Read(*options.baseline, error);
     if (!baseline) {
-      err << "corvanexml-check: " << error << "\n";
+      WriteLine(err, "corvanexml-check: " + error);
       return kExitTrouble;
     }
   }
   RunSummary run;
-  std::vector<std::string> unreadableFolders;
-  const std::vector<std::string> inputs = ExpandInputs(options.inputs, options.excludes, unreadableFolders);
-  for (const std::string& folder : unreadableFolders) run.fail(err, "cannot read folder " + folder);
+  const ExpandedInputs expanded = ExpandInputs(options.inputs, options.excludes);
+  const std::vector<InputFile>& inputs = expanded.files;
+  if (const std::string error = BaselineClash(options, inputs); !error.empty()) {
+    WriteLine(err, "corvanexml-check: " + error);
+    return kExitTrouble;
+  }
+  for (const std::string& link : expanded.notFollowed) WriteLine(err, "corvanexml-check: warning: " + link);
+  for (const std::string& folder : expanded.unreadableFolders) run.fail(err, "cannot read folder " + folder);
   Output output(options, out, inputs.size() > 1);
 
-  for (const std::string& input : inputs) {
+  for (const InputFile& input : inputs) {
     const std::optional<CheckedInput> checked = CheckInput(options, input, state, in, run, err);
     if (!checked) continue;
     FileReport report = Findings(options, *checked, tree, messages.sorted(), err);

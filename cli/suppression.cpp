@@ -32,12 +32,13 @@ std::optional<CodeSet> ParseDirective(std::string_view comment, std::string& err
 
 }  // namespace
 
-Suppressions::Suppressions() : scopes_{{kFileScope, {}}} {}
+Suppressions::Suppressions() : scopes_{{kFileScope, {}, {}, {}, {}}} {}
 
 Suppressions::Suppressions(const PlainTree& tree, const XmlDocument& doc) : Suppressions() {
   for (const NodeId comment : doc.prologComments()) {
     if (const auto directive = read(doc, comment)) scopes_[kFileScope].directives.push_back(*directive);
   }
+  gatherCodes(kFileScope);
   // One pass over the items in pre-order: a directive waits, by its parent, for the next
   // element among its siblings, which opens a scope inside the scope around it.
   const auto& items = tree.items();
@@ -56,11 +57,22 @@ Suppressions::Suppressions(const PlainTree& tree, const XmlDocument& doc) : Supp
     } else if (kind == NodeKind::Element) {
       const auto found = waiting.find(parent);
       if (found == waiting.end()) continue;
-      scopes_.push_back({scopeOf_[i], std::move(found->second)});
+      scopes_.push_back({scopeOf_[i], std::move(found->second), {}, {}, {}});
       waiting.erase(found);
       scopeOf_[i] = static_cast<std::uint32_t>(scopes_.size() - 1);
+      gatherCodes(scopeOf_[i]);
     }
   }
+  // Directives still waiting, and those after the document element, have no element to
+  // hold for: they are read for their problems and stay unused.
+  for (const NodeId comment : doc.epilogComments()) read(doc, comment);
+}
+
+void Suppressions::gatherCodes(std::uint32_t scope) {
+  Scope& s = scopes_[scope];
+  for (const std::uint32_t d : s.directives) s.own |= directives_[d].codes;
+  s.silenced = s.own;
+  if (scope != kFileScope) s.silenced |= scopes_[s.parent].silenced;
 }
 
 std::optional<std::uint32_t> Suppressions::read(const XmlDocument& doc, NodeId comment) {
@@ -74,14 +86,22 @@ std::optional<std::uint32_t> Suppressions::read(const XmlDocument& doc, NodeId c
 
 bool Suppressions::silences(TreeItem item, int code) {
   std::uint32_t scope = item == kNoItem || scopeOf_.empty() ? kFileScope : scopeOf_[item];
+  const auto bit = static_cast<std::size_t>(code);
+  if (!scopes_[scope].silenced.test(bit)) return false;
+  // Up to the scope whose directive silences the code, marking it used. A scope passed once
+  // for a code is not passed again for it, so nesting costs each finding nothing extra.
   for (;;) {
-    for (const std::uint32_t d : scopes_[scope].directives) {
-      if (!directives_[d].codes.test(static_cast<std::size_t>(code))) continue;
-      directives_[d].used = true;
+    ++scopeVisits_;
+    Scope& s = scopes_[scope];
+    if (s.settled.test(bit)) return true;
+    s.settled.set(bit);
+    if (s.own.test(bit)) {
+      const auto first = std::find_if(s.directives.begin(), s.directives.end(),
+                                      [&](std::uint32_t d) { return directives_[d].codes.test(bit); });
+      directives_[*first].used = true;
       return true;
     }
-    if (scope == kFileScope) return false;
-    scope = scopes_[scope].parent;
+    scope = s.parent;
   }
 }
 

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz cli_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz cli_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz ldap_answer_fuzz)
 
 build=build/fuzz
 if [ ! -f $build/CMakeCache.txt ]; then
@@ -39,6 +39,9 @@ seed() {
     settings_fuzz) printf '[Settings]\nMainForm.Top=201\nMainForm.Left=279\r\n; note\n[Other]\nx=1\n' >"$corpus/seed.ini" ;;
     shell_fuzz) printf 'https://example.com/a b' >"$corpus/url"; printf '/bin/echo  "a b" c\\ d' >"$corpus/cmd" ;;
     export_fuzz) printf 'a<b&c\x1fx\r\ny\x1ex\x1e\x1eq"\n' >"$corpus/table" ;;
+    # A bind answered, the root entry naming the subschema entry, and that entry with one
+    # attribute type and one class.
+    ldap_answer_fuzz) printf '0\x0c\x02\x01\x01a\x07\x0a\x01\x00\x04\x00\x04\x000J\x02\x01\x02dE\x04\x000A0#\x04\x11subschemaSubentry1\x0e\x04\x0ccn=Subschema0\x1a\x04\x0enamingContexts1\x08\x04\x06o=fuzz0\x0c\x02\x01\x02e\x07\x0a\x01\x00\x04\x00\x04\x000\x84\x00\x00\x00\x8d\x02\x01\x03d\x84\x00\x00\x00\x84\x04\x0ccn=Subschema0t0.\x04\x0eattributeTypes1\x1c\x04\x1a( 1.1 NAME \x27cn\x27 SUP name )0B\x04\x0dobjectClasses11\x04/( 1.2 NAME \x27thing\x27 SUP top STRUCTURAL MUST cn )0\x0c\x02\x01\x03e\x07\x0a\x01\x00\x04\x00\x04\x00' >"$corpus/answer" ;;
   esac
 }
 

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "platform_hooks.h"
+#include "warnings.h"
 
 namespace corvane {
 
@@ -337,7 +338,7 @@ void ShowMsgDlg(MsgDlgKind kind, const std::string& msg, const std::string& deta
     messageBoxHook(kind, msg, details);
     return;
   }
-  std::cerr << msg << '\n';
+  WriteLine(std::cerr, msg);
 }
 
 void ProcessPendingEvents() {

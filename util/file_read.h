@@ -2,18 +2,36 @@
 // blocks on a FIFO or a device.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace corvane {
 
-// Opens a regular file for reading; -1 with the reason (the system's text, or "not a
-// regular file") in reason.
-int OpenRegularFile(const std::string& path, std::string& reason);
+// Which file a path names: the device and inode stat gives.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the file at path, links followed; nothing when it cannot be looked at.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// Opens a regular file for reading; -1 with the reason (the system's text, "not a regular
+// file", or kSystemFileReason) in reason. A file of /proc, /sys or /dev is never opened:
+// such files hold the process's environment and the kernel's state, and some block or
+// drain what they read. With expected, only that very file is opened; whatever the path
+// names instead by then is refused.
+int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected = nullptr);
+inline constexpr char kSystemFileReason[] = "a file of the system (/proc, /sys or /dev), never read";
 // Reads an open file to its end straight into the result, and closes it; nothing, with the
 // reason in reason, when a read fails. Nothing passes through another buffer, so a caller
 // that reads a secret has only the result to wipe.
 std::optional<std::string> ReadToEnd(int fd, std::string& reason);
+// The same for at most limit bytes from the file's start, for files of which only a little
+// is wanted, whatever their size.
+std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& reason);
 // The whole content of a regular file; nothing, with the reason in reason, when it cannot
 // be read.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::string& reason);

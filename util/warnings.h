@@ -3,15 +3,33 @@
 // show them itself.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace corvane {
 
-// Writes line and a newline to standard error, and hands line to the captures listening on
-// this thread.
+// Writes line and a newline to standard error as WriteLine does, and hands line as it is to
+// the captures listening on this thread.
 void WriteWarning(std::string_view line);
+
+// Writes line and a newline to out as one line of visible text (see VisibleText): warnings
+// carry names from files and servers, which must neither control the terminal nor start a
+// line of their own. While a WorkflowCommandStop lives, the line comes framed by it.
+void WriteLine(std::ostream& out, std::string_view line);
+
+// While it lives, every line WriteLine and WriteWarning write stands between
+// "::stop-commands::TOKEN" and "::TOKEN::", so GitHub Actions, which reads workflow commands
+// from standard error too, takes none from the text of the files checked. TOKEN is random
+// and new for each stop: a file cannot end the stop by guessing it. One stop at a time.
+class WorkflowCommandStop {
+ public:
+  WorkflowCommandStop();
+  ~WorkflowCommandStop();
+  WorkflowCommandStop(const WorkflowCommandStop&) = delete;
+  WorkflowCommandStop& operator=(const WorkflowCommandStop&) = delete;
+};
 
 // Hands line only to the captures listening on this thread: for a warning that went to
 // standard error once already and still explains a failure that is repeated.

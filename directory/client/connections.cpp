@@ -3,6 +3,7 @@
 #include <charconv>
 #include <filesystem>
 #include <sstream>
+#include <unordered_map>
 
 #include "client_types.h"
 #include "config_home.h"
@@ -57,6 +58,7 @@ class ConnectionsReader {
   }
 
   std::vector<ConnectionConfig> result() && { return std::move(connections_); }
+  const ConnectionsReadWork& work() const { return work_; }
 
  private:
   void warn(std::string_view what) const {
@@ -75,18 +77,16 @@ class ConnectionsReader {
     if (name.size() > kTreeNameChars)
       return warn("tree name '" + name.substr(0, kTreeNameChars) + "...' longer than " +
                   std::to_string(kTreeNameChars) + " characters; section ignored with its settings");
-    // Names are compared as the client hands them out, filled up with '_'.
-    const auto sameTree = [&](const std::string& other) {
-      return SameText(TrimRightChars(other, "_"), TrimRightChars(name, "_"));
-    };
-    for (std::size_t i = 0; i < connections_.size(); ++i)
-      if (sameTree(connections_[i].treeName))
-        return warn("tree " + name + " already has a section at line " + std::to_string(sectionLines_[i]) +
-                    "; this one is ignored with its settings");
+    // Names are compared as the client hands them out, filled up with '_' (letter case
+    // aside), so the index holds each name in that form.
+    ++work_.namesCompared;
+    const auto [earlier, added] = sectionOfTree_.try_emplace(UpperCaseAscii(TrimRightChars(name, "_")), line_);
+    if (!added)
+      return warn("tree " + name + " already has a section at line " + std::to_string(earlier->second) +
+                  "; this one is ignored with its settings");
     skipping_ = false;
     connections_.push_back({});
     connections_.back().treeName = name;
-    sectionLines_.push_back(line_);
     current_ = &connections_.back();
   }
 
@@ -146,9 +146,11 @@ class ConnectionsReader {
   std::string folder_;
   std::size_t line_ = 0;
   std::vector<ConnectionConfig> connections_;
-  std::vector<std::size_t> sectionLines_;  // the header line of each connection
+  // The header line of each connection, by its tree name without the '_' filling, upper case.
+  std::unordered_map<std::string, std::size_t> sectionOfTree_;
   ConnectionConfig* current_ = nullptr;
   bool skipping_ = false;
+  ConnectionsReadWork work_;
 };
 
 }  // namespace
@@ -168,10 +170,11 @@ ConnectionConfig DemoConnection() {
 }
 
 std::vector<ConnectionConfig> ParseConnections(std::string_view text, std::string_view sourceName,
-                                               const std::string& folder) {
+                                               const std::string& folder, ConnectionsReadWork* work) {
   ConnectionsReader reader(sourceName, folder);
   std::istringstream in{std::string(SkipByteOrderMark(text))};
   for (std::string line; std::getline(in, line);) reader.readLine(line);
+  if (work) *work = reader.work();
   return std::move(reader).result();
 }
 

@@ -33,10 +33,15 @@ std::string ClientConfigFolder();
 std::string DemoSchemaPath();
 // The demo connection, primary, served from DemoSchemaPath().
 ConnectionConfig DemoConnection();
+// What reading a connections file took, for tests that see it stays one pass.
+struct ConnectionsReadWork {
+  std::size_t namesCompared = 0;  // a section's tree name against those before it
+};
+
 // Connections described by a connections file's text; relative paths count from folder.
 // Lines that cannot be used are skipped with a warning naming sourceName and the line.
 std::vector<ConnectionConfig> ParseConnections(std::string_view text, std::string_view sourceName,
-                                               const std::string& folder);
+                                               const std::string& folder, ConnectionsReadWork* work = nullptr);
 // The connections of the configuration folder's connections.ini, or the demo connection
 // when there is no such file; false with a reason when the file cannot be read.
 bool ReadConnections(std::vector<ConnectionConfig>& out, std::string& error);

@@ -2,6 +2,8 @@
 
 #include <lber.h>
 #include <ldap.h>
+#include <pthread.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,13 @@ using Clock = std::chrono::steady_clock;
 // No answer the client asks for comes near this: the subschema entry of a large directory
 // is a few megabytes.
 constexpr ber_len_t kLargestAnswerBytes = 64 << 20;
+// The same bounds for everything a tree's server sends, however it is cut into messages.
+constexpr std::size_t kLargestTreeBytes = 64 << 20;
+constexpr std::size_t kMostTreeValues = 1'000'000;
+// A password is one short line; a file is read no further than this.
+constexpr std::size_t kLongestPasswordLine = 4096;
+// A bundle of all the world's public authorities is a few hundred kilobytes.
+constexpr off_t kLargestCaFile = 16 << 20;
 
 std::string Seconds(int seconds) { return std::to_string(seconds) + " s"; }
 
@@ -55,12 +65,52 @@ bool ReadPassword(const std::string& path, std::string& password, std::string& e
             "); make it private with: chmod 600 " + path;
     return false;
   }
-  std::optional<std::string> content = ReadToEnd(fd, reason);
+  std::optional<std::string> content = ReadAtMost(fd, kLongestPasswordLine + 1, reason);
   if (!content) return unreadable();
-  password = TrimRightChars(StrBefore(*content, "\n", true), "\r");
+  const bool tooLong = content->find('\n') == std::string::npos && content->size() > kLongestPasswordLine;
+  if (!tooLong) password = TrimRightChars(StrBefore(*content, "\n", true), "\r");
   explicit_bzero(content->data(), content->size());
-  return true;
+  if (!tooLong) return true;
+  reason = "its first line is longer than " + std::to_string(kLongestPasswordLine / 1024) + " KiB";
+  return unreadable();
 }
+
+// Holds off SIGPIPE in this thread while the library writes to a socket that the server or
+// the stall guard may have closed: the library's writes cannot ask for MSG_NOSIGNAL, and the
+// signal would end the program before the failure is told. A SIGPIPE raised meanwhile is
+// taken away; one the thread had waiting before stays.
+class SigpipeHeld {
+ public:
+  SigpipeHeld() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    waitingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe, &previous_);
+  }
+  ~SigpipeHeld() {
+    const int error = errno;
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigpending(&pending);
+    if (!waitingBefore_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec now{0, 0};
+      while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    errno = error;
+  }
+  SigpipeHeld(const SigpipeHeld&) = delete;
+  SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+  bool waitingBefore_ = false;
+};
 
 // Ends a step that waits longer than the time-out by shutting the connection's socket down.
 // The library bounds its own waits for connections and answers, but a TLS handshake with a
@@ -183,12 +233,14 @@ bool LooksLikeCertificateTrouble(const std::string& reasons) {
 struct LdapConnection::Session {
   explicit Session(int timeoutSeconds) : timeoutSeconds(timeoutSeconds), guard(timeoutSeconds) {}
   ~Session() {
+    const SigpipeHeld held;
     if (ld) ldap_unbind_ext_s(ld, nullptr, nullptr);
   }
 
   // Runs a library call under the guard; a stall becomes LDAP_TIMEOUT.
   template <class Call>
   int guarded(Call&& call) {
+    const SigpipeHeld held;
     int rc = LDAP_OTHER;
     if (guard.run([&] { rc = call(); })) rc = LDAP_TIMEOUT;
     return rc;
@@ -201,6 +253,10 @@ struct LdapConnection::Session {
   bool initialize(const ConnectionConfig& config, std::string& error);
   bool secure(const ConnectionConfig& config, std::string& error);
   bool bind(const ConnectionConfig& config, std::string& password, std::string& error);
+  // Reads the answers of search msgid to their end and returns the search's result code; an
+  // answer past the tree's bounds is cut off with the bound it passed in overBound.
+  int collect(int msgid, const std::vector<const char*>& attributes, EntryValues& values, bool& found,
+              std::string& overBound);
 
   static int SocketAdded(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb* callback) {
     int fd = -1;
@@ -219,6 +275,7 @@ struct LdapConnection::Session {
   std::string url;
   bool tls = false;    // ldaps:// or StartTLS
   std::string caFile;  // the trusted certificates
+  std::size_t answerBytes = 0, answerValues = 0;  // all that the server sent so far
   StallGuard guard;
   ldap_conncb socketWatch{&SocketAdded, &SocketRemoved, this};
   LDAP* ld = nullptr;
@@ -232,29 +289,37 @@ bool LdapConnection::Session::initialize(const ConnectionConfig& config, std::st
     error = Failure("invalid URL " + url, rc);
     return false;
   }
-  std::string reason;
-  if (const int fd = OpenRegularFile(caFile, reason); fd < 0) {
-    // Without trusted certificates no TLS connection could be verified.
-    if (tls || !config.tlsCaFile.empty()) {
-      error = "cannot read the trusted certificates " + caFile + ": " + reason;
-      return false;
-    }
-  } else {
-    ::close(fd);
-  }
   const int version = LDAP_VERSION3;
   const timeval timeout{timeoutSeconds, 0};
-  const int demand = LDAP_OPT_X_TLS_DEMAND;
-  const int newContext = 0;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
   ldap_set_option(ld, LDAP_OPT_TIMEOUT, &timeout);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
   ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &socketWatch);
+  // A plain connection loads no certificates: only TLS can fail on the CA file.
+  if (!tls) return true;
+  std::string reason;
+  const int fd = OpenRegularFile(caFile, reason);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size > kLargestCaFile)
+    reason = "larger than " + std::to_string(kLargestCaFile >> 20) + " MiB, which no bundle of certificates is";
+  if (fd >= 0) ::close(fd);
+  if (!reason.empty()) {
+    // Without trusted certificates no TLS connection could be verified.
+    error = "cannot read the CA file " + caFile + ": " + reason;
+    return false;
+  }
+  const int demand = LDAP_OPT_X_TLS_DEMAND;
+  const int newContext = 0;
   ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
   ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, caFile.c_str());
+  const TlsLogCapture log;
   if (const int rc = ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &newContext); rc != LDAP_SUCCESS) {
-    error = Failure("cannot set up TLS with " + caFile, rc);
+    // The library's own text, "Can't contact LDAP server", would blame the server.
+    const std::string reasons = TlsLogCapture::tlsReasons();
+    error = "cannot use the CA file " + caFile + ": " +
+            (reasons.empty() ? std::string("no certificate in it can be read") : reasons) + " (LDAP result " +
+            std::to_string(rc) + ")";
     return false;
   }
   return true;
@@ -308,42 +373,109 @@ bool LdapConnection::open(const ConnectionConfig& config, std::string& error) {
   return bound;
 }
 
+// The answers are taken one at a time and counted as they come, so that a server cannot
+// make the client hold more than the bounds, however it cuts its answer into messages. Only
+// the first entry is kept: a base search has no other.
+int LdapConnection::Session::collect(int msgid, const std::vector<const char*>& attributes, EntryValues& values,
+                                     bool& found, std::string& overBound) {
+  const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return LDAP_TIMEOUT;
+    timeval wait{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+    LDAPMessage* message = nullptr;
+    errno = 0;
+    const int type = ldap_result(ld, msgid, LDAP_MSG_ONE, &wait, &message);
+    // A message whose type is not one of LDAP's comes back as type 0 too, beside a time-out.
+    const std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(message, &ldap_msgfree);
+    if (type == 0 && !message) return LDAP_TIMEOUT;
+    if (type < 0) {
+      const int error = errno;
+      int rc = LDAP_OTHER;
+      ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+      errno = error;
+      return rc;
+    }
+    if (type == LDAP_RES_SEARCH_RESULT) {
+      int rc = LDAP_OTHER;
+      if (const int parsed = ldap_parse_result(ld, message, &rc, nullptr, nullptr, nullptr, nullptr, 0);
+          parsed != LDAP_SUCCESS)
+        return parsed;
+      return rc;
+    }
+    // The library takes any other message as the end of the search, with nothing after it.
+    if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_REFERENCE && type != LDAP_RES_INTERMEDIATE)
+      return LDAP_PROTOCOL_ERROR;
+    // Every message counts as a value, so that empty ones cannot come without end either.
+    ++answerValues;
+    BerElement* ber = nullptr;
+    berval dn{};
+    if (type == LDAP_RES_SEARCH_ENTRY && ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
+      const bool keep = !found;
+      if (keep) values.assign(attributes.size(), {});
+      found = true;
+      ber_len_t rest = 0;
+      ber_get_option(ber, LBER_OPT_REMAINING_BYTES, &rest);
+      answerBytes += dn.bv_len + rest;
+      berval name{};
+      berval* list = nullptr;
+      while (answerBytes <= kLargestTreeBytes && answerValues <= kMostTreeValues &&
+             ldap_get_attribute_ber(ld, message, ber, &name, &list) == LDAP_SUCCESS && name.bv_val) {
+        std::size_t count = 0;
+        while (list && list[count].bv_val) ++count;
+        answerValues += count;
+        for (std::size_t i = 0; keep && i < attributes.size(); ++i)
+          if (strncasecmp(name.bv_val, attributes[i], name.bv_len) == 0 && attributes[i][name.bv_len] == '\0')
+            for (std::size_t v = 0; v < count && answerValues <= kMostTreeValues; ++v)
+              values[i].emplace_back(list[v].bv_val, list[v].bv_len);
+        ber_memfree(list);
+        list = nullptr;
+      }
+    }
+    if (ber) ber_free(ber, 0);
+    if (answerBytes > kLargestTreeBytes)
+      overBound = "is larger than " + std::to_string(kLargestTreeBytes >> 20) + " MiB in all";
+    else if (answerValues > kMostTreeValues)
+      overBound = "holds more than 1,000,000 values";
+    if (!overBound.empty()) {
+      // Nothing more of this server is wanted: the rest of its answer is not waited for.
+      int fd = -1;
+      if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) ::shutdown(fd, SHUT_RDWR);
+      return LDAP_SIZELIMIT_EXCEEDED;
+    }
+  }
+}
+
 bool LdapConnection::readEntry(const std::string& dn, const char* filter, const std::vector<const char*>& attributes,
                                EntryValues& values, std::string& error) {
   Session& s = *session_;
   std::vector<char*> names;
   for (const char* attribute : attributes) names.push_back(const_cast<char*>(attribute));
   names.push_back(nullptr);
-  LDAPMessage* result = nullptr;
   timeval timeout{s.timeoutSeconds, 0};
+  bool found = false;
+  std::string overBound;
   errno = 0;
   const int rc = s.guarded([&] {
-    return ldap_search_ext_s(s.ld, dn.c_str(), LDAP_SCOPE_BASE, filter, names.data(), 0, nullptr, nullptr, &timeout,
-                             1, &result);
+    int msgid = 0;
+    const int sent = ldap_search_ext(s.ld, dn.c_str(), LDAP_SCOPE_BASE, filter, names.data(), 0, nullptr, nullptr,
+                                     &timeout, 1, &msgid);
+    return sent != LDAP_SUCCESS ? sent : s.collect(msgid, attributes, values, found, overBound);
   });
   // The library drops a connection whose answer is announced larger than allowed, and says
   // so only in errno.
   const bool oversized = rc == LDAP_SERVER_DOWN && errno == ERANGE;
-  const std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(result, &ldap_msgfree);
   const std::string what = "reading " + (dn.empty() ? std::string("the root entry") : dn);
   error.clear();
-  if (rc == LDAP_TIMEOUT) error = s.stalled(what);
+  if (!overBound.empty()) error = what + ": the answer of " + s.url + " " + overBound + "; connection closed";
+  else if (rc == LDAP_TIMEOUT) error = s.stalled(what);
   else if (oversized)
     error = Failure(what + ": the answer of " + s.url + " is announced larger than " +
                         std::to_string(kLargestAnswerBytes >> 20) + " MiB; connection closed",
                     rc);
   else if (rc == LDAP_SERVER_DOWN) error = Failure(what + ": connection to " + s.url + " lost", rc);
   else if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT) error = Failure(what + " failed", rc);
-  LDAPMessage* entry = rc == LDAP_SUCCESS ? ldap_first_entry(s.ld, result) : nullptr;
-  if (!entry) return false;
-  values.clear();
-  for (const char* attribute : attributes) {
-    values.emplace_back();
-    berval** found = ldap_get_values_len(s.ld, entry, attribute);
-    for (int i = 0; found && found[i]; ++i) values.back().emplace_back(found[i]->bv_val, found[i]->bv_len);
-    ldap_value_free_len(found);
-  }
-  return true;
+  return error.empty() && rc == LDAP_SUCCESS && found;
 }
 
 }  // namespace corvane::client

@@ -1,7 +1,8 @@
 // One connection to an LDAP server as a connections-file section describes it: TLS by
 // ldaps:// or StartTLS with certificates always verified, a simple bind with the password
-// of the password file, and every wait bounded by the section's time-out. Failures come
-// back as one line that names the step, the library's text and its result code.
+// of the password file, every wait bounded by the section's time-out and all that the server
+// sends bounded in size. Failures come back as one line that names the step, the library's
+// text and its result code.
 #pragma once
 
 #include <memory>

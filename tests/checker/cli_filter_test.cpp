@@ -101,6 +101,25 @@ TEST_F(CliFilterTest, DirectivesSilenceTheElementAfterThemOrTheWholeFile) {
   EXPECT_NE(typo.err.find("typo.xml:1:1: unknown message code 'Msg005'"), std::string::npos) << typo.err;
 }
 
+TEST_F(CliFilterTest, DirectivesWithNoElementAfterThemSilenceNothingAndAreReported) {
+  // After the last child and after the document element no element follows: such a
+  // directive covers nothing, not the file.
+  folder_.write("after.xml",
+                "<plugin><task><id>T</id><id>T</id>\n"
+                "<!-- corvanexml-check disable=Msg008 --></task>\n"
+                "<!-- corvanexml-check disable -->\n"
+                "</plugin>\n"
+                "<!-- corvanexml-check disable -->\n"
+                "<!-- corvanexml-check enable -->\n");
+  const RunResult after = RunCli({"--report-unused-directives", "after.xml"});
+  EXPECT_EQ(after.out,
+            "after.xml:1:25: Msg 008: Duplicate ID: T\n"
+            "after.xml:2:1: Unused directive: corvanexml-check disable=Msg008\n"
+            "after.xml:3:1: Unused directive: corvanexml-check disable\n"
+            "after.xml:5:1: Unused directive: corvanexml-check disable\n");
+  EXPECT_NE(after.err.find("after.xml:6:1: expected \"disable\" or"), std::string::npos) << after.err;
+}
+
 TEST_F(CliFilterTest, ABaselineKeepsKnownFindingsQuietAfterLinesMove) {
   folder_.write("web/portal/b.xml", "<plugin><task><id>T</id><id>T</id><id>T</id></task></plugin>");
   std::filesystem::create_directory(folder_.path("base"));

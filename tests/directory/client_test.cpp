@@ -243,6 +243,30 @@ TEST(ConnectionsFile, SectionHeadersAreAcceptedOrRefusedWithTheirLine) {
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 4) << warnings;
 }
 
+// Each header is looked up once among the names before it, as the client compares them:
+// letter case and a '_' filling aside.
+TEST(ConnectionsFile, ManySectionsAreCheckedForRepeatsInOnePass) {
+  constexpr std::size_t kSections = 3000;
+  std::string text;
+  for (std::size_t i = 0; i < kSections; ++i) text += "[Tree" + std::to_string(i) + "]\nschema = t.schema\n";
+  text += "[tree7__]\n[TREE2999]\n[Tree3000_]\n[tree3000]\n";
+  testing::internal::CaptureStderr();
+  ConnectionsReadWork work;
+  const std::vector<ConnectionConfig> connections = ParseConnections(text, "many.ini", "/cfg", &work);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(connections.size(), kSections + 1);
+  EXPECT_EQ(connections.back().treeName, "Tree3000_");
+  EXPECT_EQ(warnings,
+            "many.ini:6001: warning: tree tree7__ already has a section at line 15; this one is ignored with its "
+            "settings\n"
+            "many.ini:6002: warning: tree TREE2999 already has a section at line 5999; this one is ignored with its "
+            "settings\n"
+            "many.ini:6004: warning: tree tree3000 already has a section at line 6003; this one is ignored with its "
+            "settings\n");
+  // Comparing each header with every one before it would take kSections² / 2.
+  EXPECT_LE(work.namesCompared, 2 * kSections);
+}
+
 // A value the client cannot use is warned with its line and leaves the setting as it was.
 TEST(ConnectionsFile, LdapSettingsAreReadAndBadValuesWarnedWithTheirLine) {
   testing::internal::CaptureStderr();

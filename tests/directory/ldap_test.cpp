@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -254,6 +255,38 @@ TEST_F(LdapTest, TlsConnectionsTrustOnlyTheConfiguredAuthority) {
     EXPECT_NE(warnings_.find(": certificate not trusted: "), std::string::npos) << warnings_;
     EXPECT_NE(warnings_.find("(trusted certificates: /etc/ssl/certs/ca-certificates.crt)"), std::string::npos)
         << warnings_;
+  }
+}
+
+// Trusted certificates matter only to TLS: a plain connection never loads them, and a TLS
+// connection that cannot use them says it is the CA file. Of a password file only the first
+// line counts, however long the rest.
+TEST_F(LdapTest, TheCaFileCountsOnlyForTlsAndThePasswordFileOnlyByItsFirstLine) {
+  const test::SlapdServer server(home_, options(true, true));
+  ASSERT_TRUE(server.ready());
+  const auto large = [this](const std::string& name, const std::string& text) {
+    const std::string path = home_ + "/" + name;
+    std::ofstream(path) << text;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    EXPECT_EQ(truncate(path.c_str(), off_t{1} << 30), 0);
+    return path;
+  };
+  const std::string hugeCa = large("huge-ca.pem", "-----BEGIN CERTIFICATE-----\ngarbage\n");
+  const std::string smallCa = home_ + "/small-ca.pem";
+  std::ofstream(smallCa) << "-----BEGIN CERTIFICATE-----\nZ2FyYmFnZQ==\n-----END CERTIFICATE-----\n";
+  const std::string longPassword = large("long.password", std::string(kRootPassword) + "\n");
+  const std::string bind = std::string("bind-dn = ") + kRootDn + "\npassword-file = " + longPassword + "\n";
+  writeConnections("[PLAIN]\nurl = " + server.url() + "\ntls-ca-file = " + hugeCa + "\n" + bind +
+                   "[LDAPS-HUGE]\nurl = " + server.tlsUrl() + "\ntls-ca-file = " + hugeCa + "\n" +
+                   "[STARTTLS-SMALL]\nurl = " + server.url() + "\nstarttls = true\ntls-ca-file = " + smallCa + "\n");
+  const auto start = std::chrono::steady_clock::now();
+  const ContextHandle ctx = changeTo("PLAIN");
+  EXPECT_EQ(corvane::GetMyName(ctx), kRootDn);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  for (const auto& [tree, file] : {std::pair{"LDAPS-HUGE", hugeCa}, std::pair{"STARTTLS-SMALL", smallCa}}) {
+    ResetClient();
+    changeTo(tree, kCodeSchemaUnavailable);
+    EXPECT_NE(warnings_.find("the CA file " + file), std::string::npos) << warnings_;
   }
 }
 
