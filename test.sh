@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
+# The sources are laid out as .clang-format says.
+scripts/lint.sh
 cmake --preset dev-asan >/dev/null
 cmake --build --preset dev-asan
 ctest --preset dev-asan -j2

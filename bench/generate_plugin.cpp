@@ -72,11 +72,9 @@ constexpr std::array<string_view, 8> kModules = {"Users",    "Groups",  "Passwor
 constexpr std::array<string_view, 15> kVerbs = {"Create", "Modify", "Delete", "View",    "List",
                                                 "Search", "Move",   "Rename", "Copy",    "Assign",
                                                 "Remove", "Reset",  "Enable", "Disable", "Export"};
-constexpr std::array<string_view, 14> kNouns = {"User",           "Group",    "Organizational Unit",
-                                                "Container",      "Password", "Role",
-                                                "Printer",        "Volume",   "Policy",
-                                                "Template",       "Alias",    "Login Script",
-                                                "Home Directory", "Report"};
+constexpr std::array<string_view, 14> kNouns = {
+    "User",     "Group", "Organizational Unit", "Container",      "Password", "Role", "Printer", "Volume", "Policy",
+    "Template", "Alias", "Login Script",        "Home Directory", "Report"};
 // Directory classes that items search for and show, each with attributes it has (its own
 // and inherited ones), so that most generated pairings are sound.
 struct ObjectClass {
@@ -103,13 +101,12 @@ constexpr string_view kUnitAttributes[] = {
     "Description", "Login Script",     "Internet EMail Address"};
 constexpr string_view kOrganizationAttributes[] = {"O",           "Telephone Number",  "Postal Address",
                                                    "Description", "Business Category", "Login Script"};
-constexpr string_view kRoleAttributes[] = {"CN", "Role Occupant", "Telephone Number", "Description",
-                                           "See Also"};
+constexpr string_view kRoleAttributes[] = {"CN", "Role Occupant", "Telephone Number", "Description", "See Also"};
 constexpr string_view kPrinterAttributes[] = {
     "CN", "Print Server", "Queue", "Network Address", "Serial Number", "Status", "Owner", "Description"};
 constexpr string_view kVolumeAttributes[] = {"CN", "Host Server", "Status", "Path", "Description"};
-constexpr string_view kTemplateAttributes[] = {
-    "CN", "Template Member", "Template Value", "Home Directory", "Description", "Password Policy"};
+constexpr string_view kTemplateAttributes[] = {"CN",          "Template Member", "Template Value", "Home Directory",
+                                               "Description", "Password Policy"};
 constexpr string_view kApplicationAttributes[] = {"CN",          "App Path", "App Parameters", "App Caption",
                                                   "Description", "Version",  "Owner"};
 constexpr string_view kLocalityAttributes[] = {"L", "S", "SA", "Description", "See Also"};
@@ -130,8 +127,8 @@ constexpr std::array<ObjectClass, 12> kObjectClasses = {{
 // Names no directory defines.
 constexpr std::array<string_view, 3> kUnknownAttributes = {"Shoe Size", "Favourite Colour", "Parking Space"};
 constexpr std::array<string_view, 2> kUnknownClasses = {"Print Queue", "Mail Robot"};
-constexpr std::array<string_view, 4> kHelpDesks = {"help desk operators", "container administrators",
-                                                   "auditors", "password administrators"};
+constexpr std::array<string_view, 4> kHelpDesks = {"help desk operators", "container administrators", "auditors",
+                                                   "password administrators"};
 
 std::string WithoutBlanks(string_view s) {
   std::string out;
@@ -326,9 +323,7 @@ class XmlWriter {
     line({"</", name, ">"});
   }
   void text(string_view name, string_view value) { line({"<", name, ">", Escaped(value), "</", name, ">"}); }
-  void cdata(string_view name, string_view value) {
-    line({"<", name, "><![CDATA[", value, "]]></", name, ">"});
-  }
+  void cdata(string_view name, string_view value) { line({"<", name, "><![CDATA[", value, "]]></", name, ">"}); }
   void comment(string_view text) { line({"<!-- ", text, " -->"}); }
   void blankLine() { out_.append("\n"); }
 
@@ -338,17 +333,10 @@ class XmlWriter {
     out.reserve(s.size());
     for (const char c : s) {
       switch (c) {
-        case '&':
-          out.append("&amp;");
-          break;
-        case '<':
-          out.append("&lt;");
-          break;
-        case '>':
-          out.append("&gt;");
-          break;
-        default:
-          out.push_back(c);
+        case '&': out.append("&amp;"); break;
+        case '<': out.append("&lt;"); break;
+        case '>': out.append("&gt;"); break;
+        default: out.push_back(c);
       }
     }
     return out;

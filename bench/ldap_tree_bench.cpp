@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     seconds.push_back(run.seconds);
   }
   std::sort(seconds.begin(), seconds.end());
-  std::printf("tree %s: %zu classes, %zu attributes, %zu auxiliary attributes\n", argv[1], run.classes,
-              run.attributes, run.auxAttributes);
+  std::printf("tree %s: %zu classes, %zu attributes, %zu auxiliary attributes\n", argv[1], run.classes, run.attributes,
+              run.auxAttributes);
   std::printf("switch: best %.3f s, median %.3f s, worst %.3f s over %d runs\n", seconds.front(),
               seconds[seconds.size() / 2], seconds.back(), runs);
   return 0;

@@ -90,8 +90,10 @@ int main(int argc, char** argv) {
   if (args[1] == "--items" || args[1] == "--depth") {
     file = work.filePath("generated.xml");
     const long n = args[2].toLong();
-    if (args[1] == "--items") WriteWideDocument(file.toStdString(), n);
-    else WriteDeepDocument(file.toStdString(), n);
+    if (args[1] == "--items")
+      WriteWideDocument(file.toStdString(), n);
+    else
+      WriteDeepDocument(file.toStdString(), n);
   }
   InstallQtPlatformHooks();
 

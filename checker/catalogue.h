@@ -22,10 +22,9 @@ enum MessageCode : int {
 };
 
 // Every code of the catalogue, in ascending order.
-inline constexpr MessageCode kAllMessageCodes[] = {kAttributeNotFound, kAuxiliaryAttribute, kKeyNotFound,
-                                                   kFileNotFound,      kClassNotFound,      kUnknownRoleId,
-                                                   kDuplicateId,       kBadClassName,       kMissingJsp,
-                                                   kXmlError};
+inline constexpr MessageCode kAllMessageCodes[] = {
+    kAttributeNotFound, kAuxiliaryAttribute, kKeyNotFound,  kFileNotFound, kClassNotFound,
+    kUnknownRoleId,     kDuplicateId,        kBadClassName, kMissingJsp,   kXmlError};
 
 // What a code is about: its text between "Msg NNN: " and the next ":".
 std::string_view MessageTitle(MessageCode code);

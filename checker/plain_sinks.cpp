@@ -31,8 +31,7 @@ std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
   if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)];
   if (doc == nullptr || it.node == kNoNode) return {};
   const bool isTextElement = doc->isTextElement(it.node);
-  return ItemLabel{doc->name(it.node), isTextElement ? doc->elementText(it.node) : std::string_view{},
-                   isTextElement}
+  return ItemLabel{doc->name(it.node), isTextElement ? doc->elementText(it.node) : std::string_view{}, isTextElement}
       .str();
 }
 

@@ -65,9 +65,7 @@ class PlainMessages : public MessageList {
     TreeItem source;
   };
 
-  Message line(std::size_t i) const {
-    return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source};
-  }
+  Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source}; }
 
   std::vector<std::string_view> texts_;  // into blocks_
   std::vector<Tag> tags_;

@@ -74,8 +74,7 @@ void LoadProperties(ScanState& s, const std::string& bundle) {
   if (resource.Found) resource.Keys = s.files.keys(resource.FileName);
 }
 
-void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c,
-              TreeItem keyItem) {
+void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c, TreeItem keyItem) {
   LoadProperties(s, bundle);
   const TResource& resource = s.NodeInfo.Resource;
   // The window attaches the line to the element just read; the finding lies in the key's

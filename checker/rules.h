@@ -16,8 +16,7 @@ void CheckResourceKey(ScanState& s, const RuleContext& c);
 void CheckMergeTemplate(ScanState& s, const RuleContext& c);
 // Looks up key, named by the element keyItem, in the bundle's properties file; Msg 003 or
 // Msg 004 when it cannot be found.
-void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c,
-              TreeItem keyItem);
+void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c, TreeItem keyItem);
 // Reads the bundle's key table into Resource unless it is the remembered bundle.
 void LoadProperties(ScanState& s, const std::string& bundle);
 
@@ -30,8 +29,8 @@ void CheckItemEnd(ScanState& s);
 
 // The seven rules in the order in which they run.
 inline constexpr std::array<Rule, 7> kTextElementRules = {
-    CheckId,          CheckAttributeName,  CheckObjectType,   CheckUrlParam,
-    CheckRoleAssignment, CheckResourceKey, CheckMergeTemplate,
+    CheckId,          CheckAttributeName, CheckObjectType, CheckUrlParam, CheckRoleAssignment,
+    CheckResourceKey, CheckMergeTemplate,
 };
 
 // Where a rule may run: the required depth of P per item kind, kAnyLevel for no restriction.

@@ -14,7 +14,8 @@ namespace {
 
 // The item elements and the kind each sets when it is entered at Level 1.
 constexpr std::pair<std::string_view, TItemKind> kItemElements[] = {
-    {"book", ikBook}, {"task", ikTask}, {"page", ikPage}, {"private-page", ikPage}, {"module", ikModule}, {"role", ikRole},
+    {"book", ikBook},         {"task", ikTask},     {"page", ikPage},
+    {"private-page", ikPage}, {"module", ikModule}, {"role", ikRole},
 };
 
 const TItemKind* ItemKindOf(std::string_view name) {

@@ -24,12 +24,12 @@ struct TUrlParam {
 };
 
 struct TResource {
-  std::string DisplayKey;  // last display-name-key text not yet looked up
-  std::string Bundle;      // the remembered resource-properties-file value
+  std::string DisplayKey;             // last display-name-key text not yet looked up
+  std::string Bundle;                 // the remembered resource-properties-file value
   TreeItem DisplayKeyItem = kNoItem;  // the elements those came from, where a finding points
   TreeItem BundleItem = kNoItem;
-  std::string FileName;    // full path of the properties file last looked for
-  bool Found = false;      // that file existed
+  std::string FileName;                  // full path of the properties file last looked for
+  bool Found = false;                    // that file existed
   std::shared_ptr<const KeyTable> Keys;  // the keys read from it
 };
 
@@ -40,8 +40,8 @@ struct TNodeInfo {
   std::string SearchClass;  // class named by the "eDirSearch" url parameter, "_" as blanks
   TUrlParam UrlParam;
   TResource Resource;
-  StringList Classes;     // schema classes named in the current item
-  StringList Attributes;  // schema attributes named in the current item, each with its tree item
+  StringList Classes;                    // schema classes named in the current item
+  StringList Attributes;                 // schema attributes named in the current item, each with its tree item
   std::vector<TreeItem> AttributeItems;  // the attribute-name element of each of them
 };
 

@@ -40,7 +40,7 @@ constexpr std::ptrdiff_t kLookAhead = 16;
 // FoldChar on eight bytes at once.
 std::uint64_t FoldWord(std::uint64_t x) {
   const std::uint64_t low = x & ~kHighBits;
-  const std::uint64_t fromA = low + (0x80 - 'a') * kOnes;     // high bit set from 'a' on
+  const std::uint64_t fromA = low + (0x80 - 'a') * kOnes;       // high bit set from 'a' on
   const std::uint64_t afterZ = low + (0x80 - 'z' - 1) * kOnes;  // high bit set after 'z'
   const std::uint64_t lower = (fromA ^ afterZ) & ~x & kHighBits;
   return x ^ (lower >> 2);  // 0x80 >> 2 is the case bit 0x20

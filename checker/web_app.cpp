@@ -21,8 +21,7 @@ std::string PropertiesPath(std::string_view root, std::string_view bundle) {
   return std::string(root) + "WEB-INF/classes/" + ReplaceChars(bundle, ".", '/') + ".properties";
 }
 
-std::string JspPath(std::string_view root, std::string_view module, std::string_view device,
-                    std::string_view page) {
+std::string JspPath(std::string_view root, std::string_view module, std::string_view device, std::string_view page) {
   std::string path(root);
   path.append("portal/modules/").append(module).append("/skins/default/devices/");
   path.append(device).append("/").append(page).append(".jsp");

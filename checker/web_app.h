@@ -16,8 +16,7 @@ std::string ExtractWebAppRoot(std::string_view fileName);
 // root + "WEB-INF/classes/" + bundle with "." as "/" + ".properties".
 std::string PropertiesPath(std::string_view root, std::string_view bundle);
 // root + "portal/modules/<module>/skins/default/devices/<device>/<page>.jsp".
-std::string JspPath(std::string_view root, std::string_view module, std::string_view device,
-                    std::string_view page);
+std::string JspPath(std::string_view root, std::string_view module, std::string_view device, std::string_view page);
 
 // The keys of one properties file, looked up exactly with ASCII letter case ignored.
 class KeyTable {

@@ -128,8 +128,8 @@ class XmlDocumentBuilder {
   XmlDocumentBuilder(XmlDocument& doc, std::size_t size, const std::string& name)
       : doc_(doc),
         size_(size),
-        expansionLimit_(std::max(kExpansionFloor, size > SIZE_MAX / kExpansionFactor ? SIZE_MAX
-                                                                                      : size * kExpansionFactor)),
+        expansionLimit_(
+            std::max(kExpansionFloor, size > SIZE_MAX / kExpansionFactor ? SIZE_MAX : size * kExpansionFactor)),
         noMemory_(NotEnoughMemory(name)) {
     doc_.nodes_.reserve(size / 16 + 16);
     doc_.text_.reserve(size / 2 + 16);

@@ -81,8 +81,9 @@ std::optional<Baseline> Baseline::Read(const std::string& file, std::string& err
   for (const json& j : *findings) {
     const std::optional<Entry> entry = EntryOf(j);
     if (!entry) {
-      error = file + " is no baseline: each finding needs a \"path\", a \"rule\" and a \"text\"; a "
-                     "\"pathEncoding\" must be \"percent\", with each % in the path followed by two hex digits";
+      error = file +
+              " is no baseline: each finding needs a \"path\", a \"rule\" and a \"text\"; a "
+              "\"pathEncoding\" must be \"percent\", with each % in the path followed by two hex digits";
       return std::nullopt;
     }
     ++baseline.counts_[entry->key()];

@@ -63,8 +63,10 @@ bool Keep(Options& o, const std::string& v, std::string&) {
 
 bool SetFormat(Options& o, const std::string& v, std::string& error) {
   const auto format = ParseFormat(v);
-  if (!format) error = "unknown format '" + v + "' (text, list, github, json or sarif)";
-  else o.format = *format;
+  if (!format)
+    error = "unknown format '" + v + "' (text, list, github, json or sarif)";
+  else
+    o.format = *format;
   return format.has_value();
 }
 

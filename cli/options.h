@@ -44,8 +44,8 @@ std::string VersionText();
 
 // A file to check.
 struct InputFile {
-  std::string path;                     // as given, or as a folder's walk found it
-  std::optional<FileIdentity> walked;   // found by a walk: the file it vetted, the only one read
+  std::string path;                    // as given, or as a folder's walk found it
+  std::optional<FileIdentity> walked;  // found by a walk: the file it vetted, the only one read
 };
 
 // What the inputs stand for.

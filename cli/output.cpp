@@ -28,13 +28,9 @@ void Output::add(FileReport file, const PlainTree& tree, const XmlDocument* doc)
       writeTree(tree, doc);
       WriteMessageList(out_, file);
       break;
-    case OutputFormat::Github:
-      WriteWorkflowCommands(out_, file);
-      break;
+    case OutputFormat::Github: WriteWorkflowCommands(out_, file); break;
     case OutputFormat::Json:
-    case OutputFormat::Sarif:
-      kept_.push_back(std::move(file));
-      break;
+    case OutputFormat::Sarif: kept_.push_back(std::move(file)); break;
   }
 }
 

@@ -54,10 +54,10 @@ std::string StartWithTrees(DirectorySession& directory, StringList& trees) {
 std::string NoPrimaryTree(const StringList& trees) {
   ConnHandle conn = 0;
   const std::string file = ConnectionsFile();
-  const std::string reason =
-      (Client().ConnGetPrimary(&conn) & 0xFFFF) != 0
-          ? "no connection in " + file + " says 'primary = true': mark one"
-          : "the primary connection in " + file + " has no usable tree name (at most 32 characters, not only '_'): rename it";
+  const std::string reason = (Client().ConnGetPrimary(&conn) & 0xFFFF) != 0
+                                 ? "no connection in " + file + " says 'primary = true': mark one"
+                                 : "the primary connection in " + file +
+                                       " has no usable tree name (at most 32 characters, not only '_'): rename it";
   return reason + ", or choose a tree with --tree NAME (the trees: " + JoinLines(trees, ", ") + ")";
 }
 
@@ -133,7 +133,8 @@ std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& 
     }
   }
   if (!fromStdin) {
-    checked.outcome = input.walked ? CheckFile(state, checked.fullPath, *input.walked) : CheckFile(state, checked.fullPath);
+    checked.outcome =
+        input.walked ? CheckFile(state, checked.fullPath, *input.walked) : CheckFile(state, checked.fullPath);
     return checked;
   }
   std::string reason;
@@ -156,8 +157,8 @@ FileReport Findings(const Options& options, const CheckedInput& checked, const P
   Suppressions directives = doc != nullptr ? Suppressions(tree, *doc) : Suppressions();
   for (const Suppressions::Problem& problem : directives.problems()) {
     const XmlDocument::Node& at = doc->node(problem.comment);
-    WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' + std::to_string(at.column) +
-                       ": " + problem.what);
+    WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' +
+                       std::to_string(at.column) + ": " + problem.what);
   }
   // A file that cannot be read is no finding to silence.
   if (!loadError || !loadError->unreadable) RemoveSilenced(sorted, options.ignored, directives);

@@ -14,11 +14,30 @@ ClientFunctions& Table() {
 
 ClientFunctions StandInClientFunctions() {
   using namespace client;
-  return {ClientInit,        ConnGetPrimary,       ConnScan,         ConnOpen,         ConnGetInfo,
-          CtxCreate,         CtxFree,              CtxGet,           CtxSet,           CtxDefaultName,
-          CtxMyName,         BufAlloc,             BufFree,          BufInit,          BufPutClassName,
-          SchemaReadClasses, SchemaClassCount,     SchemaNextClass,  SchemaItemCount,  SchemaNextItem,
-          SchemaReadAttributes, SchemaAttributeCount, SchemaNextAttribute, ClientErrorText};
+  return {ClientInit,
+          ConnGetPrimary,
+          ConnScan,
+          ConnOpen,
+          ConnGetInfo,
+          CtxCreate,
+          CtxFree,
+          CtxGet,
+          CtxSet,
+          CtxDefaultName,
+          CtxMyName,
+          BufAlloc,
+          BufFree,
+          BufInit,
+          BufPutClassName,
+          SchemaReadClasses,
+          SchemaClassCount,
+          SchemaNextClass,
+          SchemaItemCount,
+          SchemaNextItem,
+          SchemaReadAttributes,
+          SchemaAttributeCount,
+          SchemaNextAttribute,
+          ClientErrorText};
 }
 
 const ClientFunctions& Client() { return Table(); }

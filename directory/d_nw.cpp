@@ -95,9 +95,7 @@ ConnectionTreeName GetConnectionTreeName(ConnHandle conn) {
   return {TrimTreeName(name), code};
 }
 
-std::string TrimTreeName(std::string_view name) {
-  return TrimRightChars(name.substr(0, client::kTreeNameChars), "_");
-}
+std::string TrimTreeName(std::string_view name) { return TrimRightChars(name.substr(0, client::kTreeNameChars), "_"); }
 
 std::string GetContextString(ContextHandle ctx, std::uint32_t key) {
   char buffer[client::kContextTextBytes] = {};

@@ -21,11 +21,13 @@ std::string AttributeName(int i) { return "'Attribute " + std::to_string(i) + "'
 void WriteSchema(const std::string& path) {
   std::ofstream out(path);
   for (int i = 0; i < kAttributes; ++i)
-    out << "attributetype ( 1.1.1." << i << " NAME " << AttributeName(i) << "\n\tSYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n";
+    out << "attributetype ( 1.1.1." << i << " NAME " << AttributeName(i)
+        << "\n\tSYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n";
   for (int i = 0; i < kClasses; ++i) {
     out << "objectclass ( 1.1.2." << i << " NAME 'Class " << i << "'";
     if (i > 0) out << " SUP 'Class " << (i - 1) / 2 << "'";
-    out << (i % 10 == 9 ? " AUXILIARY" : " STRUCTURAL") << "\n\tMUST " << AttributeName(i * 4 % kAttributes) << "\n\tMAY ( ";
+    out << (i % 10 == 9 ? " AUXILIARY" : " STRUCTURAL") << "\n\tMUST " << AttributeName(i * 4 % kAttributes)
+        << "\n\tMAY ( ";
     for (int k = 1; k <= 6; ++k) out << (k > 1 ? " $ " : "") << AttributeName((i * 4 + k) % kAttributes);
     out << " ) )\n";
   }

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev googletest
   qt6-base-dev fonts-dejavu-core xdg-utils
   libldap-dev slapd ldap-utils openssl ca-certificates
-  time clang libclang-rt-14-dev
+  time clang libclang-rt-14-dev clang-format
   python3-jsonschema
   dpkg-dev file groff-base desktop-file-utils
   xvfb openbox wmctrl

@@ -14,7 +14,8 @@ constexpr int kSettleMs = 250;
 
 QString FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  return QString::fromStdString(slash == std::string::npos ? std::string(".") : path.substr(0, std::max<std::size_t>(slash, 1)));
+  return QString::fromStdString(slash == std::string::npos ? std::string(".")
+                                                           : path.substr(0, std::max<std::size_t>(slash, 1)));
 }
 
 }  // namespace

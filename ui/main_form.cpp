@@ -125,10 +125,8 @@ bool IsRightButtonEvent(const QEvent* event) {
   switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-      return static_cast<const QMouseEvent*>(event)->button() == Qt::RightButton;
-    default:
-      return false;
+    case QEvent::MouseButtonDblClick: return static_cast<const QMouseEvent*>(event)->button() == Qt::RightButton;
+    default: return false;
   }
 }
 
@@ -212,7 +210,8 @@ void TMainForm::buildControls() {
   PopupShowText = PopupMenu1->addAction(QStringLiteral("Show the file's text"), this, [this] { ShowFailedFileText(); });
   PopupShowText->setObjectName(QStringLiteral("PopupShowText"));
   // F5 works anywhere in the window; the menu shows it beside its entry.
-  PopupCheckAgain = PopupMenu1->addAction(QStringLiteral("Check again"), this, [this] { CheckAgain(QStringLiteral("F5")); });
+  PopupCheckAgain =
+      PopupMenu1->addAction(QStringLiteral("Check again"), this, [this] { CheckAgain(QStringLiteral("F5")); });
   PopupCheckAgain->setObjectName(QStringLiteral("PopupCheckAgain"));
   PopupCheckAgain->setShortcut(QKeySequence(Qt::Key_F5));
   addAction(PopupCheckAgain);
@@ -365,8 +364,8 @@ QListView* TMainForm::makeListBox(const char* name, SortedListModel*& model) {
 
 void TMainForm::FormCreate() {
   StatusBarText->setText(QString::fromStdString(AuthorAddress()));
-  setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kApplicationTitle),
-                                               QString::fromUtf8(kApplicationVersion)));
+  setWindowTitle(
+      QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(kApplicationVersion)));
   const std::string infoFile = ProgramDataFile(ExtractFileName(ProgramFileName("txt")));
   std::string reason;
   if (const auto info = ReadRegularFile(infoFile, reason)) {
@@ -458,8 +457,8 @@ void TMainForm::checkFile(const QString& path) {
   CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
   failedLoad_.reset();
   if (outcome.loadError && !outcome.loadError->unreadable) {
-    failedLoad_ = FailedLoad{fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column},
-                             outcome.loadError->message};
+    failedLoad_ = FailedLoad{
+        fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column}, outcome.loadError->message};
   }
   if (outcome.document) {
     showXmlText(bytes);
@@ -490,8 +489,8 @@ void TMainForm::CheckAgain(const QString& why) {
     return;
   }
   checkFile(QString::fromStdString(state_.XmlFileName));
-  StatusBarCheck->setText(QStringLiteral("Checked again at %1: %2")
-                              .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), why));
+  StatusBarCheck->setText(
+      QStringLiteral("Checked again at %1: %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), why));
 }
 
 void TMainForm::ShowMessageSource() {
@@ -553,10 +552,10 @@ void TMainForm::leaveBusy() { busy_ = false; }
 void TMainForm::setErrorsSingleSelection(bool single) {
   if (single == errorsSingleSelection_) return;
   errorsSingleSelection_ = single;
-  ListBoxErrors->setSelectionMode(single ? QAbstractItemView::SingleSelection
-                                         : QAbstractItemView::ExtendedSelection);
+  ListBoxErrors->setSelectionMode(single ? QAbstractItemView::SingleSelection : QAbstractItemView::ExtendedSelection);
   // Only the current entry stays selected in single selection.
-  if (single) ListBoxErrors->selectionModel()->select(ListBoxErrors->currentIndex(), QItemSelectionModel::ClearAndSelect);
+  if (single)
+    ListBoxErrors->selectionModel()->select(ListBoxErrors->currentIndex(), QItemSelectionModel::ClearAndSelect);
 }
 
 void TMainForm::ListBoxErrorsClick() {
@@ -595,8 +594,9 @@ void TMainForm::PopupSaveClick() {
   const std::string listName = ReplaceSub(list->objectName().toStdString(), "Listbox", "", false, false);
   const std::string_view fileName = ExtractFileName(state_.XmlFileName);
   const std::string_view base = fileName.substr(0, fileName.size() - ExtractFileExt(fileName).size());
-  const QString proposed = QStringLiteral("%1-%2 %3").arg(ComboBoxTrees->currentText(), QString::fromStdString(listName),
-                                                          QString::fromUtf8(base.data(), static_cast<qsizetype>(base.size())));
+  const QString proposed = QStringLiteral("%1-%2 %3")
+                               .arg(ComboBoxTrees->currentText(), QString::fromStdString(listName),
+                                    QString::fromUtf8(base.data(), static_cast<qsizetype>(base.size())));
   setErrorsSingleSelection(false);
   const SaveChoice choice = chooseSaveFile_(proposed);
   if (choice.path.isEmpty()) return;

@@ -56,7 +56,8 @@ class TMainForm : public QMainWindow {
   // Where to save a list: the chosen path and the extension of the file type chosen in the
   // dialog's type list (empty for "All Files").
   struct SaveChoice {
-    SaveChoice(QString chosenPath, QString chosenSuffix = {}) : path(std::move(chosenPath)), suffix(std::move(chosenSuffix)) {}
+    SaveChoice(QString chosenPath, QString chosenSuffix = {})
+        : path(std::move(chosenPath)), suffix(std::move(chosenSuffix)) {}
     QString path;
     QString suffix;
   };
@@ -155,7 +156,7 @@ class TMainForm : public QMainWindow {
   QLabel* StatusBarCheck = nullptr;
   QWidget* TabSheetXMLText = nullptr;
   QListView* popupComponent_ = nullptr;  // the list the context menu was opened on
-  QSet<const QObject*> listViewports_;    // where the five lists take their mouse clicks
+  QSet<const QObject*> listViewports_;   // where the five lists take their mouse clicks
 
   DocumentTreeModel* treeModel_ = nullptr;
   SortedListModel* errorsModel_ = nullptr;

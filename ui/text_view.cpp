@@ -74,9 +74,7 @@ void PlainTextView::setPlainText(const QString& text) {
 
 int PlainTextView::lineLength(int line) const { return lineStart_[line + 1] - 1 - lineStart_[line]; }
 
-int PlainTextView::rowsOf(int line) const {
-  return std::max(1, (lineLength(line) + columns_ - 1) / columns_);
-}
+int PlainTextView::rowsOf(int line) const { return std::max(1, (lineLength(line) + columns_ - 1) / columns_); }
 
 int PlainTextView::gutterWidth() const {
   const int digits = static_cast<int>(QString::number(lineCount()).size());
@@ -126,7 +124,8 @@ void PlainTextView::paintEvent(QPaintEvent*) {
   const int selectionEnd = std::max(anchor_, cursor_);
   painter.fillRect(QRect(0, 0, gutter, viewport()->height()), palette().alternateBase());
 
-  int line = static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), firstRow) - rowBefore_.begin()) - 1;
+  int line =
+      static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), firstRow) - rowBefore_.begin()) - 1;
   int y = 0;
   QColor mark = palette().highlight().color();
   mark.setAlpha(60);
@@ -160,8 +159,10 @@ void PlainTextView::paintEvent(QPaintEvent*) {
 int PlainTextView::offsetAt(QPoint point) const {
   const int rowHeight = fontMetrics().lineSpacing();
   const int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('M')));
-  const int row = std::clamp(verticalScrollBar()->value() + point.y() / rowHeight, 0, std::max(0, rowBefore_.back() - 1));
-  const int line = static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), row) - rowBefore_.begin()) - 1;
+  const int row =
+      std::clamp(verticalScrollBar()->value() + point.y() / rowHeight, 0, std::max(0, rowBefore_.back() - 1));
+  const int line =
+      static_cast<int>(std::upper_bound(rowBefore_.begin(), rowBefore_.end(), row) - rowBefore_.begin()) - 1;
   if (line >= lineCount()) return static_cast<int>(text_.size());
   const int x = point.x() - gutterWidth() - kMargin;
   const int column = std::max(0, (x + charWidth / 2) / charWidth);

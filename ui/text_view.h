@@ -1,7 +1,7 @@
 // A read-only view of a file's text that stays fast for files of many megabytes: lines are
 // indexed once, wrapped at the view's width in a fixed-pitch font (so a row's width is a
-// count of characters), and only the rows in sight are painted. Line numbers stand in a margin, so a parse error's "Line: N" is easy to
-// find. Text can be selected with the mouse or Ctrl+A and copied with Ctrl+C.
+// count of characters), and only the rows in sight are painted. Line numbers stand in a margin, so a parse error's
+// "Line: N" is easy to find. Text can be selected with the mouse or Ctrl+A and copied with Ctrl+C.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -64,7 +64,7 @@ class PlainTextView : public QAbstractScrollArea {
   std::vector<int> lineStart_;  // offset of each line, and one past the end
   std::vector<int> rowBefore_;  // visual rows before each line, and the total
   int columns_ = 1;             // characters per row
-  int anchor_ = 0;  // selection: from anchor_ to cursor_
+  int anchor_ = 0;              // selection: from anchor_ to cursor_
   int cursor_ = 0;
   int markedLine_ = -1;  // from 0
   // Where the tabs of each line that had any stood, in columns of the text as given, so

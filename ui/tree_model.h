@@ -70,8 +70,8 @@ class DocumentTreeModel : public QAbstractListModel {
   std::unique_ptr<XmlDocument> document_;
   std::vector<std::uint32_t> subtreeEnd_;  // one past the item's last descendant
   std::vector<std::uint8_t> expanded_;
-  std::vector<std::uint32_t> rows_;   // the item shown in each row
-  std::vector<std::int64_t> rowOf_;   // each item's row, -1 while hidden
+  std::vector<std::uint32_t> rows_;  // the item shown in each row
+  std::vector<std::int64_t> rowOf_;  // each item's row, -1 while hidden
   std::uint32_t maxDepth_ = 0;
   std::size_t longestLabel_ = 0;
 };

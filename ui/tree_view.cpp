@@ -40,7 +40,8 @@ class BranchDelegate : public QStyledItemDelegate {
     const auto& model = view_->documentModel();
     const int chars = static_cast<int>(std::min<std::size_t>(model.longestLabel(), 501));
     const int width = static_cast<int>(std::min<std::uint64_t>(
-        (model.maxDepth() + 1ULL) * view_->indentation() + chars * option.fontMetrics.averageCharWidth() + 16, 1 << 30));
+        (model.maxDepth() + 1ULL) * view_->indentation() + chars * option.fontMetrics.averageCharWidth() + 16,
+        1 << 30));
     return {width, size.height()};
   }
 

@@ -69,8 +69,7 @@ class BridgeObject : public AutomationObject {
     m.setter(value);
   }
 
-  AutomationValue call(const std::string& member,
-                       const std::vector<AutomationValue>& args) override {
+  AutomationValue call(const std::string& member, const std::vector<AutomationValue>& args) override {
     const Member& m = Find(member);
     if (!m.method) throw AutomationError("Member \"" + member + "\" is not a method");
     return m.method(args);
@@ -107,9 +106,7 @@ std::shared_ptr<AutomationObject> MakeRange() {
 }
 
 // The system's text for an errno value, without strerror's shared buffer.
-std::string SystemText(int error) {
-  return std::error_code(error, std::generic_category()).message();
-}
+std::string SystemText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 // The table goes to a file of its own because Calc takes it on the command line, not from
 // our clipboard. The file is not removed: Calc reads it after we have returned.
@@ -122,8 +119,7 @@ std::string WriteTableFile(const std::string& table) {
 
   std::string path = folder + "/corvanexml-table-XXXXXX.tsv";
   const int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
-  if (fd < 0)
-    throw AutomationError("Cannot create a temporary file in " + folder + ": " + SystemText(errno));
+  if (fd < 0) throw AutomationError("Cannot create a temporary file in " + folder + ": " + SystemText(errno));
   std::size_t done = 0;
   while (done < table.size()) {
     const ssize_t n = ::write(fd, table.data() + done, table.size() - done);
@@ -147,16 +143,11 @@ std::string WriteTableFile(const std::string& table) {
 // Why the open action refused to start a program, in words for the message box.
 std::string StartFailureText(std::int32_t result) {
   switch (result) {
-    case 2:
-      return "the program file is missing";
-    case 3:
-      return "the working folder is missing";
-    case 5:
-      return "access denied";
-    case 11:
-      return "the program file is not an executable";
-    default:
-      return "error " + std::to_string(result);
+    case 2: return "the program file is missing";
+    case 3: return "the working folder is missing";
+    case 5: return "access denied";
+    case 11: return "the program file is not an executable";
+    default: return "error " + std::to_string(result);
   }
 }
 
@@ -176,12 +167,11 @@ std::string EarlyEndText(const StartWatch& start) {
 // to, rather than writing into the temporary file.
 AutomationValue PasteIntoCalc(const std::string& soffice) {
   const std::string file = WriteTableFile(ClipboardText());
-  const StartWatch start = StartProgramWatched(
-      soffice, {soffice, "--calc", std::string(kTabFilter), "-n", file}, std::string(), kEarlyEndWatch);
+  const StartWatch start = StartProgramWatched(soffice, {soffice, "--calc", std::string(kTabFilter), "-n", file},
+                                               std::string(), kEarlyEndWatch);
   if (start.result <= 32) {
     ::unlink(file.c_str());  // nobody will read it now
-    throw AutomationError("LibreOffice (" + soffice +
-                          ") could not be started: " + StartFailureText(start.result));
+    throw AutomationError("LibreOffice (" + soffice + ") could not be started: " + StartFailureText(start.result));
   }
   const std::string ended = EarlyEndText(start);
   if (!ended.empty()) {
@@ -192,11 +182,9 @@ AutomationValue PasteIntoCalc(const std::string& soffice) {
 }
 
 // A value that the next call is made on must be an object.
-std::shared_ptr<AutomationObject> AsObject(const AutomationValue& value,
-                                           const std::string& member) {
+std::shared_ptr<AutomationObject> AsObject(const AutomationValue& value, const std::string& member) {
   const auto* object = std::get_if<std::shared_ptr<AutomationObject>>(&value);
-  if (!object || !*object)
-    throw AutomationError("Object required: \"" + member + "\" is not an object");
+  if (!object || !*object) throw AutomationError("Object required: \"" + member + "\" is not an object");
   return *object;
 }
 
@@ -209,8 +197,7 @@ std::shared_ptr<AutomationObject> GetObject(AutomationObject& from, const std::s
 // caller (and the window handler behind it) never sees an exception.
 void RunExport(const std::string& target, const std::function<void()>& steps) {
   auto show = [&](const std::string& reason) {
-    ShowMsgDlg(MsgDlgKind::mtCustom,
-               "Error saving to " + target + " (" + reason + ") - Results are in clipboard");
+    ShowMsgDlg(MsgDlgKind::mtCustom, "Error saving to " + target + " (" + reason + ") - Results are in clipboard");
   };
   try {
     try {
@@ -253,8 +240,7 @@ std::shared_ptr<AutomationObject> CreateCalcApplication() {
   auto workbooks = std::make_shared<BridgeObject>();
   workbooks->Action("Add", Nothing);  // the workbook is the document Calc opens on paste
   auto sheet = std::make_shared<BridgeObject>();
-  sheet->Action("Paste",
-                [soffice](const std::vector<AutomationValue>&) { return PasteIntoCalc(soffice); });
+  sheet->Action("Paste", [soffice](const std::vector<AutomationValue>&) { return PasteIntoCalc(soffice); });
 
   auto application = std::make_shared<BridgeObject>();
   application

@@ -67,9 +67,8 @@ std::string UpperCaseAscii(std::string_view s) {
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return FoldChar(x) == FoldChar(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldChar(x) == FoldChar(y); });
 }
 
 int CompareText(std::string_view a, std::string_view b) {
@@ -200,7 +199,8 @@ std::string ReplaceChars(std::string_view s, std::string_view chars, char newCha
     std::array<bool, 256> replaced{};
     for (const char c : chars) replaced[static_cast<unsigned char>(c)] = true;
     std::string out(s);
-    std::replace_if(out.begin(), out.end(), [&](char c) { return replaced[static_cast<unsigned char>(c)]; }, newChar);
+    std::replace_if(
+        out.begin(), out.end(), [&](char c) { return replaced[static_cast<unsigned char>(c)]; }, newChar);
     return out;
   }
   std::string out;
@@ -218,8 +218,8 @@ std::string ReplaceChars(std::string_view s, std::string_view chars, char newCha
   return out;
 }
 
-std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub,
-                       bool caseSensitive, bool replaceAll) {
+std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub, bool caseSensitive,
+                       bool replaceAll) {
   if (oldSub.empty() || oldSub == newSub) return std::string(s);
   std::string out;
   std::string_view rest = s;

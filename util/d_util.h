@@ -62,8 +62,8 @@ std::string EnsurePrefix(std::string_view s, std::string_view prefix);
 // S with every character that occurs in chars replaced by newChar.
 std::string ReplaceChars(std::string_view s, std::string_view chars, char newChar);
 // S with the first (or every, leftmost non-overlapping) occurrence of Old replaced by New.
-std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub,
-                       bool caseSensitive, bool replaceAll);
+std::string ReplaceSub(std::string_view s, std::string_view oldSub, std::string_view newSub, bool caseSensitive,
+                       bool replaceAll);
 
 // The file-name part of a path: what follows its last "/".
 std::string_view ExtractFileName(std::string_view path);

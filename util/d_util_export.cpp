@@ -89,9 +89,7 @@ std::string CrLfBreaks(std::string_view text) {
 // A list entry as its cell: a single space keeps an empty entry visible as a row of its
 // own, and an entry of several lines (a parse error with its line and source excerpt)
 // stays one cell, so the rows after it keep their place.
-std::string EntryCell(std::string_view entry) {
-  return entry.empty() ? std::string(" ") : CrLfBreaks(entry);
-}
+std::string EntryCell(std::string_view entry) { return entry.empty() ? std::string(" ") : CrLfBreaks(entry); }
 
 // A cell may hold anything; the XML document must still parse. Invalid UTF-8 and the
 // characters XML 1.0 does not allow become U+FFFD, one for each maximal ill-formed
@@ -138,8 +136,9 @@ std::string ValueElements(std::string_view cellText) {
   std::vector<std::string_view> lines = SplitLines(text);
   std::stable_sort(lines.begin(), lines.end(),
                    [](std::string_view a, std::string_view b) { return CompareText(a, b) < 0; });
-  lines.erase(std::unique(lines.begin(), lines.end(), [](std::string_view a, std::string_view b) { return SameText(a, b); }),
-              lines.end());
+  lines.erase(
+      std::unique(lines.begin(), lines.end(), [](std::string_view a, std::string_view b) { return SameText(a, b); }),
+      lines.end());
   std::string out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     out.append("<value index=\"").append(std::to_string(i)).append("\">");
@@ -204,13 +203,16 @@ StringTable::StringTable(std::int32_t rows, std::int32_t cols)
 const std::string& StringTable::cell(std::int32_t col, std::int32_t row) const {
   static const std::string kEmpty;
   if (col < 0 || row < 0 || col >= ColCount || row >= RowCount) return kEmpty;
-  const std::size_t index = static_cast<std::size_t>(col) * static_cast<std::size_t>(RowCount) + static_cast<std::size_t>(row);
+  const std::size_t index =
+      static_cast<std::size_t>(col) * static_cast<std::size_t>(RowCount) + static_cast<std::size_t>(row);
   return index < Cells.size() ? Cells[index] : kEmpty;
 }
 
 void StringTable::setCell(std::int32_t col, std::int32_t row, std::string text) {
-  if (col < 0 || row < 0 || col >= ColCount || row >= RowCount) throw std::out_of_range("StringTable cell outside the table");
-  const std::size_t index = static_cast<std::size_t>(col) * static_cast<std::size_t>(RowCount) + static_cast<std::size_t>(row);
+  if (col < 0 || row < 0 || col >= ColCount || row >= RowCount)
+    throw std::out_of_range("StringTable cell outside the table");
+  const std::size_t index =
+      static_cast<std::size_t>(col) * static_cast<std::size_t>(RowCount) + static_cast<std::size_t>(row);
   if (index >= Cells.size()) Cells.resize(static_cast<std::size_t>(RowCount) * static_cast<std::size_t>(ColCount));
   Cells[index] = std::move(text);
 }

@@ -16,8 +16,8 @@ namespace corvane {
 struct StringTable {
   std::int32_t RowCount = 1;
   std::int32_t ColCount = 1;
-  std::int32_t FixedRows = 0;  // leading header rows
-  std::int32_t FixedCols = 0;  // leading header columns
+  std::int32_t FixedRows = 0;      // leading header rows
+  std::int32_t FixedCols = 0;      // leading header columns
   std::vector<std::string> Cells;  // column-major: Cells[col * RowCount + row]
 
   StringTable(std::int32_t rows, std::int32_t cols);

@@ -29,9 +29,8 @@ constexpr std::int32_t kNoAssociation = 31;
 constexpr std::int32_t kAccepted = 42;
 
 // The interpreter's built-in commands exist as no file, so the word search never finds them.
-const std::vector<std::string> kInternalCommands = {
-    "CD", "COPY", "DEL", "DIR", "ECHO", "MD", "PATH", "PROMPT",
-    "REM", "REN", "RD", "SET", "TRUENAME", "TYPE", "VER"};
+const std::vector<std::string> kInternalCommands = {"CD",  "COPY", "DEL", "DIR", "ECHO",     "MD",   "PATH", "PROMPT",
+                                                    "REM", "REN",  "RD",  "SET", "TRUENAME", "TYPE", "VER"};
 
 // The program has one user-interface thread; the hook is set at start and read there.
 ShellOpenHook shellOpenHook;
@@ -66,9 +65,7 @@ std::string FolderOf(const std::string& file, bool isAddress) {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 // Inside double quotes a backslash escapes only these; before anything else it is kept.
-bool EscapableInDoubleQuotes(char c) {
-  return c == '$' || c == '`' || c == '"' || c == '\\' || c == '\n';
-}
+bool EscapableInDoubleQuotes(char c) { return c == '$' || c == '`' || c == '"' || c == '\\' || c == '\n'; }
 
 // The started program's working folder is the request's folder, so a relative name must be
 // resolved against the folder the caller looked it up in.
@@ -100,16 +97,11 @@ void Report(int pipeFd, StartStage stage, int error) {
 std::int32_t ResultOf(const StartFailure& failure) {
   const int e = failure.error;
   switch (failure.stage) {
-    case StartStage::fork:
-      return kOutOfResources;
-    case StartStage::folder:
-      return (e == EACCES || e == EPERM) ? kAccessDenied : kPathNotFound;
-    case StartStage::input:
-      return kOutOfResources;
-    case StartStage::ended:
-      return kAccepted;
-    case StartStage::exec:
-      break;
+    case StartStage::fork: return kOutOfResources;
+    case StartStage::folder: return (e == EACCES || e == EPERM) ? kAccessDenied : kPathNotFound;
+    case StartStage::input: return kOutOfResources;
+    case StartStage::ended: return kAccepted;
+    case StartStage::exec: break;
   }
   if (e == ENOENT || e == ENOTDIR || e == ELOOP || e == ENAMETOOLONG) return kFileNotFound;
   if (e == EACCES || e == EPERM || e == ETXTBSY) return kAccessDenied;
@@ -261,8 +253,7 @@ std::string FindOnPath(const std::string& program) {
     candidate += '/';
     candidate += program;
     struct stat info {};
-    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        ::access(candidate.c_str(), X_OK) == 0)
+    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
       return candidate;
     if (colon == std::string_view::npos) return {};
     rest.remove_prefix(colon + 1);
@@ -276,9 +267,7 @@ std::string GetEnvVar(std::string_view name) {
   return value ? std::string(value) : std::string();
 }
 
-bool IsInternalCommand(std::string_view word) {
-  return StringInList(word, kInternalCommands, false);
-}
+bool IsInternalCommand(std::string_view word) { return StringInList(word, kInternalCommands, false); }
 
 std::int32_t ShellRun(std::string_view commandLine, std::int32_t showCmd) {
   // Grow the candidate one word at a time, so a program whose path holds spaces is found
@@ -369,13 +358,12 @@ std::vector<std::string> SplitShellWords(std::string_view text) {
   return words;
 }
 
-std::int32_t StartProgram(const std::string& program, std::vector<std::string> args,
-                          const std::string& folder) {
+std::int32_t StartProgram(const std::string& program, std::vector<std::string> args, const std::string& folder) {
   return Launch(program, std::move(args), folder).result;
 }
 
-StartWatch StartProgramWatched(const std::string& program, std::vector<std::string> args,
-                               const std::string& folder, std::chrono::milliseconds watch) {
+StartWatch StartProgramWatched(const std::string& program, std::vector<std::string> args, const std::string& folder,
+                               std::chrono::milliseconds watch) {
   return Launch(program, std::move(args), folder, std::max<long long>(watch.count(), 1));
 }
 

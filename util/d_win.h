@@ -40,8 +40,7 @@ std::int32_t OpenWithDesktop(const ShellRequest& request);
 std::string FindOnPath(const std::string& program);
 // Starts Program detached with Args (Args[0] = Program), never through a shell; the result
 // follows the open action's convention.
-std::int32_t StartProgram(const std::string& program, std::vector<std::string> args,
-                          const std::string& folder);
+std::int32_t StartProgram(const std::string& program, std::vector<std::string> args, const std::string& folder);
 
 // How a started program fared while it was watched.
 struct StartWatch {
@@ -52,7 +51,7 @@ struct StartWatch {
 // StartProgram, then watches the program for up to Watch, repainting the window meanwhile:
 // a program that fails as it starts says so only by ending. A program that ends is reaped,
 // one that runs on is left to init as with StartProgram.
-StartWatch StartProgramWatched(const std::string& program, std::vector<std::string> args,
-                               const std::string& folder, std::chrono::milliseconds watch);
+StartWatch StartProgramWatched(const std::string& program, std::vector<std::string> args, const std::string& folder,
+                               std::chrono::milliseconds watch);
 
 }  // namespace corvane

@@ -41,10 +41,8 @@ bool IsSystemFile(int fd) {
       case BPF_FS_MAGIC:
       case EFIVARFS_MAGIC:
       case PSTOREFS_MAGIC:
-      case DEVPTS_SUPER_MAGIC:
-        return true;
-      default:
-        break;
+      case DEVPTS_SUPER_MAGIC: return true;
+      default: break;
     }
   }
   char real[PATH_MAX];

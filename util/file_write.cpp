@@ -42,9 +42,7 @@ bool FollowLinks(std::string& path) {
     const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
     if (n < 0) return false;
     target.resize(static_cast<std::size_t>(n));
-    path = target.starts_with('/') || path.find('/') == std::string::npos
-               ? target
-               : FolderOf(path) + "/" + target;
+    path = target.starts_with('/') || path.find('/') == std::string::npos ? target : FolderOf(path) + "/" + target;
   }
   errno = ELOOP;
   return false;
@@ -146,7 +144,8 @@ bool TakeOverOwnerAndMode(int fd, const struct stat& old) {
 
 // Writes a temporary file and renames it over target; notHere when the folder takes no new
 // file from this writer, or when the file would not stay its owner's.
-Replaced ReplaceWhole(const std::string& target, const struct stat* old, std::string_view content, std::string& reason) {
+Replaced ReplaceWhole(const std::string& target, const struct stat* old, std::string_view content,
+                      std::string& reason) {
   std::string tempPath;
   Descriptor temp(CreateTempFile(target, tempPath));
   if (temp.get() < 0) {

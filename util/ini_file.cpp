@@ -55,8 +55,8 @@ bool WritableSection(std::string_view section) {
 }
 
 bool WritableKey(std::string_view key) {
-  return !key.empty() && !HasLineBreak(key) && key.find('=') == kNone && !HasOuterBlanks(key) &&
-         key.front() != '[' && key.front() != ';' && key.front() != '#';
+  return !key.empty() && !HasLineBreak(key) && key.find('=') == kNone && !HasOuterBlanks(key) && key.front() != '[' &&
+         key.front() != ';' && key.front() != '#';
 }
 
 // A whole decimal number within 32 bits: optional sign, digits only. Parsed by hand because

@@ -17,8 +17,8 @@ namespace corvane::client {
 struct Connection {
   ConnectionConfig config;
   std::shared_ptr<const TreeSchema> schema;  // read on first use
-  std::string loadError;                      // why the last read failed, warned about once
-  std::string namingContext;                  // the first one a live directory names
+  std::string loadError;                     // why the last read failed, warned about once
+  std::string namingContext;                 // the first one a live directory names
 };
 
 // Where a class definition read stopped inside a class too large for one result block. The

@@ -93,17 +93,28 @@ class ConnectionsReader {
   void setKey(const std::string& key, const std::string& value) {
     ConnectionConfig& c = *current_;
     if (key == "SCHEMA") return setSchemaFiles(value);
-    if (key == "USER") c.user = value;
-    else if (key == "CONTEXT") c.context = value;
-    else if (key == "PRIMARY") setFlag(c.primary, "primary", value);
-    else if (key == "URL") c.url = value;
-    else if (key == "BIND-DN") c.bindDn = value;
-    else if (key == "PASSWORD-FILE") c.passwordFile = ResolvePath(value, folder_);
-    else if (key == "STARTTLS") setFlag(c.startTls, "starttls", value);
-    else if (key == "TLS-CA-FILE") c.tlsCaFile = ResolvePath(value, folder_);
-    else if (key == "NAME-EXTENSION") setNameExtension(value);
-    else if (key == "TIMEOUT") setTimeout(value);
-    else warn("unknown setting '" + key + "' ignored");
+    if (key == "USER")
+      c.user = value;
+    else if (key == "CONTEXT")
+      c.context = value;
+    else if (key == "PRIMARY")
+      setFlag(c.primary, "primary", value);
+    else if (key == "URL")
+      c.url = value;
+    else if (key == "BIND-DN")
+      c.bindDn = value;
+    else if (key == "PASSWORD-FILE")
+      c.passwordFile = ResolvePath(value, folder_);
+    else if (key == "STARTTLS")
+      setFlag(c.startTls, "starttls", value);
+    else if (key == "TLS-CA-FILE")
+      c.tlsCaFile = ResolvePath(value, folder_);
+    else if (key == "NAME-EXTENSION")
+      setNameExtension(value);
+    else if (key == "TIMEOUT")
+      setTimeout(value);
+    else
+      warn("unknown setting '" + key + "' ignored");
   }
 
   void setSchemaFiles(const std::string& value) {
@@ -117,9 +128,12 @@ class ConnectionsReader {
   }
 
   void setFlag(bool& flag, std::string_view key, const std::string& value) {
-    if (SameText(value, "true") || SameText(value, "yes") || value == "1") flag = true;
-    else if (SameText(value, "false") || SameText(value, "no") || value == "0") flag = false;
-    else warn(std::string(key) + " must be true or false");
+    if (SameText(value, "true") || SameText(value, "yes") || value == "1")
+      flag = true;
+    else if (SameText(value, "false") || SameText(value, "no") || value == "0")
+      flag = false;
+    else
+      warn(std::string(key) + " must be true or false");
   }
 
   // Extension fields are named X-... in a definition; any other word would be a keyword of
@@ -128,8 +142,10 @@ class ConnectionsReader {
     const bool valid = value.size() > 2 && SameText(value.substr(0, 2), "X-") &&
                        value.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") ==
                            std::string::npos;
-    if (valid) current_->nameExtension = UpperCaseAscii(value);
-    else warn("name-extension must name an extension field such as X-DISPLAY-NAME; '" + value + "' ignored");
+    if (valid)
+      current_->nameExtension = UpperCaseAscii(value);
+    else
+      warn("name-extension must name an extension field such as X-DISPLAY-NAME; '" + value + "' ignored");
   }
 
   void setTimeout(const std::string& value) {

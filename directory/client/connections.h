@@ -21,9 +21,9 @@ struct ConnectionConfig {
   std::string url;
   std::string bindDn;
   std::string passwordFile;
-  bool startTls = false;       // TLS on an ldap:// connection before the bind
-  std::string tlsCaFile;       // trusted certificates; the system's when empty
-  std::string nameExtension;   // a definition field whose values are further names
+  bool startTls = false;                            // TLS on an ldap:// connection before the bind
+  std::string tlsCaFile;                            // trusted certificates; the system's when empty
+  std::string nameExtension;                        // a definition field whose values are further names
   int timeoutSeconds = kDefaultLdapTimeoutSeconds;  // the longest wait at each step
 };
 

@@ -27,7 +27,8 @@ Connection* FindConnection(ConnHandle conn) {
 
 std::optional<std::size_t> PrimaryIndex() {
   const auto& connections = State().connections;
-  const auto it = std::find_if(connections.begin(), connections.end(), [](const Connection& c) { return c.config.primary; });
+  const auto it =
+      std::find_if(connections.begin(), connections.end(), [](const Connection& c) { return c.config.primary; });
   if (it == connections.end()) return std::nullopt;
   return static_cast<std::size_t>(it - connections.begin());
 }
@@ -62,8 +63,10 @@ ResultCode LoadSchema(Connection& connection) {
   std::string error;
   if (!ReadTreeDefinitions(config, definitions, facts, error)) {
     // Standard error has the reason once; a window that asks again still wants it.
-    if (error != connection.loadError) WriteWarning(TreeWarning(config, error));
-    else NoteWarning(TreeWarning(config, error));
+    if (error != connection.loadError)
+      WriteWarning(TreeWarning(config, error));
+    else
+      NoteWarning(TreeWarning(config, error));
     connection.loadError = error;
     return kCodeSchemaUnavailable;
   }

@@ -37,7 +37,8 @@ std::uint32_t U32At(const DirBuffer& b, std::size_t offset) {
 }
 
 void SetU32At(DirBuffer& b, std::size_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) b.bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    b.bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Appends bytes when they fit into what is left of the buffer.
@@ -183,7 +184,8 @@ ResultCode FillClassDefinitions(Context& context, const TreeSchema& schema,
   std::optional<ClassContinuation> resumed;
   if (handle < kNoIteration) {
     auto& open = context.continuations;
-    const auto it = std::find_if(open.begin(), open.end(), [&](const ClassContinuation& c) { return c.handle == handle; });
+    const auto it =
+        std::find_if(open.begin(), open.end(), [&](const ClassContinuation& c) { return c.handle == handle; });
     if (it == open.end() || it->allClasses != allClasses || it->position >= selection.size())
       return kCodeInvalidIteration;
     resumed = std::move(*it);
@@ -197,13 +199,13 @@ ResultCode FillClassDefinitions(Context& context, const TreeSchema& schema,
   std::uint32_t count = 0;
   for (; position < selection.size(); ++position) {
     const bool wasResumed = resumed.has_value();
-    ClassContinuation current = wasResumed ? std::move(*resumed)
-                                           : ClassContinuation{0, allClasses, position, 0,
-                                                               schema.classItems(selection[position].classIndex)};
+    ClassContinuation current =
+        wasResumed ? std::move(*resumed)
+                   : ClassContinuation{0, allClasses, position, 0, schema.classItems(selection[position].classIndex)};
     resumed.reset();
     const std::size_t mark = result.used;
-    const auto placed = AppendClassDefinition(result, ClassHead(schema, selection[position]), current.items,
-                                              current.delivered);
+    const auto placed =
+        AppendClassDefinition(result, ClassHead(schema, selection[position]), current.items, current.delivered);
     if (placed && current.delivered + *placed == ItemCount(current.items)) {
       ++count;
       continue;
@@ -290,7 +292,8 @@ ResultCode BufInit(ContextHandle ctx, std::uint32_t operation, DirBuffer* buffer
 
 ResultCode BufPutClassName(ContextHandle ctx, DirBuffer* buffer, const char* name) {
   if (!FindContext(ctx)) return kCodeInvalidContext;
-  if (!IsBlock(buffer, kRequestBlock) || buffer->operation != kOperationReadClassDef || !name) return kCodeInvalidBuffer;
+  if (!IsBlock(buffer, kRequestBlock) || buffer->operation != kOperationReadClassDef || !name)
+    return kCodeInvalidBuffer;
   Bytes entry;
   PutText(entry, name);
   if (!Append(*buffer, entry)) return kCodeBufferTooSmall;
@@ -322,7 +325,8 @@ ResultCode SchemaNextClass(ContextHandle ctx, DirBuffer* result, char* name, Cla
   if (const ResultCode code = NextName(ctx, result, kClassBlock, name); code != 0) return code;
   if (U32At(*result, kLevelOffset) == kLevelNames) return 0;
   ClassRecord read;
-  if (!ReadU32(*result, read.flags) || result->used - result->cursor < sizeof read.objectId) return kCodeBufferExhausted;
+  if (!ReadU32(*result, read.flags) || result->used - result->cursor < sizeof read.objectId)
+    return kCodeBufferExhausted;
   std::memcpy(read.objectId, result->bytes.data() + result->cursor, sizeof read.objectId);
   result->cursor += sizeof read.objectId;
   if (record) *record = read;

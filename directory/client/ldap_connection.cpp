@@ -246,8 +246,8 @@ struct LdapConnection::Session {
     return rc;
   }
   std::string stalled(const std::string& step) const {
-    return "no answer from " + url + " within " + Seconds(timeoutSeconds) + " while " + step +
-           " (LDAP result " + std::to_string(LDAP_TIMEOUT) + ")";
+    return "no answer from " + url + " within " + Seconds(timeoutSeconds) + " while " + step + " (LDAP result " +
+           std::to_string(LDAP_TIMEOUT) + ")";
   }
 
   bool initialize(const ConnectionConfig& config, std::string& error);
@@ -273,8 +273,8 @@ struct LdapConnection::Session {
 
   int timeoutSeconds;
   std::string url;
-  bool tls = false;    // ldaps:// or StartTLS
-  std::string caFile;  // the trusted certificates
+  bool tls = false;                               // ldaps:// or StartTLS
+  std::string caFile;                             // the trusted certificates
   std::size_t answerBytes = 0, answerValues = 0;  // all that the server sent so far
   StallGuard guard;
   ldap_conncb socketWatch{&SocketAdded, &SocketRemoved, this};
@@ -339,23 +339,30 @@ bool LdapConnection::Session::secure(const ConnectionConfig& config, std::string
   }
   if (rc == LDAP_SUCCESS) return true;
   const std::string reasons = tls ? TlsLogCapture::tlsReasons() : std::string();
-  if (rc == LDAP_TIMEOUT) error = stalled(step);
+  if (rc == LDAP_TIMEOUT)
+    error = stalled(step);
   else if (LooksLikeCertificateTrouble(reasons))
     error = "certificate not trusted: " + reasons + " (trusted certificates: " + caFile + ")";
-  else if (!reasons.empty()) error = Failure("TLS with " + url + " failed (" + reasons + ")", rc);
-  else error = Failure((step == "connecting" ? "cannot connect to " : "StartTLS refused by ") + url, rc);
+  else if (!reasons.empty())
+    error = Failure("TLS with " + url + " failed (" + reasons + ")", rc);
+  else
+    error = Failure((step == "connecting" ? "cannot connect to " : "StartTLS refused by ") + url, rc);
   return false;
 }
 
 bool LdapConnection::Session::bind(const ConnectionConfig& config, std::string& password, std::string& error) {
   berval credentials{password.size(), password.data()};
   const char* dn = config.bindDn.empty() ? nullptr : config.bindDn.c_str();
-  const int rc = guarded([&] { return ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr); });
+  const int rc =
+      guarded([&] { return ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr); });
   if (rc == LDAP_SUCCESS) return true;
   const std::string who = dn ? "bind as " + config.bindDn : "anonymous bind";
-  if (rc == LDAP_TIMEOUT) error = stalled(dn ? "binding as " + config.bindDn : "binding anonymously");
-  else if (rc == LDAP_SERVER_DOWN) error = Failure(who + ": connection to " + url + " lost", rc);
-  else error = Failure(who + " refused", rc);
+  if (rc == LDAP_TIMEOUT)
+    error = stalled(dn ? "binding as " + config.bindDn : "binding anonymously");
+  else if (rc == LDAP_SERVER_DOWN)
+    error = Failure(who + ": connection to " + url + " lost", rc);
+  else
+    error = Failure(who + " refused", rc);
   return false;
 }
 
@@ -467,14 +474,18 @@ bool LdapConnection::readEntry(const std::string& dn, const char* filter, const 
   const bool oversized = rc == LDAP_SERVER_DOWN && errno == ERANGE;
   const std::string what = "reading " + (dn.empty() ? std::string("the root entry") : dn);
   error.clear();
-  if (!overBound.empty()) error = what + ": the answer of " + s.url + " " + overBound + "; connection closed";
-  else if (rc == LDAP_TIMEOUT) error = s.stalled(what);
+  if (!overBound.empty())
+    error = what + ": the answer of " + s.url + " " + overBound + "; connection closed";
+  else if (rc == LDAP_TIMEOUT)
+    error = s.stalled(what);
   else if (oversized)
     error = Failure(what + ": the answer of " + s.url + " is announced larger than " +
                         std::to_string(kLargestAnswerBytes >> 20) + " MiB; connection closed",
                     rc);
-  else if (rc == LDAP_SERVER_DOWN) error = Failure(what + ": connection to " + s.url + " lost", rc);
-  else if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT) error = Failure(what + " failed", rc);
+  else if (rc == LDAP_SERVER_DOWN)
+    error = Failure(what + ": connection to " + s.url + " lost", rc);
+  else if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT)
+    error = Failure(what + " failed", rc);
   return error.empty() && rc == LDAP_SUCCESS && found;
 }
 

@@ -12,7 +12,8 @@ constexpr const char* kDefaultSubschema = "cn=Subschema";
 
 // The definitions as LDIF lines, so that the one schema parser reads them.
 void AppendAsLdif(std::string& text, const char* attribute, const std::vector<std::string>& values) {
-  for (const auto& value : values) text.append(attribute).append(": ").append(ReplaceChars(value, "\r\n", ' ')).append("\n");
+  for (const auto& value : values)
+    text.append(attribute).append(": ").append(ReplaceChars(value, "\r\n", ' ')).append("\n");
 }
 
 }  // namespace

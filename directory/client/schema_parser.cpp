@@ -138,8 +138,7 @@ bool ContinuesDefinition(std::string_view line) {
 }
 
 std::optional<std::string> DecodeBase64(std::string_view s) {
-  static constexpr std::string_view alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   std::uint32_t bits = 0;
   int bitCount = 0;
@@ -238,7 +237,7 @@ struct Description {
 
 bool IsFlagKeyword(std::string_view keyword) {
   static constexpr std::string_view flagKeywords[] = {"OBSOLETE", "SINGLE-VALUE", "COLLECTIVE", "NO-USER-MODIFICATION",
-                                                       "ABSTRACT", "STRUCTURAL", "AUXILIARY"};
+                                                      "ABSTRACT", "STRUCTURAL",   "AUXILIARY"};
   return std::find(std::begin(flagKeywords), std::end(flagKeywords), keyword) != std::end(flagKeywords);
 }
 
@@ -286,8 +285,10 @@ class DescriptionParser {
       if (atEnd()) Fail("list after " + keyword + " not closed");
       const Token& token = next();
       if (token.type == Token::Type::Close) return values;
-      if (IsValue(token)) values.push_back(token.text);
-      else if (token.type != Token::Type::Dollar) Fail("unexpected '(' in list after " + keyword);
+      if (IsValue(token))
+        values.push_back(token.text);
+      else if (token.type != Token::Type::Dollar)
+        Fail("unexpected '(' in list after " + keyword);
     }
   }
 
@@ -338,8 +339,8 @@ void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where,
 }
 
 void Warn(std::string_view sourceName, std::size_t line, std::string_view reason) {
-  WriteWarning(std::string(sourceName) + ':' + std::to_string(line) + ": warning: definition skipped: " +
-               std::string(reason));
+  WriteWarning(std::string(sourceName) + ':' + std::to_string(line) +
+               ": warning: definition skipped: " + std::string(reason));
 }
 
 // One definition's text and whether its parentheses and quotes were closed.

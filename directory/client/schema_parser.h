@@ -52,7 +52,6 @@ struct SchemaDefinitions {
   std::string describe(SourceLine where) const;
 };
 
-
 // Adds the definitions of text to out and returns how many. A definition that cannot be
 // parsed is skipped with a warning on standard error naming sourceName and its line.
 std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaDefinitions& out);

@@ -17,7 +17,8 @@ std::vector<std::string> NamesOrOid(const std::vector<std::string>& names, const
 }
 
 // Appends the indexes of from that are not yet in seen.
-void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& from, std::unordered_set<std::size_t>& seen) {
+void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& from,
+               std::unordered_set<std::size_t>& seen) {
   for (const std::size_t i : from)
     if (seen.insert(i).second) to.push_back(i);
 }
@@ -97,9 +98,11 @@ void TreeSchema::resolveClasses(const SchemaDefinitions& definitions) {
     for (const auto& ref : def.superClasses) {
       const auto super = findClass(ref);
       c.superClasses.push_back(super ? super->name : ref);
-      if (super) c.supers.push_back(super->classIndex);
+      if (super)
+        c.supers.push_back(super->classIndex);
       else if (!IsTop(ref))
-        Warn(definitions.describe(def.where), "superclass '" + ref + "' of class '" + c.names.front() + "' is not defined");
+        Warn(definitions.describe(def.where),
+             "superclass '" + ref + "' of class '" + c.names.front() + "' is not defined");
     }
   }
 }
@@ -134,8 +137,10 @@ void TreeSchema::warnAboutCycles(const SchemaDefinitions& definitions) const {
       const std::vector<std::size_t>& supers = classes_[v].supers;
       if (frames.back().nextSuper < supers.size()) {
         const std::size_t w = supers[frames.back().nextSuper++];
-        if (order[w] == kUnvisited) enter(w);
-        else if (onStack[w]) low[v] = std::min(low[v], order[w]);
+        if (order[w] == kUnvisited)
+          enter(w);
+        else if (onStack[w])
+          low[v] = std::min(low[v], order[w]);
         continue;
       }
       frames.pop_back();
@@ -186,7 +191,8 @@ ClassRecord TreeSchema::classRecord(std::size_t classIndex) const {
 
 std::vector<std::string> TreeSchema::attributeNamesOf(const std::vector<std::size_t>& indexes) const {
   std::vector<std::string> names;
-  for (const std::size_t i : indexes) names.insert(names.end(), attributes_[i].names.begin(), attributes_[i].names.end());
+  for (const std::size_t i : indexes)
+    names.insert(names.end(), attributes_[i].names.begin(), attributes_[i].names.end());
   return names;
 }
 

@@ -42,7 +42,10 @@ std::vector<std::string> Lines(const std::string& text) {
 // Clear screen, colour, a window title, a clipboard write, then what the attacker wants read.
 const std::string kTerminalAttack = "\x1b]52;c;ZWNobw==\x07\x1b[2J\x1b]2;x\x07\x1b[42m ok";
 // C1 controls and DEL are valid XML 1.0 characters; ESC comes only in a parse error's source line.
-const std::string kC1 = "\xC2\x9B" "2J\xC2\x9D" "0;t\xC2\x9C\x7F";
+const std::string kC1 =
+    "\xC2\x9B"
+    "2J\xC2\x9D"
+    "0;t\xC2\x9C\x7F";
 const std::string kForgedLine =
     "\nforged.xml:1:1: Msg 008: Duplicate ID: Z\n::error file=README.md::Security review passed";
 
@@ -52,7 +55,10 @@ class CliEscapeTest : public testing::Test {
     folder_.write("ids.xml", "<plugin><task><id>A" + kC1 + kForgedLine + "</id><id>A" + kC1 + kForgedLine +
                                  "</id></task></plugin>");
     folder_.write("esc.xml", "<plugin>\n" + kTerminalAttack + "<task>\n</plugin>");
-    folder_.write("walk/e\x1b]2;x\x07\xC2\x9B" "2J.xml", "<plugin><task><id>T</id><id>T</id></task></plugin>");
+    folder_.write(
+        "walk/e\x1b]2;x\x07\xC2\x9B"
+        "2J.xml",
+        "<plugin><task><id>T</id><id>T</id></task></plugin>");
   }
 
   TempFolder folder_;
@@ -91,7 +97,7 @@ TEST_F(CliEscapeTest, EveryFindingAndWarningStaysOneLine) {
                 "<plugin><task><id>T</id><id>T</id></task></plugin>");
   folder_.write("directive.xml", "<!-- corvanexml-check disable=Msg008," + kForgedLine + " -->\n<plugin/>");
   for (const std::vector<std::string>& args : {std::vector<std::string>{"names", "ids.xml", "directive.xml"},
-                                              {"--format=list", "names", "ids.xml", "missing\nforged.xml"}}) {
+                                               {"--format=list", "names", "ids.xml", "missing\nforged.xml"}}) {
     const RunResult r = RunCli(args);
     for (const std::string& line : Lines(r.out + r.err)) {
       EXPECT_FALSE(line.starts_with("forged.xml") || line.starts_with("::")) << line;

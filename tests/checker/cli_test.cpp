@@ -62,9 +62,10 @@ class CliTest : public testing::Test {
     Write("web/portal/modules/M/sub/a.xml", "<plugin><book><id>A</id></book></plugin>");
     Write("web/portal/modules/M/notes.txt", "not xml");
     Write("broken.xml", "<plugin>\n<task>\n</plugin>");
-    Write("names.xml", "<plugin><task><id>T</id><object-type-name>User</object-type-name>"
-                       "<a><attribute-name>Given Name</attribute-name><attribute-name>Nickname</attribute-name>"
-                       "</a></task></plugin>");
+    Write("names.xml",
+          "<plugin><task><id>T</id><object-type-name>User</object-type-name>"
+          "<a><attribute-name>Given Name</attribute-name><attribute-name>Nickname</attribute-name>"
+          "</a></task></plugin>");
     Write("tree.schema", "attributetype ( 1.1 NAME 'Given Name' )\nobjectclass ( 1.2 NAME 'User' MAY 'Given Name' )\n");
     // No connections file here: the client offers its demo tree.
     setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
@@ -275,8 +276,9 @@ TEST_F(CliTest, APathThroughALinkIsCheckedWhereTheLinkLeads) {
   fs::create_directories(root_ / "real/portal");
   fs::create_directories(root_ / "real/WEB-INF/classes");
   fs::create_directory_symlink(root_ / "real/web", root_ / "lnk");
-  Write("real/portal/M.xml", "<plugin><book><id>B</id><resource-properties-file>R</resource-properties-file>"
-                             "<display-name-key>K</display-name-key></book></plugin>");
+  Write("real/portal/M.xml",
+        "<plugin><book><id>B</id><resource-properties-file>R</resource-properties-file>"
+        "<display-name-key>K</display-name-key></book></plugin>");
   Write("real/WEB-INF/classes/R.properties", "K=value\n");
   // Read as text, the path would name this file instead.
   fs::create_directories(root_ / "portal");

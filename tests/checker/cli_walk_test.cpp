@@ -101,10 +101,9 @@ TEST_F(CliWalkTest, ANamedFileIsCheckedThroughAnyLinkButNeverAsASpecialFile) {
   ASSERT_NE(r.status, 124) << "the run blocked";
   EXPECT_EQ(r.status, kExitTrouble);
   const std::string here = folder_.root().string() + "/";
-  EXPECT_EQ(r.out, std::string(kModule) + "env.xml: Msg 100: XML Error: \"Cannot open " + here + kModule +
-                       "env.xml: " + corvane::kSystemFileReason + "\"\n" +
-                       "outside/pipe.xml: Msg 100: XML Error: \"Cannot open " + here +
-                       "outside/pipe.xml: not a regular file\"\n" +
+  EXPECT_EQ(r.out, std::string(kModule) + "env.xml: Msg 100: XML Error: \"Cannot open " + here + kModule + "env.xml: " +
+                       corvane::kSystemFileReason + "\"\n" + "outside/pipe.xml: Msg 100: XML Error: \"Cannot open " +
+                       here + "outside/pipe.xml: not a regular file\"\n" +
                        "/dev/zero: Msg 100: XML Error: \"Cannot open /dev/zero: not a regular file\"\n" + kModule +
                        "a.xml:1:25: Msg 008: Duplicate ID: T\n");
 }

@@ -41,9 +41,12 @@ std::vector<Message> RandomLines(std::size_t count, std::mt19937& rng) {
     const char chars[] = "aAbBzZ@[_`{~ 09\n\x7f\x80\xc1\xe1\xfa\xff";
     return std::string(chars, sizeof chars);  // with the closing NUL
   }();
-  const std::vector<std::string> beginnings = {
-      "", "Msg 001: Schema - Attribute not found: \"", "MSG 001: schema - attribute NOT found: \"",
-      "Msg 006: Schema - Class not found: \"", "Msg 00", "m"};
+  const std::vector<std::string> beginnings = {"",
+                                               "Msg 001: Schema - Attribute not found: \"",
+                                               "MSG 001: schema - attribute NOT found: \"",
+                                               "Msg 006: Schema - Class not found: \"",
+                                               "Msg 00",
+                                               "m"};
   std::vector<Message> lines;
   for (std::size_t i = 0; i < count; ++i) {
     std::string text = beginnings[rng() % beginnings.size()];
@@ -53,9 +56,9 @@ std::vector<Message> RandomLines(std::size_t count, std::mt19937& rng) {
   // Repeats: the same line, and the same line in other letter case.
   for (std::size_t i = 0; i < count / 4; ++i) {
     Message copy = lines[rng() % lines.size()];
-    if (rng() % 2 == 0) std::transform(copy.text.begin(), copy.text.end(), copy.text.begin(), [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    if (rng() % 2 == 0)
+      std::transform(copy.text.begin(), copy.text.end(), copy.text.begin(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     copy.item = count + i;
     lines.push_back(std::move(copy));
   }

@@ -54,8 +54,8 @@ TEST_F(ResourceSessionTest, AnUnreadableBundleStaysFoundForTheNextFile) {
   std::string reason;
   if (ReadRegularFile(unreadable.string(), reason)) GTEST_SKIP() << "/proc/self/mem is readable here";
 
-  const std::vector<std::string> first = check("one.xml", "<plugin>" + Task("A", "Gone", "k") + Task("B", "Bad", "k") +
-                                                              "</plugin>");
+  const std::vector<std::string> first =
+      check("one.xml", "<plugin>" + Task("A", "Gone", "k") + Task("B", "Bad", "k") + "</plugin>");
   ASSERT_EQ(first.size(), 2u);
   EXPECT_EQ(first[0], "Msg 004: File not found: Gone (" + (app_ / "WEB-INF/classes/Gone.properties").string() + ")");
   EXPECT_EQ(first[1], "Msg 100: XML Error: \"Cannot read " + unreadable.string() + ": " + reason + "\"");

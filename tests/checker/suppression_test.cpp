@@ -53,8 +53,7 @@ TEST(SuppressionTest, TheNearestDirectiveForACodeIsTheOneUsed) {
       "</plugin>");
   ASSERT_EQ(s.xs.size(), 4u);
   Suppressions directives(s.tree, s.doc());
-  std::vector<Message> messages = {At(s.xs[1], 7), At(s.xs[1], 8), At(s.xs[2], 7),
-                                   At(s.xs[2], 8), At(s.xs[3], 9)};
+  std::vector<Message> messages = {At(s.xs[1], 7), At(s.xs[1], 8), At(s.xs[2], 7), At(s.xs[2], 8), At(s.xs[3], 9)};
   RemoveSilenced(messages, {}, directives);
   // Only Msg009 outside the directive for it is left; the first of two directives in one
   // place that both silence a code is the one used, and the file's own one is never reached.

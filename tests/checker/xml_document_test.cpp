@@ -186,8 +186,8 @@ TEST(XmlLoad, EntityExpansionBeyondTenTimesTheFileIsRefused) {
   // the limit is reached inside an expansion.
   const std::string nested = "<!DOCTYPE r [<!ENTITY t '" + std::string(10'000, 'x') + "'><!ENTITY e '" +
                              Repeat("&t;", 100) + "'>]>\n" + "<r>" + Repeat("&e;", 20) + "</r>";
-  for (const std::string& xml : {Amplified(std::string(100'000, 'x'), 100'000), Amplified(Repeat("<a/>", 1000), 2'000),
-                                 nested}) {
+  for (const std::string& xml :
+       {Amplified(std::string(100'000, 'x'), 100'000), Amplified(Repeat("<a/>", 1000), 2'000), nested}) {
     const std::string error = ErrorOf(xml);
     EXPECT_TRUE(error.starts_with("Entities expand to more than 10000000 bytes (the file has " +
                                   std::to_string(xml.size()) + "): refused\nLine: 2\n<r>&e;&e;"))

@@ -43,7 +43,9 @@ std::array<Names, kClassItemLists> ItemsOf(const TreeSchema& schema, std::string
   return found ? schema.classItems(found->classIndex) : std::array<Names, kClassItemLists>{};
 }
 
-bool Contains(const Names& names, std::string_view name) { return std::find(names.begin(), names.end(), name) != names.end(); }
+bool Contains(const Names& names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
 
 TEST(SchemaParser, BothSpellingsMixedInOneFile) {
   SchemaDefinitions definitions;
@@ -106,9 +108,12 @@ TEST(SchemaParser, IndentedDefinitionsAreReadInSchemaSpellingAndWarnedInLdif) {
 // file its first definition, in either spelling.
 TEST(SchemaParser, ByteOrderMarkAtTheStartIsSkipped) {
   testing::internal::CaptureStderr();
-  const TreeSchema ldif = SchemaOf("\xEF\xBB\xBF" "attributeTypes: ( 1.1 NAME 'first' )\nattributeTypes: ( 1.2 NAME 'second' )\n");
+  const TreeSchema ldif = SchemaOf(
+      "\xEF\xBB\xBF"
+      "attributeTypes: ( 1.1 NAME 'first' )\nattributeTypes: ( 1.2 NAME 'second' )\n");
   const std::string path = testing::TempDir() + "/bom.schema";
-  std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF" "objectclass ( 1.3 NAME 'Only' MAY first )\n";
+  std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF"
+                                           "objectclass ( 1.3 NAME 'Only' MAY first )\n";
   SchemaDefinitions definitions;
   std::string error;
   EXPECT_TRUE(ReadSchemaFile(path, definitions, error)) << error;
@@ -132,7 +137,8 @@ TEST(TreeSchemaTest, InheritanceByNameOrOidWithCyclesAndUnknownClasses) {
   const TreeSchema schema = SchemaOf(
       "attributetype ( 2.1 NAME ( 'a' 'alpha' ) )\n"
       "attributetype ( 2.2 NAME 'b' )\n"
-      "attributetype ( 2.3 NAME 'c' )\n" + classes);
+      "attributetype ( 2.3 NAME 'c' )\n" +
+      classes);
   const std::string warnings = testing::internal::GetCapturedStderr();
   EXPECT_EQ(ClassNamesOf(schema), (Names{"Base", "Derived", "Child", "Loop1", "Loop2", "Below", "Self", "Orphan"}));
   EXPECT_EQ(schema.findClass("child")->name, "Child");
@@ -219,16 +225,22 @@ TEST(ConnectionsFile, SectionHeadersAreAcceptedOrRefusedWithTheirLine) {
   const std::vector<ConnectionConfig> connections = ParseConnections(
       "\xEF\xBB\xBF[LAB] ; the lab tree\n"
       "schema = first.schema\n"
-      "[" + longest + "X]\n"
-      "schema = cut.schema\n"
-      "[" + std::string(300, 'N') + "]\n"
-      "primary = true\n"
-      "[ lab ]   # again\n"
-      "schema = second.schema\n"
-      "primary = true\n"
-      "[" + longest + "]\n"
-      "schema = longest.schema\n"
-      "[Lab__]\n",
+      "[" +
+          longest +
+          "X]\n"
+          "schema = cut.schema\n"
+          "[" +
+          std::string(300, 'N') +
+          "]\n"
+          "primary = true\n"
+          "[ lab ]   # again\n"
+          "schema = second.schema\n"
+          "primary = true\n"
+          "[" +
+          longest +
+          "]\n"
+          "schema = longest.schema\n"
+          "[Lab__]\n",
       "test.ini", "/cfg");
   const std::string warnings = testing::internal::GetCapturedStderr();
   Names trees;
@@ -301,7 +313,9 @@ TEST_F(ClientTest, ConnectionsFileListsTreesAndFailsAtTheChangeToAnUnreadableOne
   writeConnections(
       "; trees of the test\n"
       "[LAB__]\n"
-      "schema = " + kFixtures + "/mixed_spellings.ldif;" + kFixtures + "/mixed_spellings.ldif   ; twice\n"
+      "schema = " +
+      kFixtures + "/mixed_spellings.ldif;" + kFixtures +
+      "/mixed_spellings.ldif   ; twice\n"
       "user = CN=tester.O=lab\n"
       "context = O=lab\n"
       "[PROD]\n"
@@ -445,7 +459,8 @@ TEST_F(ClientTest, LargeSchemaIsReadInSeveralBlocks) {
   {
     std::ofstream out(path);
     for (int i = 0; i < 3000; ++i) out << "attributetype ( 1.1." << i << " NAME 'Attribute Number " << i << "' )\n";
-    for (int i = 0; i < 300; ++i) out << "objectclass ( 1.2." << i << " NAME 'Class " << i << "' MAY 'Attribute Number " << i << "' )\n";
+    for (int i = 0; i < 300; ++i)
+      out << "objectclass ( 1.2." << i << " NAME 'Class " << i << "' MAY 'Attribute Number " << i << "' )\n";
   }
   std::optional<CountedSchemaScope> scope(std::in_place, path);
   const ContextHandle ctx = scope->ctx;
@@ -494,7 +509,9 @@ TEST_F(ClientTest, PasswordFileThatOthersCanReadIsRefusedAndThePasswordNeverShow
   EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, "PROD"), kCodeSchemaUnavailable);
   const std::string warnings = testing::internal::GetCapturedStderr();
   EXPECT_EQ(warnings.find("chmod"), std::string::npos) << warnings;
-  EXPECT_NE(warnings.find("cannot connect to ldap://127.0.0.1:1/: Can't contact LDAP server (LDAP result -1)"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("cannot connect to ldap://127.0.0.1:1/: Can't contact LDAP server (LDAP result -1)"),
+            std::string::npos)
+      << warnings;
   EXPECT_EQ(warnings.find(secret), std::string::npos) << warnings;
   EXPECT_EQ(CtxFree(ctx), 0);
 }

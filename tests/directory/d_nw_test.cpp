@@ -38,9 +38,10 @@ TEST_F(DNwTest, StartNetWareClient_FailuresThenScanFallbackThenNoSecondStart) {
   Script().scanEndCode = 0x00428802;
   Script().errorTexts[0x8802] = "No more connections";
   EXPECT_EQ(StartNetWareClient(), 0x00428802);
-  EXPECT_EQ(boxes.shown, (std::vector<std::string>{
-                             "Could not initialize NetWare Client. InitNetWare returned error 0xFFFF ()",
-                             "Could not find server/tree connection. InitNetWare returned error 0x8802 (No more connections)"}));
+  EXPECT_EQ(boxes.shown,
+            (std::vector<std::string>{
+                "Could not initialize NetWare Client. InitNetWare returned error 0xFFFF ()",
+                "Could not find server/tree connection. InitNetWare returned error 0x8802 (No more connections)"}));
 
   Script().treeInfo = {"FIRST"};
   EXPECT_EQ(InitNetWare(), 0);
@@ -61,7 +62,8 @@ TEST_F(DNwTest, NetWareErrorText_ClientTextElseSystemTextElseEmpty) {
 }
 
 TEST_F(DNwTest, FillTreeList_TrimsNamesAndKeepsTheFirstOfEqualNames) {
-  Script().treeInfo = {"NINELETTR" + std::string(23, '_'), "OWN_NAME__", "", "nineLETTR", std::string(40, 'X'), "BROKEN"};
+  Script().treeInfo = {
+      "NINELETTR" + std::string(23, '_'), "OWN_NAME__", "", "nineLETTR", std::string(40, 'X'), "BROKEN"};
   Script().infoCodes[6] = client::kCodeInvalidConnection;
   int pending = 0;
   SetPendingEventsHook([&] { ++pending; });
@@ -148,9 +150,10 @@ TEST_F(DNwTest, Reads_KeepWhatEarlierBlocksDeliveredAndFreeTheirBuffers) {
 }
 
 TEST_F(DNwTest, ReadClassDefinition_KeepsMandatoryAndOptionalOnceIgnoringCase) {
-  Script().classes = {{"User", 0, {{{"Person"}, {"Organization"}, {"CN"}, {"CN", "Surname"}, {"cn", "Title", "SURNAME"}}}},
-                      {"Empty", 0, {}},
-                      {"Group", 0, {{{}, {}, {}, {"Member"}, {"title"}}}}};
+  Script().classes = {
+      {"User", 0, {{{"Person"}, {"Organization"}, {"CN"}, {"CN", "Surname"}, {"cn", "Title", "SURNAME"}}}},
+      {"Empty", 0, {}},
+      {"Group", 0, {{{}, {}, {}, {"Member"}, {"title"}}}}};
   StringList attributes;
   EXPECT_EQ(ReadClassDefinition(1, "User", attributes), 0);
   ASSERT_EQ(attributes.lines(), (std::vector<std::string>{"CN", "Surname", "Title"}));

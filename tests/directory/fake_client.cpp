@@ -162,7 +162,8 @@ ResultCode SchemaReadAttributes(ContextHandle, std::uint32_t, std::uint8_t, DirB
   const auto& all = Script().attributes;
   std::size_t begin = 0, end = 0;
   if (const ResultCode code = NextBlock(handle, all.size(), begin, end); code != 0) return code;
-  block.attributes.assign(all.begin() + static_cast<std::ptrdiff_t>(begin), all.begin() + static_cast<std::ptrdiff_t>(end));
+  block.attributes.assign(all.begin() + static_cast<std::ptrdiff_t>(begin),
+                          all.begin() + static_cast<std::ptrdiff_t>(end));
   block.nextEntry = 0;
   return 0;
 }
@@ -190,11 +191,30 @@ FakeScript& Script() {
 }
 
 FakeClientScope::FakeClientScope()
-    : previous_(SetClientFunctions({ClientInit, ConnGetPrimary, ConnScan, ConnOpen, ConnGetInfo, CtxCreate, CtxFree,
-                                    CtxGet, CtxSet, CtxDefaultName, CtxMyName, BufAlloc, BufFree, BufInit,
-                                    BufPutClassName, SchemaReadClasses, SchemaClassCount, SchemaNextClass,
-                                    SchemaItemCount, SchemaNextItem, SchemaReadAttributes, SchemaAttributeCount,
-                                    SchemaNextAttribute, ErrorText})) {
+    : previous_(SetClientFunctions({ClientInit,
+                                    ConnGetPrimary,
+                                    ConnScan,
+                                    ConnOpen,
+                                    ConnGetInfo,
+                                    CtxCreate,
+                                    CtxFree,
+                                    CtxGet,
+                                    CtxSet,
+                                    CtxDefaultName,
+                                    CtxMyName,
+                                    BufAlloc,
+                                    BufFree,
+                                    BufInit,
+                                    BufPutClassName,
+                                    SchemaReadClasses,
+                                    SchemaClassCount,
+                                    SchemaNextClass,
+                                    SchemaItemCount,
+                                    SchemaNextItem,
+                                    SchemaReadAttributes,
+                                    SchemaAttributeCount,
+                                    SchemaNextAttribute,
+                                    ErrorText})) {
   Script() = FakeScript{};
   block = BlockState{};
 }

@@ -97,8 +97,9 @@ int Listen(int& port) {
 }  // namespace
 
 HostileServer::HostileServer(Mode mode, std::size_t valuesPerEntry, std::size_t valueBytes)
-    : mode_(mode), valuesPerEntry_(valuesPerEntry), valueBytes_(valueBytes), socket_(Listen(port_)),
-      thread_([this] { serve(); }) {}
+    : mode_(mode), valuesPerEntry_(valuesPerEntry), valueBytes_(valueBytes), socket_(Listen(port_)), thread_([this] {
+        serve();
+      }) {}
 
 HostileServer::~HostileServer() {
   // Every wait of the server is a short poll that looks at this.
@@ -160,7 +161,8 @@ void HostileServer::serveClient(int client) {
       if (mode_ == Mode::Garbage) {
         // A fixed sequence, so that every run sees the same bytes.
         std::string garbage;
-        for (std::uint32_t x = 12345; garbage.size() < 4096;) garbage += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+        for (std::uint32_t x = 12345; garbage.size() < 4096;)
+          garbage += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
         send(client, garbage);
         return;
       }

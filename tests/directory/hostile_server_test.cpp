@@ -143,8 +143,9 @@ TEST_F(HostileServerTest, TheCheckerOutlivesEachHostileServerWithAWarningAndExit
     EXPECT_TRUE(run.exited) << "status or signal " << run.status << " after " << run.seconds << " s, " << run.peakMb
                             << " MB: " << run.errors;
     EXPECT_EQ(run.status, 2) << run.errors;
-    EXPECT_NE(run.errors.find("warning: tree " + std::string(tree) + ": cannot read the schema from " + url + ": " + reason),
-              std::string::npos)
+    EXPECT_NE(
+        run.errors.find("warning: tree " + std::string(tree) + ": cannot read the schema from " + url + ": " + reason),
+        std::string::npos)
         << run.errors;
     EXPECT_LT(run.peakMb, 300) << run.seconds << " s";
     EXPECT_LT(run.seconds, 5) << run.errors;

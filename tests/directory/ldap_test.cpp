@@ -91,8 +91,8 @@ class LdapTest : public test::ClientTest {
     passwordFile_ = writePassword("root.password", kRootPassword);
   }
   test::SlapdOptions options(bool database, bool tls) const {
-    return {{kSystemSchemas + "/core.schema", kSystemSchemas + "/cosine.schema", kSystemSchemas + "/inetorgperson.schema",
-             home_ + "/widget.schema"},
+    return {{kSystemSchemas + "/core.schema", kSystemSchemas + "/cosine.schema",
+             kSystemSchemas + "/inetorgperson.schema", home_ + "/widget.schema"},
             database,
             tls};
   }
@@ -161,16 +161,17 @@ TEST_F(LdapTest, PluginCheckedLiveGivesTheMessagesOfTheSameDefinitionsInAFile) {
   ASSERT_TRUE(server.ready());
   std::ofstream(home_ + "/published.ldif") << LdapsearchSubschema(server.url());
   const std::string plugin = home_ + "/plugin.xml";
-  std::ofstream(plugin) << "<plugin>\n  <task>\n    <id>T1</id>\n"
-                           "    <object-type-name>Corvane Widget</object-type-name>\n"
-                           "    <object-type-name>inetOrgPerson</object-type-name>\n"
-                           "    <object-type-name>Ghost Widget</object-type-name>\n"
-                           "    <attributes>\n      <attribute-name>Widget Label</attribute-name>\n"
-                           "      <attribute-name>Widget Colour</attribute-name>\n"
-                           "      <attribute-name>mail</attribute-name>\n"
-                           "      <attribute-name>Nonsense</attribute-name>\n    </attributes>\n"
-                           "    <url-param><param-key>eDirSearch</param-key><param-value>Corvane_Widget</param-value></url-param>\n"
-                           "  </task>\n</plugin>\n";
+  std::ofstream(plugin)
+      << "<plugin>\n  <task>\n    <id>T1</id>\n"
+         "    <object-type-name>Corvane Widget</object-type-name>\n"
+         "    <object-type-name>inetOrgPerson</object-type-name>\n"
+         "    <object-type-name>Ghost Widget</object-type-name>\n"
+         "    <attributes>\n      <attribute-name>Widget Label</attribute-name>\n"
+         "      <attribute-name>Widget Colour</attribute-name>\n"
+         "      <attribute-name>mail</attribute-name>\n"
+         "      <attribute-name>Nonsense</attribute-name>\n    </attributes>\n"
+         "    <url-param><param-key>eDirSearch</param-key><param-value>Corvane_Widget</param-value></url-param>\n"
+         "  </task>\n</plugin>\n";
   writeConnections("[LIVE]\nurl = " + server.url() + "\nname-extension = X-CORVANE-NAME\n[FILES]\nschema = " + home_ +
                    "/published.ldif\nname-extension = X-CORVANE-NAME\n");
   // The session's start leaves the client as it finds it once the process has started it.
@@ -205,7 +206,8 @@ TEST_F(LdapTest, FailuresGiveACodeAndAReadableTextWithinTheTimeout) {
   const test::BrokenServer boasting(test::BrokenServer::Fault::AnnouncesAGigabyte);
   const std::string wrong = writePassword("wrong.password", "not-the-Pa55");
   writeConnections("[WRONG]\nurl = " + server.url() + "\nbind-dn = " + kRootDn + "\npassword-file = " + wrong +
-                   "\n[STOPPED]\nurl = " + server.url() + "\n[SILENT]\nurl = " + test::LoopbackUrl("ldap", silent.port()) +
+                   "\n[STOPPED]\nurl = " + server.url() +
+                   "\n[SILENT]\nurl = " + test::LoopbackUrl("ldap", silent.port()) +
                    "\ntimeout = 1\n[SILENT-TLS]\nurl = " + test::LoopbackUrl("ldaps", silent.port()) +
                    "\ntimeout = 1\n[DYING]\nurl = " + test::LoopbackUrl("ldap", dying.port()) + "\ntimeout = 5\n" +
                    "[HUGE]\nurl = " + test::LoopbackUrl("ldap", boasting.port()) + "\ntimeout = 5\n");
@@ -225,7 +227,8 @@ TEST_F(LdapTest, FailuresGiveACodeAndAReadableTextWithinTheTimeout) {
     if (std::string_view(tree) == "STOPPED") server.stop();
     ResetClient();
     changeTo(tree, kCodeSchemaUnavailable);
-    EXPECT_NE(warnings_.find("warning: tree " + std::string(tree) + ": cannot read the schema from "), std::string::npos)
+    EXPECT_NE(warnings_.find("warning: tree " + std::string(tree) + ": cannot read the schema from "),
+              std::string::npos)
         << warnings_;
     EXPECT_NE(warnings_.find(expected), std::string::npos) << warnings_;
     EXPECT_EQ(warnings_.find("Pa55"), std::string::npos) << warnings_;
@@ -299,7 +302,8 @@ TEST_F(LdapTest, LdaprcFilesAreNotRead) {
     {
       const test::SlapdServer server(home_, options(false, false));
       writeConnections("[LIVE]\nurl = " + server.url() + "\n");
-      for (const char* name : {"/ldaprc", "/.ldaprc"}) std::ofstream(home_ + name) << "SOCKET_BIND_ADDRESSES 192.0.2.1\n";
+      for (const char* name : {"/ldaprc", "/.ldaprc"})
+        std::ofstream(home_ + name) << "SOCKET_BIND_ADDRESSES 192.0.2.1\n";
       setenv("HOME", home_.c_str(), 1);
       ContextHandle ctx = 0;
       if (server.ready() && chdir(home_.c_str()) == 0 && ClientInit(0, 0) == 0 && CtxCreate(&ctx) == 0)

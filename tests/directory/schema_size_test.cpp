@@ -94,8 +94,7 @@ TEST(SchemaParserSize, DefinitionsOverManyLinesAreReadInOnePass) {
   ASSERT_EQ(definitions.objectClasses.size(), 2u);
   EXPECT_EQ(definitions.objectClasses[0].may.size(), kLines);
   EXPECT_EQ(definitions.objectClasses[1].names, Names{"after"});
-  EXPECT_EQ(warnings.find("generated:" + std::to_string(openLine) + ": warning: definition skipped: "), 0u)
-      << warnings;
+  EXPECT_EQ(warnings.find("generated:" + std::to_string(openLine) + ": warning: definition skipped: "), 0u) << warnings;
 }
 
 }  // namespace

@@ -56,11 +56,14 @@ bool MakeCertificates(const std::string& folder) {
   const std::string f = folder + "/";
   std::ofstream(f + "san.cnf") << "subjectAltName=IP:127.0.0.1\n";
   return std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Corvane-Test-CA -keyout " + f +
-                      "ca.key -out " + f + "ca.crt" + q).c_str()) == 0 &&
+                      "ca.key -out " + f + "ca.crt" + q)
+                         .c_str()) == 0 &&
          std::system(("openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout " + f + "server.key -out " + f +
-                      "server.csr" + q).c_str()) == 0 &&
+                      "server.csr" + q)
+                         .c_str()) == 0 &&
          std::system(("openssl x509 -req -days 2 -in " + f + "server.csr -CA " + f + "ca.crt -CAkey " + f +
-                      "ca.key -CAcreateserial -extfile " + f + "san.cnf -out " + f + "server.crt" + q).c_str()) == 0;
+                      "ca.key -CAcreateserial -extfile " + f + "san.cnf -out " + f + "server.crt" + q)
+                         .c_str()) == 0;
 }
 
 }  // namespace
@@ -158,8 +161,10 @@ void BrokenServer::serve() {
   const bool hangUp = fault_ == Fault::HangsUpMidAnswer;
   if (read(client, request, sizeof request) > 0 && send(client, bound, sizeof bound, MSG_NOSIGNAL) > 0 &&
       read(client, request, sizeof request) > 0) {
-    if (hangUp) send(client, broken, sizeof broken, MSG_NOSIGNAL);
-    else send(client, huge, sizeof huge, MSG_NOSIGNAL);
+    if (hangUp)
+      send(client, broken, sizeof broken, MSG_NOSIGNAL);
+    else
+      send(client, huge, sizeof huge, MSG_NOSIGNAL);
   }
   // Waiting, the server stays until the client goes.
   while (!hangUp && read(client, request, sizeof request) > 0) {

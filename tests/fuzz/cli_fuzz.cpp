@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string schemaFile = MakeSchemaFile();
   static const std::string documentPath = MakeFuzzWebApp("corvane-cli-fuzz") + "portal/modules/Mod/Mod.xml";
   if (size == 0) return 0;
-  constexpr OutputFormat kFormats[] = {OutputFormat::Text, OutputFormat::List, OutputFormat::Github,
-                                       OutputFormat::Json, OutputFormat::Sarif};
+  constexpr OutputFormat kFormats[] = {OutputFormat::Text, OutputFormat::List, OutputFormat::Github, OutputFormat::Json,
+                                       OutputFormat::Sarif};
   Options options;
   options.format = kFormats[data[0] % 5];
   options.showTree = data[0] % 5 < 2 && (data[0] & 0x80) != 0;

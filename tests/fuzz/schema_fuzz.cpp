@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace corvane;
   static const std::string file =
       (std::filesystem::temp_directory_path() / ("corvane-fuzz-" + std::to_string(::getpid()) + ".schema")).string();
-  std::ofstream(file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                               static_cast<std::streamsize>(size));
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   if (!client::ServeSchemaFiles({file}, "FUZZ").empty()) return 0;
   client::ClientInit(0, 0);
   ContextHandle ctx = 0;

@@ -135,8 +135,10 @@ class MainFormTest : public QObject {
     const QString info = QCoreApplication::applicationDirPath() + "/ui_tests.txt";
     QCOMPARE(Control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), "Could not find " + info);
     QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + "/CorvaneXml.txt"));
-    QCOMPARE(Control<QTabWidget>(*form, "PageControl1")->currentWidget()->objectName(), QStringLiteral("TabSheetSelect"));
-    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(), QStringLiteral("TabSheetXMLTree"));
+    QCOMPARE(Control<QTabWidget>(*form, "PageControl1")->currentWidget()->objectName(),
+             QStringLiteral("TabSheetSelect"));
+    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(),
+             QStringLiteral("TabSheetXMLTree"));
     auto* trees = Control<QComboBox>(*form, "ComboBoxTrees");
     QCOMPARE(trees->currentText(), QString::fromUtf8(client::kDemoTreeName.data(), client::kDemoTreeName.size()));
     QCOMPARE(trees->toolTip(), QStringLiteral("Select Current Tree"));
@@ -292,7 +294,8 @@ class MainFormTest : public QObject {
     auto* tree = Control<DocumentTreeView>(*form, "TreeView");
     auto* errors = Control<QListView>(*form, "ListBoxErrors");
     ClickRow(errors, form->messages().index(0));  // single selection first
-    const QModelIndex item = TreeIndexWhereLabel(*form, [](const std::string& l) { return l.ends_with("(CreateUser)"); });
+    const QModelIndex item =
+        TreeIndexWhereLabel(*form, [](const std::string& l) { return l.ends_with("(CreateUser)"); });
     QVERIFY(item.isValid());
     ClickRow(tree, item);
     QCOMPARE(errors->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -333,10 +336,14 @@ class MainFormTest : public QObject {
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("proposed");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("messages as text") << "ListBoxErrors" << int(Qt::Key_Menu) << "CORVANE_DEMO-Errors DemoPlugin" << "txt";
-    QTest::newRow("messages as html") << "ListBoxErrors" << int(Qt::Key_F10) << "CORVANE_DEMO-Errors DemoPlugin" << "html";
-    QTest::newRow("messages as xml") << "ListBoxErrors" << int(Qt::Key_Menu) << "CORVANE_DEMO-Errors DemoPlugin" << "xml";
-    QTest::newRow("auxiliary attributes") << "ListBoxAttrAux" << int(Qt::Key_F10) << "CORVANE_DEMO-AttrAux DemoPlugin" << "txt";
+    QTest::newRow("messages as text") << "ListBoxErrors" << int(Qt::Key_Menu) << "CORVANE_DEMO-Errors DemoPlugin"
+                                      << "txt";
+    QTest::newRow("messages as html") << "ListBoxErrors" << int(Qt::Key_F10) << "CORVANE_DEMO-Errors DemoPlugin"
+                                      << "html";
+    QTest::newRow("messages as xml") << "ListBoxErrors" << int(Qt::Key_Menu) << "CORVANE_DEMO-Errors DemoPlugin"
+                                     << "xml";
+    QTest::newRow("auxiliary attributes") << "ListBoxAttrAux" << int(Qt::Key_F10) << "CORVANE_DEMO-AttrAux DemoPlugin"
+                                          << "txt";
   }
 
   void savesAListThroughItsContextMenu() {
@@ -415,7 +422,8 @@ class MainFormTest : public QObject {
     QCOMPARE(first->pos(), QPoint(279, 201));
     QCOMPARE(first->size(), QSize(820, 608));
     first->close();
-    QCOMPARE(ReadAll(ini), "[Settings]\nMainForm.Top=201\nMainForm.Left=279\nMainForm.Width=820\nMainForm.Height=608\n");
+    QCOMPARE(ReadAll(ini),
+             "[Settings]\nMainForm.Top=201\nMainForm.Left=279\nMainForm.Width=820\nMainForm.Height=608\n");
 
     // A close without a move writes nothing.
     struct stat before {};
@@ -571,13 +579,34 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("target");
-    QTest::newRow("dotted base name, text type") << "/d/T-Errors Demo.v2" << "txt" << "/d/T-Errors Demo.v2.txt" << "txt";
-    QTest::newRow("dotted base name, html type") << "/d/T-Errors Demo.v2" << "html" << "/d/T-Errors Demo.v2.html" << "html";
-    QTest::newRow("typed extension wins") << "/d/list.xml" << "txt" << "/d/list.xml" << "xml";
-    QTest::newRow("typed in capitals") << "/d/list.HTM" << "" << "/d/list.HTM" << "HTM";
-    QTest::newRow("spreadsheet") << "/d/list.xls" << "" << "/d/list.xls" << "xls";
-    QTest::newRow("all files, no extension") << "/d/list" << "" << "/d/list.txt" << "txt";
-    QTest::newRow("all files, unknown extension") << "/d/list.csv" << "" << "/d/list.csv.txt" << "txt";
+    QTest::newRow("dotted base name, text type") << "/d/T-Errors Demo.v2"
+                                                 << "txt"
+                                                 << "/d/T-Errors Demo.v2.txt"
+                                                 << "txt";
+    QTest::newRow("dotted base name, html type") << "/d/T-Errors Demo.v2"
+                                                 << "html"
+                                                 << "/d/T-Errors Demo.v2.html"
+                                                 << "html";
+    QTest::newRow("typed extension wins") << "/d/list.xml"
+                                          << "txt"
+                                          << "/d/list.xml"
+                                          << "xml";
+    QTest::newRow("typed in capitals") << "/d/list.HTM"
+                                       << ""
+                                       << "/d/list.HTM"
+                                       << "HTM";
+    QTest::newRow("spreadsheet") << "/d/list.xls"
+                                 << ""
+                                 << "/d/list.xls"
+                                 << "xls";
+    QTest::newRow("all files, no extension") << "/d/list"
+                                             << ""
+                                             << "/d/list.txt"
+                                             << "txt";
+    QTest::newRow("all files, unknown extension") << "/d/list.csv"
+                                                  << ""
+                                                  << "/d/list.csv.txt"
+                                                  << "txt";
   }
 
   void saveTargetFollowsTheTypedExtensionOrTheChosenType() {
@@ -616,7 +645,8 @@ class MainFormTest : public QObject {
   // file has them.
   void messageOpensTheTextAtItsLineAndColumn() {
     WriteFile(home_->filePath("tabs.xml"),
-              "<modules>\n\t<module>\n\t\t<id>Tabbed</id>\n\t\t<attribute-name>Nope</attribute-name>\n\t</module>\n</modules>\n");
+              "<modules>\n\t<module>\n\t\t<id>Tabbed</id>\n\t\t<attribute-name>Nope</attribute-name>\n\t</module>\n</"
+              "modules>\n");
     auto form = showForm();
     form->checkFile(home_->filePath("tabs.xml"));
     auto* errors = Control<QListView>(*form, "ListBoxErrors");
@@ -626,7 +656,8 @@ class MainFormTest : public QObject {
     // A double click as the desktop delivers it: a click, then the second press as a double click.
     QTest::mouseClick(errors->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(errors->viewport(), Qt::LeftButton, {}, row.center());
-    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(), QStringLiteral("TabSheetXMLText"));
+    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(),
+             QStringLiteral("TabSheetXMLText"));
     QCOMPARE(text->markedLine(), 4);
     QCOMPARE(text->cursorPosition(), QPoint(17, 4));  // two tabs of eight, then the element
 

@@ -149,8 +149,8 @@ class PlacementTest : public QObject {
     QTest::addColumn<QPoint>("frame");
     QTest::addColumn<QSize>("size");
     QTest::newRow("no file: the design's") << QString() << kDesignFrame << kDesignSize;
-    QTest::newRow("partly off the screen") << QString::fromStdString(PlacementText({-40, -10}, {700, 500}))
-                                           << QPoint(-40, -10) << QSize(700, 500);
+    QTest::newRow("partly off the screen")
+        << QString::fromStdString(PlacementText({-40, -10}, {700, 500})) << QPoint(-40, -10) << QSize(700, 500);
     QTest::newRow("only the top") << QStringLiteral("[Settings]\nMainForm.Top=40\n") << QPoint(279, 40) << kDesignSize;
     QTest::newRow("only the size") << QStringLiteral("[Settings]\nMainForm.Width=600\nMainForm.Height=450\n")
                                    << kDesignFrame << QSize(600, 450);

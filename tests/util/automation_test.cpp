@@ -38,8 +38,7 @@ std::string Text(const AutomationValue& v) {
 
 class RecordingObject : public AutomationObject {
  public:
-  RecordingObject(std::shared_ptr<CallLog> log, std::string name)
-      : log_(std::move(log)), name_(std::move(name)) {}
+  RecordingObject(std::shared_ptr<CallLog> log, std::string name) : log_(std::move(log)), name_(std::move(name)) {}
   AutomationValue get(const std::string& m) override {
     if (Record("get " + name_ + "." + m)) return *log_->notAnObject;
     return std::make_shared<RecordingObject>(log_, m);
@@ -69,12 +68,11 @@ class RecordingObject : public AutomationObject {
   std::string name_;
 };
 
-const Lines kExcelCalls = {
-    "put Excel.Visible=true", "get Excel.Workbooks",      "call Workbooks.Add()",
-    "get Excel.ActiveSheet",  "call ActiveSheet.Paste()", "get Excel.Cells",
-    "call Cells.Select()",    "get Excel.Selection",      "get Selection.Columns",
-    "call Columns.AutoFit()", "get Excel.Selection",      "get Selection.Rows",
-    "call Rows.AutoFit()"};
+const Lines kExcelCalls = {"put Excel.Visible=true", "get Excel.Workbooks",      "call Workbooks.Add()",
+                           "get Excel.ActiveSheet",  "call ActiveSheet.Paste()", "get Excel.Cells",
+                           "call Cells.Select()",    "get Excel.Selection",      "get Selection.Columns",
+                           "call Columns.AutoFit()", "get Excel.Selection",      "get Selection.Rows",
+                           "call Rows.AutoFit()"};
 const Lines kQuattroCalls = {"call QP.FileNew()",
                              "call QP.SelectBlock(\"A:A1\")",
                              "call QP.EditPaste(<omitted>)",
@@ -106,8 +104,7 @@ class AutomationTest : public ::testing::Test {
   std::shared_ptr<CallLog> Record(const std::string& progId, const std::string& name) {
     boxes.clear();
     auto log = std::make_shared<CallLog>();
-    RegisterAutomationServer(progId,
-                             [log, name] { return std::make_shared<RecordingObject>(log, name); });
+    RegisterAutomationServer(progId, [log, name] { return std::make_shared<RecordingObject>(log, name); });
     return log;
   }
   Lines boxes;
@@ -124,12 +121,9 @@ TEST_F(AutomationTest, ExcelCallsInOrderUntilOneIsRefused) {
     log->refuseAt = refused;
     ExportToExcel();
     EXPECT_EQ(log->calls, Prefix(kExcelCalls, refused + 1));
-    EXPECT_EQ(boxes, refused < kExcelCalls.size()
-                         ? Lines{Box("Excel", "refused " + kExcelCalls[refused])}
-                         : Lines{});
+    EXPECT_EQ(boxes, refused < kExcelCalls.size() ? Lines{Box("Excel", "refused " + kExcelCalls[refused])} : Lines{});
   }
-  for (const AutomationValue& notAnObject :
-       {AutomationValue(std::string("Sheet1")), AutomationValue()}) {
+  for (const AutomationValue& notAnObject : {AutomationValue(std::string("Sheet1")), AutomationValue()}) {
     auto log = Record("Excel.Application", "Excel");
     log->refuseAt = 3;  // get Excel.ActiveSheet
     log->notAnObject = notAnObject;
@@ -156,12 +150,11 @@ TEST_F(AutomationTest, ServerThatCannotBeCreated) {
   RegisterAutomationServer("Excel.Application", {});
   ExportToExcel();
   ExportToQuattroPro();  // nothing serves it on this platform
-  RegisterAutomationServer("excel.application", []() -> std::shared_ptr<AutomationObject> {
-    throw std::runtime_error("busy");
-  });
+  RegisterAutomationServer("excel.application",
+                           []() -> std::shared_ptr<AutomationObject> { throw std::runtime_error("busy"); });
   ExportToExcel();
-  EXPECT_EQ(boxes, (Lines{Box("Excel", "Invalid class string"), Box("QP", "Invalid class string"),
-                          Box("Excel", "busy")}));
+  EXPECT_EQ(boxes,
+            (Lines{Box("Excel", "Invalid class string"), Box("QP", "Invalid class string"), Box("Excel", "busy")}));
 }
 
 // Sets an environment variable for one scope, then restores (or unsets) it.
@@ -217,8 +210,7 @@ TEST_F(AutomationTest, ExcelOpensTheTableInCalcOrSaysItIsMissing) {
     for (std::string line; std::getline(record, line);) args.push_back(line);
     // "-n": a new, untitled document, so that saving it does not write into the temporary file.
     ASSERT_EQ(args.size(), 4u);
-    EXPECT_EQ(Prefix(args, 3),
-              (Lines{"--calc", "--infilter=Text - txt - csv (StarCalc):9,34,76,1", "-n"}));
+    EXPECT_EQ(Prefix(args, 3), (Lines{"--calc", "--infilter=Text - txt - csv (StarCalc):9,34,76,1", "-n"}));
     const fs::path table = args[3];
     EXPECT_EQ(table.parent_path(), temp + "/tmp");
     EXPECT_TRUE(table.filename().string().starts_with("corvanexml-table-")) << table;

@@ -91,7 +91,10 @@ TEST(CharacterSets, Utf8CharactersAreWholeCharacters) {
   EXPECT_EQ(ReplaceChars("a\u00e9b\u00e8", "\u00e9", '_'), "a_b\u00e8");
   EXPECT_EQ(ReplaceChars("a\u20acb", "\u20ac", ' '), "a b");
   // Bytes that form no character are characters of their own, and still match themselves.
-  EXPECT_EQ(TrimLeftChars("\xff\xff" "a", "\xff"), "a");
+  EXPECT_EQ(TrimLeftChars("\xff\xff"
+                          "a",
+                          "\xff"),
+            "a");
   EXPECT_EQ(TrimRightChars("a\xc3", "\xc3"), "a");
 }
 
@@ -102,7 +105,8 @@ TEST(FileNames, ProgramFileNameOfAReplacedProgram) {
     std::ofstream(probe) << ProgramFileName("txt");
     return;
   }
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("corvane-exe-" + std::to_string(::getpid()));
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("corvane-exe-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const std::filesystem::path copy = folder / "prog";
   std::filesystem::copy_file("/proc/self/exe", copy);
@@ -167,9 +171,8 @@ TEST(MessageBoxes, ErrorCodeGoesThroughTheHook) {
 
 TEST(MessageBoxes, DetailsReachAHookThatTakesThemAndNeverStandardError) {
   std::vector<std::string> shown;
-  SetMessageBoxHook([&](MsgDlgKind, const std::string& text, const std::string& details) {
-    shown.push_back(text + "|" + details);
-  });
+  SetMessageBoxHook(
+      [&](MsgDlgKind, const std::string& text, const std::string& details) { shown.push_back(text + "|" + details); });
   ShowErrorCode(-1005, "DSChangeCurrentTree", "warning: tree B: why");
   ShowMsgDlg(MsgDlgKind::mtWarning, "plain");
   SetMessageBoxHook({});

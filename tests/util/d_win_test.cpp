@@ -48,14 +48,12 @@ struct ScopedEnv {
 
 void WriteFile(const std::string& path, const std::string& text, bool executable = false) {
   std::ofstream(path, std::ios::binary) << text;
-  fs::permissions(
-      path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
 }
 
 // The text of Path once it exists, polling with a deadline; nullopt when it never appears.
 std::optional<std::string> WaitForFile(const std::string& path) {
-  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-       std::chrono::steady_clock::now() < end;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < end;
        std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
     if (!fs::exists(path)) continue;
     std::stringstream text;
@@ -97,8 +95,7 @@ TEST(ShellRun, FindsTheLongestExistingFileWordByWord) {
   EXPECT_EQ(Requested(temp / "tools x -v"), Request(temp / "tools x", "-v", temp.path + "/"));
   // Two spaces give an empty word: the search stops, the text after them becomes parameters.
   EXPECT_EQ(Requested(temp / "a  b c"), Request(temp / "a", "b c", temp.path + "/"));
-  EXPECT_EQ(Requested("https://www.example.org/plugins?x=1"),
-            Request("https://www.example.org/plugins?x=1", "", ""));
+  EXPECT_EQ(Requested("https://www.example.org/plugins?x=1"), Request("https://www.example.org/plugins?x=1", "", ""));
   EXPECT_EQ(Requested(""), Request("", "", ""));
 }
 
@@ -119,8 +116,7 @@ TEST(SplitShellWords, QuotesAndEscapesWithoutAnyExpansion) {
   EXPECT_EQ(SplitShellWords(" \t\n "), Words{});
   EXPECT_EQ(SplitShellWords("  a\t b  "), (Words{"a", "b"}));
   EXPECT_EQ(SplitShellWords("'a  b' x'y'\"z\" '' \"\""), (Words{"a  b", "xyz", "", ""}));
-  EXPECT_EQ(SplitShellWords(R"(a\ b \' '\x' "a\"b\\c\d\$")"),
-            (Words{"a b", "'", R"(\x)", R"(a"b\c\d$)"}));
+  EXPECT_EQ(SplitShellWords(R"(a\ b \' '\x' "a\"b\\c\d\$")"), (Words{"a b", "'", R"(\x)", R"(a"b\c\d$)"}));
   EXPECT_EQ(SplitShellWords("a\\\nb \"c\\\nd\" e\\"), (Words{"ab", "cd", "e\\"}));
   EXPECT_EQ(SplitShellWords("'open ended"), (Words{"open ended"}));
   EXPECT_EQ(SplitShellWords("$HOME ~/x * `id` $(id) a;b c|d \"$HOME\""),
@@ -142,16 +138,14 @@ mv "$OUT.part" "$OUT"
 )",
             true);
   ScopedEnv outEnv("OUT", out);  // the started program inherits the environment
-  ASSERT_EQ(OpenWithDesktop({temp / "record", R"(-a "two words" 'it''s' back\ slash $HOME * "")",
-                             temp / "work dir", 1}),
-            42);
+  ASSERT_EQ(
+      OpenWithDesktop({temp / "record", R"(-a "two words" 'it''s' back\ slash $HOME * "")", temp / "work dir", 1}), 42);
   errno = 0;  // the helper child was reaped: no zombie of ours is left
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
   WriteFile(temp / "work dir/go", "");
-  EXPECT_EQ(WaitForFile(out),
-            "go\n" + fs::canonical(temp / "work dir").string() +
-                "\n/dev/null\n[-a]\n[two words]\n[its]\n[back slash]\n[$HOME]\n[*]\n[]\n");
+  EXPECT_EQ(WaitForFile(out), "go\n" + fs::canonical(temp / "work dir").string() +
+                                  "\n/dev/null\n[-a]\n[two words]\n[its]\n[back slash]\n[$HOME]\n[*]\n[]\n");
 }
 
 TEST(OpenWithDesktop, DocumentsAndAddressesGoToTheDefaultHandler) {
@@ -202,7 +196,8 @@ echo ran > "$1.done"
   int repaints = 0;
   SetPendingEventsHook([&repaints] { ++repaints; });
   auto start = steady_clock::now();
-  const StartWatch running = StartProgramWatched(temp / "wait", {temp / "wait", temp / "go"}, "", std::chrono::milliseconds(300));
+  const StartWatch running =
+      StartProgramWatched(temp / "wait", {temp / "wait", temp / "go"}, "", std::chrono::milliseconds(300));
   EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(300));
   SetPendingEventsHook({});
   EXPECT_EQ(running.result, 42);

@@ -36,8 +36,9 @@ class Export : public ::testing::Test {
     });
     SetClipboardText("before");
     // No spreadsheet program is started from a test, whether one is installed or not.
-    RegisterAutomationServer("Excel.Application",
-                             []() -> std::shared_ptr<AutomationObject> { throw AutomationError("no server in tests"); });
+    RegisterAutomationServer("Excel.Application", []() -> std::shared_ptr<AutomationObject> {
+      throw AutomationError("no server in tests");
+    });
   }
   void TearDown() override {
     RegisterAutomationServer("Excel.Application", CreateCalcApplication);
@@ -67,8 +68,9 @@ class Export : public ::testing::Test {
 
 TEST_F(Export, EmptyListGivesOneEmptyRow) {
   const std::string xml = exported({}, "list.xml");
-  EXPECT_TRUE(std::regex_search(xml, std::regex("\r\n<table rowCount=\"1\" colCount=\"1\" fixedRows=\"0\" fixedCols=\"0\" "
-                                                "date=\"\\d{4}-\\d\\d-\\d\\d\" time=\"\\d\\d:\\d\\d:\\d\\d\"/>\r\n")));
+  EXPECT_TRUE(
+      std::regex_search(xml, std::regex("\r\n<table rowCount=\"1\" colCount=\"1\" fixedRows=\"0\" fixedCols=\"0\" "
+                                        "date=\"\\d{4}-\\d\\d-\\d\\d\" time=\"\\d\\d:\\d\\d:\\d\\d\"/>\r\n")));
   EXPECT_NE(xml.find("<row value=\"0\">\r\n<row/>\r\n</row>\r\n</document>\r\n"), std::string::npos);
   EXPECT_EQ(xml.find("<cell>"), std::string::npos);
   EXPECT_NE(exported({}, "list.html").find("<tr>\r\n<td><br></td>\r\n</tr>"), std::string::npos);
@@ -98,8 +100,8 @@ class ExportEntries : public Export {
                                        "Msg 008 last"};
   // The separated text: multi-line entries quoted as one cell, their double quotes apostrophes.
   std::string text(const std::string& lineBreak) const {
-    return "\"Msg 001 - first" + lineBreak + "second line\"\r\n\"Msg 100 - reason" + lineBreak + "Line: 12" + lineBreak +
-           "  <bad attr='x'>\"\r\n\"cr" + lineBreak + "split\"\r\n \r\nends with break\r\n\"" +
+    return "\"Msg 001 - first" + lineBreak + "second line\"\r\n\"Msg 100 - reason" + lineBreak + "Line: 12" +
+           lineBreak + "  <bad attr='x'>\"\r\n\"cr" + lineBreak + "split\"\r\n \r\nends with break\r\n\"" +
            std::string(1 << 20, 'x') + lineBreak + "end\"\r\nMsg 008 last\r\n";
   }
 };
@@ -119,8 +121,9 @@ TEST_F(ExportEntries, HtmlKeepsEveryEntryInItsOwnRow) {
   for (std::size_t at = html.find("<tr>"); at != std::string::npos; at = html.find("<tr>", at + 1)) ++rows;
   EXPECT_EQ(rows, items.size());
   EXPECT_NE(html.find("<td>Msg 100 - reason<br>Line: 12<br>  &lt;bad attr=&quot;x&quot;&gt;</td>"), std::string::npos);
-  EXPECT_NE(html.find("<td>cr<br>split</td>\r\n</tr>\r\n<tr>\r\n<td> </td>\r\n</tr>\r\n<tr>\r\n<td>ends with break<br></td>"),
-            std::string::npos);
+  EXPECT_NE(
+      html.find("<td>cr<br>split</td>\r\n</tr>\r\n<tr>\r\n<td> </td>\r\n</tr>\r\n<tr>\r\n<td>ends with break<br></td>"),
+      std::string::npos);
   EXPECT_NE(html.find("<br>end</td>"), std::string::npos);
   EXPECT_TRUE(html.ends_with("<td>Msg 008 last</td>\r\n</tr>\r\n</table>\r\n</body></html>\r\n"));
 }
@@ -139,8 +142,9 @@ TEST_F(ExportEntries, XmlRowHeadHoldsTheWholeEntry) {
   }
   xmlFreeDoc(doc);
   // A parser reads every line break as LF.
-  EXPECT_EQ(heads, (std::vector<std::string>{"Msg 001 - first\nsecond line", "Msg 100 - reason\nLine: 12\n  <bad attr=\"x\">",
-                                             "cr\nsplit", " ", "ends with break\n", huge, "Msg 008 last"}));
+  EXPECT_EQ(heads,
+            (std::vector<std::string>{"Msg 001 - first\nsecond line", "Msg 100 - reason\nLine: 12\n  <bad attr=\"x\">",
+                                      "cr\nsplit", " ", "ends with break\n", huge, "Msg 008 last"}));
 }
 
 TEST_F(Export, XmlParsesWhateverTheCellsHold) {
@@ -148,12 +152,15 @@ TEST_F(Export, XmlParsesWhateverTheCellsHold) {
   table.setCell(0, 0, "Name");
   table.setCell(1, 0, "a<b&c>");
   table.setCell(1, 1, "b\r\nA\r\na\nB");
-  table.setCell(0, 1, "t\x01\tq\x7F]]>'&amp;<x>\xC3(\xFF\xED\xA0\x80\xC0\xAF\xF0\x9F\x98" "A\xEF\xBF\xBF \xC3\xA9\xF0\x9F\x98\x80");
+  table.setCell(0, 1,
+                "t\x01\tq\x7F]]>'&amp;<x>\xC3(\xFF\xED\xA0\x80\xC0\xAF\xF0\x9F\x98"
+                "A\xEF\xBF\xBF \xC3\xA9\xF0\x9F\x98\x80");
   const std::string xml = TableToXml(table);
   ASSERT_EQ(xml.substr(0, xml.find("\r\n")), R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)");
   // Multi-column cells: values sorted ignoring case, the first spelling met kept.
-  EXPECT_NE(xml.find("<cell><col>a&lt;b&amp;c&gt;</col><value index=\"0\">A</value><value index=\"1\">b</value></cell>"),
-            std::string::npos);
+  EXPECT_NE(
+      xml.find("<cell><col>a&lt;b&amp;c&gt;</col><value index=\"0\">A</value><value index=\"1\">b</value></cell>"),
+      std::string::npos);
 
   // Past a handful of lines only a stable sort keeps the first spelling.
   std::string many = "Keep";
@@ -167,8 +174,9 @@ TEST_F(Export, XmlParsesWhateverTheCellsHold) {
   row = xmlNextElementSibling(xmlNextElementSibling(row));           // row 1
   xmlChar* head = xmlNodeGetContent(xmlFirstElementChild(row));
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(reinterpret_cast<const char*>(head), "t" + fffd + "\tq\x7F]]>'&amp;<x>" + fffd + "(" + fffd + fffd + fffd + fffd +
-                                                     fffd + fffd + fffd + "A" + fffd + " \xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(reinterpret_cast<const char*>(head), "t" + fffd + "\tq\x7F]]>'&amp;<x>" + fffd + "(" + fffd + fffd + fffd +
+                                                     fffd + fffd + fffd + fffd + "A" + fffd +
+                                                     " \xC3\xA9\xF0\x9F\x98\x80");
   xmlFree(head);
   xmlFreeDoc(doc);
 }
@@ -191,8 +199,9 @@ TEST_F(Export, HtmlBreaksOnlyAtCrLfAndBoldsHeaderCells) {
   table.FixedRows = 1;
   table.setCell(0, 0, "a\r\nb");
   table.setCell(0, 1, "a\nb'\"");
-  EXPECT_NE(TableToHtml(table).find("<td><b>a<br>b</b></td>\r\n<td><br></td>\r\n</tr>\r\n<tr>\r\n<td>a\nb&apos;&quot;</td>"),
-            std::string::npos);
+  EXPECT_NE(
+      TableToHtml(table).find("<td><b>a<br>b</b></td>\r\n<td><br></td>\r\n</tr>\r\n<tr>\r\n<td>a\nb&apos;&quot;</td>"),
+      std::string::npos);
 }
 
 TEST_F(Export, TargetFromKeywordOrExtension) {

@@ -68,7 +68,8 @@ class AsUser : public ::testing::Test {
     }
     ::close(fds[1]);
     char buffer[256];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) outcome.reason.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+      outcome.reason.append(buffer, static_cast<std::size_t>(n));
     ::close(fds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);

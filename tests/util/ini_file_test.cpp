@@ -86,12 +86,13 @@ TEST(IniFile, WritesTouchOnlyTheirOwnLines) {
 
 TEST(IniFile, IntegerIsReadOnlyFromAWholeDecimalNumberIn32Bits) {
   TempFolder dir;
-  WriteRaw(dir / "n.ini", "[N]\na= \t42 \nb=+7\nc=-2147483648\nd=2147483647\ne=000000000000000000012\n"
-                          "f=2147483648\ng=-2147483649\nh=12px\ni=\nj=0x10\nk=1e3\nl=+\nm=- 5\nn=1 2\n");
+  WriteRaw(dir / "n.ini",
+           "[N]\na= \t42 \nb=+7\nc=-2147483648\nd=2147483647\ne=000000000000000000012\n"
+           "f=2147483648\ng=-2147483649\nh=12px\ni=\nj=0x10\nk=1e3\nl=+\nm=- 5\nn=1 2\n");
   const IniFile ini = IniFile::Load(dir / "n.ini");
   const std::pair<const char*, std::int32_t> expected[] = {
-      {"a", 42}, {"b", 7}, {"c", INT32_MIN}, {"d", INT32_MAX}, {"e", 12}, {"f", -1}, {"g", -1},
-      {"h", -1}, {"i", -1}, {"j", -1},       {"k", -1},        {"l", -1}, {"m", -1}, {"n", -1}, {"z", -1}};
+      {"a", 42}, {"b", 7},  {"c", INT32_MIN}, {"d", INT32_MAX}, {"e", 12}, {"f", -1}, {"g", -1}, {"h", -1},
+      {"i", -1}, {"j", -1}, {"k", -1},        {"l", -1},        {"m", -1}, {"n", -1}, {"z", -1}};
   for (const auto& [key, value] : expected) EXPECT_EQ(ini.readInteger("N", key, -1), value) << key;
 }
 
@@ -109,7 +110,7 @@ TEST(AtomicWrite, FailureLeavesThePreviousFileAndNoTemporary) {
   EXPECT_EQ(reason, "not a regular file");
 
   // A file size limit stops the write halfway, for root too.
-  rlimit saved {};
+  rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit small = saved;

@@ -14,7 +14,10 @@
 namespace corvane::test {
 
 struct TempFolder {
-  std::string path = [] { char name[] = "/tmp/corvane-test-XXXXXX"; return std::string(::mkdtemp(name) ? name : ""); }();
+  std::string path = [] {
+    char name[] = "/tmp/corvane-test-XXXXXX";
+    return std::string(::mkdtemp(name) ? name : "");
+  }();
   ~TempFolder() {
     ::chmod(path.c_str(), 0700);  // a read-only folder cannot be emptied, even by its owner
     std::error_code ignored;

@@ -8,7 +8,9 @@ TEST(VisibleText, ControlCharactersAndBrokenUtf8AreWrittenAsEscapesOnOneLine) {
   // Window title (OSC 2), clear screen (CSI 2J), colour, clipboard (OSC 52) and the one-byte CSI.
   EXPECT_EQ(VisibleText("\x1b]2;owned\x07\x1b[2J\x1b[42m ok\x1b]52;c;ZWNobw==\x1b\\"),
             "\\x1b]2;owned\\x07\\x1b[2J\\x1b[42m ok\\x1b]52;c;ZWNobw==\\x1b\\");
-  EXPECT_EQ(VisibleText("a\xC2\x9B" "2J\xC2\x80\xC2\x9F\xC2\xA0"), "a\\u009b2J\\u0080\\u009f\xC2\xA0");
+  EXPECT_EQ(VisibleText("a\xC2\x9B"
+                        "2J\xC2\x80\xC2\x9F\xC2\xA0"),
+            "a\\u009b2J\\u0080\\u009f\xC2\xA0");
   EXPECT_EQ(VisibleText(std::string("\t\x7f\0z", 4)), "\\x09\\x7f\\x00z");
   EXPECT_EQ(VisibleText("one\r\ntwo\nthree\r"), "one  two three ");
   // Bytes outside valid UTF-8 (a lone byte, an overlong form, a surrogate, a cut sequence).

@@ -27,10 +27,15 @@ TEST(WarningCapture, CollectsTheLinesOfItsThreadWhileAliveAndStandardErrorStillG
 TEST(WriteWarning, TextFromServersReachesStandardErrorAsOneLineOfVisibleText) {
   testing::internal::CaptureStderr();
   WarningCapture capture;
-  WriteWarning("ldap: warning: class \x1b]2;owned\x07\xC2\x9B" "2J\n::error::forged");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ldap: warning: class \\x1b]2;owned\\x07\\u009b2J ::error::forged\n");
+  WriteWarning(
+      "ldap: warning: class \x1b]2;owned\x07\xC2\x9B"
+      "2J\n::error::forged");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ldap: warning: class \\x1b]2;owned\\x07\\u009b2J ::error::forged\n");
   // The window shows the text as it came.
-  EXPECT_EQ(capture.text(), "ldap: warning: class \x1b]2;owned\x07\xC2\x9B" "2J\n::error::forged");
+  EXPECT_EQ(capture.text(),
+            "ldap: warning: class \x1b]2;owned\x07\xC2\x9B"
+            "2J\n::error::forged");
 
   // While GitHub's commands are stopped, a warning stands inside the stop.
   const WorkflowCommandStop stop;
