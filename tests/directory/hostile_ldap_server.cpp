@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "loopback.h"
+
 namespace corvane::client::test {
 namespace {
 
@@ -79,20 +81,7 @@ bool SplitRequest(std::string& pending, Request& request, bool& bad) {
   return true;
 }
 
-int Listen(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd);
-    return -1;
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
+int Listen(int& port) { return ::corvane::test::ListenOnLoopback(port); }
 
 }  // namespace
 

@@ -15,32 +15,16 @@
 #include <filesystem>
 #include <fstream>
 
+#include "loopback.h"
+
 extern char** environ;
 
 namespace corvane::client::test {
 namespace {
 
-sockaddr_in LoopbackAddress(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return address;
-}
+using ::corvane::test::LoopbackAddress;
 
-// A listening socket on a free loopback port; the port in port.
-int Listen(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LoopbackAddress(0);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd);
-    return -1;
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
+int Listen(int& port) { return ::corvane::test::ListenOnLoopback(port); }
 
 bool Accepts(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -12,20 +12,14 @@
 #include <string>
 #include <thread>
 
+#include "../directory/loopback.h"
 #include "ldap_schema.h"
 
 namespace {
 
 int Listen(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    std::abort();
-  port = ntohs(address.sin_port);
+  const int fd = corvane::test::ListenOnLoopback(port);
+  if (fd < 0) std::abort();
   return fd;
 }
 
