@@ -456,11 +456,10 @@ void TMainForm::checkFile(const QString& path) {
   std::string bytes;
   CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
   failedLoad_.reset();
-  if (outcome.loadError && !outcome.loadError->unreadable) {
+  if (!outcome.document && outcome.loadError && !outcome.loadError->unreadable) {
     failedLoad_ = FailedLoad{
         fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column}, outcome.loadError->message};
-  }
-  if (outcome.document) {
+  } else if (outcome.document) {
     showXmlText(bytes);
     treeModel_->publish(std::move(stagingTree_), std::move(outcome.document));
     stagingTree_.clear();
