@@ -5,11 +5,11 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "d_util.h"
 #include "file_read.h"
 #include "file_write.h"
 #include "rule_info.h"
 #include "scan.h"
-#include "visible_text.h"
 
 namespace corvane::cli {
 

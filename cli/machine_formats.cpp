@@ -140,10 +140,10 @@ RecordedPath RecordPath(const std::string& path) {
   static const char* hex = "0123456789ABCDEF";
   RecordedPath recorded{{}, true};
   for (std::size_t i = 0; i < path.size();) {
-    const std::size_t n = Utf8SequenceAt(path, i);
-    if (n > 0 && path[i] != '%') {
-      recorded.text.append(path, i, n);
-      i += n;
+    const Utf8Char ch = NextUtf8Char(path, i);
+    if (ch.wellFormed && path[i] != '%') {
+      recorded.text.append(path, i, ch.size);
+      i += ch.size;
       continue;
     }
     const auto c = static_cast<unsigned char>(path[i++]);

@@ -47,6 +47,15 @@ Utf8Char NextUtf8Char(std::string_view s, std::size_t i) {
   return {taken, taken == length};
 }
 
+bool IsValidUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char ch = NextUtf8Char(s, i);
+    if (!ch.wellFormed) return false;
+    i += ch.size;
+  }
+  return true;
+}
+
 std::size_t Utf8Length(std::string_view s) {
   return static_cast<std::size_t>(
       std::count_if(s.begin(), s.end(), [](char c) { return !IsContinuationByte(static_cast<unsigned char>(c)); }));

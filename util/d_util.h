@@ -17,6 +17,8 @@ struct Utf8Char {
   bool wellFormed;
 };
 Utf8Char NextUtf8Char(std::string_view s, std::size_t i);
+// Whether s is well-formed UTF-8 throughout.
+bool IsValidUtf8(std::string_view s);
 // Characters in s: its bytes that do not continue a UTF-8 character.
 std::size_t Utf8Length(std::string_view s);
 // s without the UTF-8 byte-order mark it may start with.

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -61,20 +60,11 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 
 int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected) {
   // Looked at before opening, as opening a device may act on it; the descriptor is looked at
-  // again below, as the path may name another file by then.
+  // again below, as the path may name another file by then, and for where it really lies.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      reason = "not a regular file";
-      return -1;
-    }
-    char* real = ::realpath(path.c_str(), nullptr);
-    const bool system = real != nullptr && InSystemFolder(real);
-    std::free(real);
-    if (system) {
-      reason = kSystemFileReason;
-      return -1;
-    }
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    reason = "not a regular file";
+    return -1;
   }
   // Without O_NONBLOCK opening a FIFO waits for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

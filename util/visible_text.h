@@ -15,9 +15,4 @@ namespace corvane {
 void AppendVisible(std::string& out, std::string_view text);
 std::string VisibleText(std::string_view text);
 
-// The length of the valid UTF-8 sequence that starts at text[at] (no overlong form, no
-// surrogate, nothing above U+10FFFF); 0 when none starts there.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t at);
-bool IsValidUtf8(std::string_view text);
-
 }  // namespace corvane

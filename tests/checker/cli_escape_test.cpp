@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli_run.h"
+#include "d_util.h"
 #include "report.h"
 #include "visible_text.h"
 
@@ -22,7 +23,8 @@ namespace {
 std::string RawControl(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t n = corvane::Utf8SequenceAt(text, i);
+    const corvane::Utf8Char ch = corvane::NextUtf8Char(text, i);
+    const std::size_t n = ch.wellFormed ? ch.size : 0;
     const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
     if ((c < 0x20 && c != '\n') || c == 0x7F || n == 0 || c1) {
       return "byte " + std::to_string(c) + " at " + std::to_string(i) + " in: " + corvane::VisibleText(text);
