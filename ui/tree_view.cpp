@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
+#include "shown_text.h"
 #include "tree_model.h"
 
 namespace corvane {
@@ -38,7 +39,7 @@ class BranchDelegate : public QStyledItemDelegate {
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     const QSize size = QStyledItemDelegate::sizeHint(option, index);
     const auto& model = view_->documentModel();
-    const int chars = static_cast<int>(std::min<std::size_t>(model.longestLabel(), 501));
+    const int chars = static_cast<int>(std::min<std::size_t>(model.longestLabel(), kMaxShownChars + 1));
     const int width = static_cast<int>(std::min<std::uint64_t>(
         (model.maxDepth() + 1ULL) * view_->indentation() + chars * option.fontMetrics.averageCharWidth() + 16,
         1 << 30));
