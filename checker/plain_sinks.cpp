@@ -2,21 +2,25 @@
 
 #include <algorithm>
 
+#include "vector_room.h"
+
 namespace corvane {
 
 TreeItem PlainTree::addChild(TreeItem parent, const ItemLabel& label, NodeId node) {
   Item item{parent, node, parent == kNoItem ? 0 : items_[parent].depth + 1};
+  item.textElement = label.isTextElement;
+  MakeRoomForOne(items_);
   if (node == kNoNode) {
-    item.text = static_cast<std::int32_t>(texts_.size());
     texts_.push_back(label.str());
+    item.text = static_cast<std::int32_t>(texts_.size() - 1);
   }
   items_.push_back(item);
   return items_.size() - 1;
 }
 
 void PlainTree::setText(TreeItem item, std::string text) {
-  items_[item].text = static_cast<std::int32_t>(texts_.size());
   texts_.push_back(std::move(text));
+  items_[item].text = static_cast<std::int32_t>(texts_.size() - 1);
 }
 
 void PlainTree::expand(TreeItem item) { items_[item].expanded = true; }
@@ -30,8 +34,7 @@ std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
   const Item& it = items_[item];
   if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)];
   if (doc == nullptr || it.node == kNoNode) return {};
-  const bool isTextElement = doc->isTextElement(it.node);
-  return ItemLabel{doc->name(it.node), isTextElement ? doc->elementText(it.node) : std::string_view{}, isTextElement}
+  return ItemLabel{doc->name(it.node), it.textElement ? doc->elementText(it.node) : std::string_view{}, it.textElement}
       .str();
 }
 
@@ -40,7 +43,7 @@ std::size_t PlainTree::labelSize(TreeItem item, const XmlDocument* doc) const {
   if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)].size();
   if (doc == nullptr || it.node == kNoNode) return 0;
   const std::size_t name = doc->name(it.node).size();
-  return doc->isTextElement(it.node) ? name + 2 + doc->elementText(it.node).size() : name;
+  return it.textElement ? name + 2 + doc->elementText(it.node).size() : name;
 }
 
 std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* doc) const {
@@ -58,18 +61,24 @@ SourcePosition PlainTree::positionOf(const Message& message, const XmlDocument* 
 }
 
 void PlainMessages::add(Message message) {
-  constexpr std::size_t kBlockBytes = 64 * 1024;
   const std::string& text = message.text;
-  if (text.size() > freeSize_) {
-    freeSize_ = std::max(kBlockBytes, text.size());
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(freeSize_));
-    free_ = blocks_.back().get();
-  }
+  // Everything that may fail to allocate comes first, so a failure leaves the list as it was.
+  MakeRoomForOne(texts_);
+  MakeRoomForOne(tags_);
+  if (text.size() > freeSize_) startBlock(text.size());
   std::copy(text.begin(), text.end(), free_);
   texts_.emplace_back(free_, text.size());
   tags_.push_back({message.code, message.item, message.source});
   free_ += text.size();
   freeSize_ -= text.size();
+}
+
+void PlainMessages::startBlock(std::size_t atLeast) {
+  constexpr std::size_t kBlockBytes = std::size_t{64} * 1024;
+  const std::size_t size = std::max(kBlockBytes, atLeast);
+  blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+  free_ = blocks_.back().get();
+  freeSize_ = size;
 }
 
 void PlainMessages::clear() {

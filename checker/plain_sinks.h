@@ -19,7 +19,8 @@ class PlainTree : public TreeSink {
     TreeItem parent;
     NodeId node;
     std::uint32_t depth;
-    std::int32_t text = -1;  // index into texts_ when the label is stored or was replaced
+    std::int32_t text = -1;    // index into texts_ when the label is stored or was replaced
+    bool textElement = false;  // added as a text element: labelled "name: text"
     bool expanded = false;
   };
 
@@ -65,6 +66,8 @@ class PlainMessages : public MessageList {
     TreeItem source;
   };
 
+  // Starts a block with room for at least atLeast bytes; the list is unchanged if that fails.
+  void startBlock(std::size_t atLeast);
   Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source}; }
 
   std::vector<std::string_view> texts_;  // into blocks_

@@ -66,9 +66,13 @@ void CheckResourceKey(ScanState& s, const RuleContext& c) {
 void LoadProperties(ScanState& s, const std::string& bundle) {
   TResource& resource = s.NodeInfo.Resource;
   if (bundle == resource.Bundle) return;
-  resource.Bundle = bundle;
-  resource.FileName = PropertiesPath(s.WebAppRoot, bundle);
-  resource.Found = s.files.fileExists(resource.FileName);
+  // The bundle is remembered only with what was found for it, also when memory runs out.
+  std::string name = bundle;
+  std::string fileName = PropertiesPath(s.WebAppRoot, bundle);
+  const bool found = s.files.fileExists(fileName);
+  resource.Bundle = std::move(name);
+  resource.FileName = std::move(fileName);
+  resource.Found = found;
   // A file that exists but cannot be read throws and ends the walk with the bundle
   // remembered as found: until a read succeeds its lookups use the keys of the last read.
   if (resource.Found) resource.Keys = s.files.keys(resource.FileName);

@@ -185,11 +185,12 @@ CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view c
 
 std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc) {
   s.tree.clear();
-  s.tree.reserve(doc.nodeCount());
-  const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
-  const TreeItem rootItem = s.tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
-  s.tree.expand(top);
+  // Running out of memory for the tree stops the check as any failure of the walk does.
   try {
+    s.tree.reserve(doc.nodeCount());
+    const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
+    const TreeItem rootItem = s.tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
+    s.tree.expand(top);
     ScanNode(s, doc, doc.root(), rootItem, 0);
   } catch (const std::exception& e) {
     AddMessage(s.messages, kNoItem, kXmlError, e.what());

@@ -2,6 +2,7 @@
 #include "catalogue.h"
 #include "d_util.h"
 #include "rules.h"
+#include "vector_room.h"
 
 namespace corvane {
 
@@ -23,15 +24,18 @@ bool InNameSet(std::string_view set, std::string_view name) {
   return set.find(bracketed) != std::string_view::npos;
 }
 
-// Reads a class's attributes into the cache the first time the class is met.
+// Reads a class's attributes into the cache the first time the class is met. The class and
+// its attributes are cached together or not at all, so a check that fails half-way leaves no
+// class that seems read.
 void LoadClassAttributes(SchemaView& schema, const std::string& className) {
   if (schema.ClassAttrList.contains(className)) return;
-  schema.ClassAttrList.add(className);
   StringList attributes;
   if (schema.GetClassAttributes) schema.GetClassAttributes(className, attributes);
-  for (const StringList::Entry& attribute : attributes.entries()) {
-    schema.ClassAttrList.add(className + "*" + attribute.text);
-  }
+  std::vector<std::string> lines;
+  lines.reserve(attributes.size() + 1);
+  lines.push_back(className);
+  for (const StringList::Entry& attribute : attributes.entries()) lines.push_back(className + "*" + attribute.text);
+  schema.ClassAttrList.addAll(std::move(lines));
 }
 
 }  // namespace
@@ -56,6 +60,7 @@ bool SchemaNameToLookUp(ScanState& s, const RuleContext& c, std::string_view ele
 void CheckAttributeName(ScanState& s, const RuleContext& c) {
   if (!SchemaNameToLookUp(s, c, "attribute-name", kAttributeNameLevels, "Attribute.", kPassThroughAttributes)) return;
   if (s.schema.SchemaAttributeList.contains(c.text)) {
+    MakeRoomForOne(s.NodeInfo.AttributeItems);
     s.NodeInfo.Attributes.add(std::string(c.text), static_cast<std::int64_t>(c.parentItem));
     s.NodeInfo.AttributeItems.push_back(c.item);
   } else {

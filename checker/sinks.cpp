@@ -138,7 +138,7 @@ class RadixSorter {
 
   // Keys in their final places: into the result buffer if they are not there.
   void finish(const SortRange& range) {
-    if (range.inSpare) std::copy(spare_.begin() + range.begin, spare_.begin() + range.end, keys_.begin() + range.begin);
+    if (range.inSpare) std::copy(spare_.data() + range.begin, spare_.data() + range.end, keys_.data() + range.begin);
   }
 
   void insertionSort(const SortRange& range) {

@@ -22,9 +22,6 @@ namespace corvane {
 
 namespace {
 
-// Deep documents are walked without recursion, so the parser's own depth guard is lifted
-// far above anything a plug-in file needs; its entity-expansion limits stay in force.
-constexpr unsigned kMaxDocumentDepth = 10'000'000;
 constexpr std::size_t kSourceLineChars = 40;
 constexpr std::size_t kMaxArena = std::numeric_limits<std::uint32_t>::max();
 // Entity expansion may multiply a document up to this factor of its own size, or up to the
@@ -44,7 +41,6 @@ void ConfigureLibxml() {
     xmlInitParser();
     xmlSetExternalEntityLoader(RefuseExternalEntity);
     xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
-    xmlParserMaxDepth = kMaxDocumentDepth;
     return true;
   }();
   (void)configured;
@@ -83,26 +79,22 @@ std::string ValidUtf8(std::string_view text) {
   return out;
 }
 
-std::string TrimmedReason(const char* message) {
+// The parser's reason on one line: the message has "Line: N" on the line after it, and some
+// reasons run on to a second line of their own (the bytes that are no UTF-8).
+std::string OneLineReason(const char* message) {
   std::string reason = message != nullptr ? message : "Unknown parser error";
   while (!reason.empty() && IsXmlBlank(reason.back())) reason.pop_back();
+  std::replace_if(
+      reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   return reason;
 }
 
 // The parser names its size limits after the option that lifts them and its own functions;
-// the user needs to know only which part of the document broke a limit.
+// the user needs to know only which part of the document broke a limit. With that option
+// on, only the nesting of content models keeps a limit.
 std::string InUsersTerms(std::string reason) {
   static constexpr std::pair<std::string_view, std::string_view> kLimits[] = {
-      {"Huge input lookup", "A tag, comment or declaration is too long"},
-      {"Excessive depth in document", "Elements are nested too deeply"},
       {"xmlParseElementChildrenContentDecl", "An element declaration is nested too deeply"},
-      {"Name too long", "A name is too long"},
-      {"AttValue length too long", "An attribute value is too long"},
-      {"entity value too long", "An entity value is too long"},
-      {"Comment too big", "A comment is too long"},
-      {"CData section too big", "A CDATA section is too long"},
-      {"too big found", "A processing instruction is too long"},
-      {"huge text node", "A text is too long"},
   };
   constexpr std::string_view kTail = ": the document exceeds the parser's size limits";
   for (const auto& [said, meant] : kLimits) {
@@ -416,7 +408,7 @@ class XmlDocumentBuilder {
     // Inside an entity's expansion the parser counts the entity's own lines; the user needs
     // the line of the document where the reference stands.
     const bool inDocument = from == ctxt_ || ctxt_->input == nullptr;
-    refuse(InUsersTerms(TrimmedReason(err.message)), inDocument ? err.line : ctxt_->input->line,
+    refuse(InUsersTerms(OneLineReason(err.message)), inDocument ? err.line : ctxt_->input->line,
            inDocument ? err.int2 : ctxt_->input->col);
   }
 
@@ -499,30 +491,138 @@ class XmlDocumentBuilder {
 
 namespace {
 
-// Where the parser's bytes come from: an open file or a block of memory.
+// The width of a document's code units and its line-end characters in them, as its first
+// bytes show (XML 1.0, appendix F).
+struct CodeUnits {
+  std::size_t width = 1;
+  std::string_view cr = "\r";  // empty: the encoding's line ends are left as they are
+  std::string_view lf = "\n";
+};
+
+CodeUnits CodeUnitsOf(std::string_view start) {
+  using namespace std::string_view_literals;
+  static constexpr std::pair<std::string_view, CodeUnits> kStarts[] = {
+      {"\0\0\0<"sv, {4, "\0\0\0\r"sv, "\0\0\0\n"sv}},
+      {"<\0\0\0"sv, {4, "\r\0\0\0"sv, "\n\0\0\0"sv}},
+      {"\0<\0?"sv, {2, "\0\r"sv, "\0\n"sv}},
+      {"<\0?\0"sv, {2, "\r\0"sv, "\n\0"sv}},
+      {"\xFE\xFF"sv, {2, "\0\r"sv, "\0\n"sv}},
+      {"\xFF\xFE"sv, {2, "\r\0"sv, "\n\0"sv}},
+      {"\x4C\x6F\xA7\x94"sv, {1, {}, {}}},  // EBCDIC, whose line ends depend on its code page
+  };
+  for (const auto& [bytes, units] : kStarts) {
+    if (start.starts_with(bytes)) return units;
+  }
+  return {};
+}
+
+// Makes each line end a single line feed as the text passes, the way XML reads it: a CR LF
+// pair or a lone CR is one line end (XML 1.0, section 2.11). The parser counts line feeds
+// only, so its lines are then the lines a reader of the file sees.
+class LineEnds {
+ public:
+  explicit LineEnds(CodeUnits units = {}) : units_(units) {}
+  std::size_t width() const { return units_.width; }
+
+  // Rewrites a piece of whole units (but for the text's last bytes) in place; returns its
+  // new length. A CR at the end of one piece and a LF at the start of the next are one line end.
+  std::size_t rewrite(char* piece, std::size_t size) {
+    if (units_.cr.empty()) return size;
+    const std::size_t w = units_.width;
+    std::size_t in = afterCr_ && size >= w && Is(piece, units_.lf) ? w : 0;
+    afterCr_ = false;
+    std::size_t out = 0;
+    while (in < size) {
+      // The text up to the next CR stays as it is, moved over the LFs dropped before it.
+      const std::size_t cr = nextCr(piece, in, size);
+      if (out != in) std::memmove(piece + out, piece + in, cr - in);
+      out += cr - in;
+      if (cr == size) break;
+      std::memcpy(piece + out, units_.lf.data(), w);
+      out += w;
+      in = cr + w;
+      if (in == size) afterCr_ = true;
+      if (in + w <= size && Is(piece + in, units_.lf)) in += w;
+    }
+    return out;
+  }
+  void rewrite(std::string& text) { text.resize(rewrite(text.data(), text.size())); }
+
+ private:
+  // Whether the unit at `at` is `unit`; compared byte by byte, as a unit is one to four bytes.
+  static bool Is(const char* at, std::string_view unit) {
+    for (std::size_t k = 0; k < unit.size(); ++k) {
+      if (at[k] != unit[k]) return false;
+    }
+    return true;
+  }
+
+  // Where the first whole CR unit at or after from starts; size when there is none. The
+  // search runs over the bytes, a unit is told by its place.
+  std::size_t nextCr(const char* piece, std::size_t from, std::size_t size) const {
+    const std::size_t w = units_.width;
+    const std::size_t crByte = units_.cr.find('\r');
+    for (std::size_t at = from; at + w <= size;) {
+      const void* hit = std::memchr(piece + at + crByte, '\r', size - at - crByte);
+      if (hit == nullptr) break;
+      const auto byte = static_cast<std::size_t>(static_cast<const char*>(hit) - piece);
+      const std::size_t unit = byte - crByte;
+      if (unit % w == 0 && unit + w <= size && Is(piece + unit, units_.cr)) return unit;
+      at = (byte / w + 1) * w;
+    }
+    return size;
+  }
+
+  CodeUnits units_;
+  bool afterCr_ = false;
+};
+
+// Where the parser's bytes come from: an open file or a block of memory. The parser is handed
+// them with their line ends made line feeds.
 struct ByteSource {
   int fd = -1;
   std::string_view memory;
   std::size_t offset = 0;
   int readErrno = 0;
+  std::optional<LineEnds> lineEnds;  // known from the first bytes
 
   static int Read(void* context, char* buffer, int len) {
     auto& self = *static_cast<ByteSource*>(context);
-    if (self.fd < 0) {
-      const std::size_t n = std::min(static_cast<std::size_t>(len), self.memory.size() - self.offset);
-      std::memcpy(buffer, self.memory.data() + self.offset, n);
-      self.offset += n;
-      return static_cast<int>(n);
-    }
+    const auto room = static_cast<std::size_t>(len);
     for (;;) {
-      const ssize_t n = ::read(self.fd, buffer, static_cast<std::size_t>(len));
-      if (n >= 0) return static_cast<int>(n);
-      if (errno == EINTR) continue;
-      self.readErrno = errno;
-      return -1;
+      // Whole units only, so that no unit is cut between two pieces; before the first bytes
+      // are known, the widest.
+      const std::size_t unit = self.lineEnds ? self.lineEnds->width() : 4;
+      const std::size_t n = self.readPiece(buffer, room >= unit ? room - room % unit : room);
+      if (n == 0) return self.readErrno != 0 ? -1 : 0;
+      if (!self.lineEnds) self.lineEnds.emplace(CodeUnitsOf(std::string_view(buffer, n)));
+      // A piece that was only the LF of a CR LF is nothing to hand on, and no end either.
+      if (const std::size_t kept = self.lineEnds->rewrite(buffer, n)) return static_cast<int>(kept);
     }
   }
   static int Close(void*) { return 0; }
+
+  // Reads up to len bytes, fewer only at the end; 0 at the end or on failure (readErrno).
+  std::size_t readPiece(char* buffer, std::size_t len) {
+    if (fd < 0) {
+      const std::size_t n = std::min(len, memory.size() - offset);
+      std::memcpy(buffer, memory.data() + offset, n);
+      offset += n;
+      return n;
+    }
+    std::size_t done = 0;
+    while (done < len) {
+      const ssize_t n = ::read(fd, buffer + done, len - done);
+      if (n == 0) break;
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (errno != EINTR) {
+        readErrno = errno;
+        return 0;
+      }
+    }
+    return done;
+  }
 
   // Reads again from offset, for the error case only; 0 at the end or on failure.
   std::size_t readAt(std::size_t at, char* buffer, std::size_t len) const {
@@ -543,7 +643,8 @@ struct ByteSource {
 // Turns the document's bytes into UTF-8 as the parser did, piece by piece.
 class Utf8Reader {
  public:
-  explicit Utf8Reader(const std::string& encoding) {
+  // unitWidth: the bytes of one code unit of the encoding, which an invalid one is skipped by.
+  Utf8Reader(const std::string& encoding, std::size_t unitWidth) : unitWidth_(unitWidth) {
     if (!encoding.empty() && UpperCaseAscii(encoding) != "UTF-8") {
       converter_ = ::iconv_open("UTF-8", encoding.c_str());
     }
@@ -573,15 +674,18 @@ class Utf8Reader {
       if (done != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
       if (errno == EINVAL) break;  // an incomplete character at the end
       out.append("\xEF\xBF\xBD");
-      ++in;
-      --inLeft;
+      const std::size_t skip = std::min(unitWidth_, inLeft);
+      in += skip;
+      inLeft -= skip;
     }
     pending_.erase(0, pending_.size() - inLeft);
   }
 
  private:
-  inline static const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+  // iconv_open's failure value, which its interface defines as a pointer made of -1.
+  inline static const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
   iconv_t converter_ = kNoConverter;
+  std::size_t unitWidth_;
   std::string pending_;
 };
 
@@ -591,8 +695,9 @@ class Utf8Reader {
 std::string SourceLine(const ByteSource& source, const std::string& encoding, std::uint32_t line) {
   if (line == 0) return {};
   constexpr std::size_t kMaxBytes = 4 * (kSourceLineChars + 1);  // enough for any 41 characters
-  Utf8Reader reader(encoding);
-  std::uint32_t breaksToSkip = line - 1;  // the parser counts lines by their LF
+  Utf8Reader reader(encoding, source.lineEnds ? source.lineEnds->width() : 1);
+  LineEnds lineEnds;  // in the UTF-8 text, as the parser's were in the document's
+  std::uint32_t breaksToSkip = line - 1;
   bool atStart = true;
   std::string wanted;
   std::string text;
@@ -603,6 +708,7 @@ std::string SourceLine(const ByteSource& source, const std::string& encoding, st
     at += n;
     text.clear();
     reader.convert(std::string_view(buffer.data(), n), text);
+    lineEnds.rewrite(text);
     std::string_view piece = text;
     if (atStart && !piece.empty()) {
       if (piece.starts_with("\xEF\xBB\xBF")) piece.remove_prefix(3);  // a byte order mark is no text
@@ -613,7 +719,7 @@ std::string SourceLine(const ByteSource& source, const std::string& encoding, st
       piece.remove_prefix(lf == std::string_view::npos ? piece.size() : lf + 1);
       if (lf != std::string_view::npos) --breaksToSkip;
     }
-    const std::size_t end = std::min(piece.find_first_of("\r\n"), kMaxBytes - wanted.size());
+    const std::size_t end = std::min(piece.find('\n'), kMaxBytes - wanted.size());
     wanted.append(piece.substr(0, end));
     if (end < piece.size() || wanted.size() >= kMaxBytes) break;
   }
@@ -640,7 +746,12 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
   ctxt->_private = &builder;
   ctxt->userData = ctxt.get();
   builder.attach(ctxt.get());
-  xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  // The huge-document option lifts the parser's own guard against entity amplification, which
+  // refuses modest nesting; the builder's count of the expansion bounds it instead. It also
+  // lifts the parser's limits on depth and on the length of names, texts and tags, which
+  // memory bounds as it bounds the file.
+  xmlCtxtUseOptions(ctxt.get(),
+                    XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
   ctxt->sax->serror = sax.serror;  // the options above reset the plain handlers, not this one
   xmlParseDocument(ctxt.get());
   builder.finish();
@@ -648,7 +759,7 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
   ctxt.reset();
 
   if (source.readErrno != 0) {
-    return {nullptr, LoadError{"Cannot read " + name + ": " + std::strerror(source.readErrno), 0, 0, true}};
+    return {nullptr, LoadError{"Cannot read " + name + ": " + ErrnoText(source.readErrno), 0, 0, true}};
   }
   if (builder.error()) {
     LoadError error = *builder.error();

@@ -88,8 +88,9 @@ struct LoadResult {
 
 // Parses a file. External entities and DTDs are never loaded; internal entities may expand
 // the document to ten times its size, or to 10 MB when that is more. A parse error's message
-// ends with its line number and the first 40 characters of that line. With expected, only
-// that very file is read (see OpenRegularFile).
+// ends with its line number and the first 40 characters of that line. Lines end at a LF, a
+// CR LF or a lone CR, as XML reads them, here as in every position. With expected, only that
+// very file is read (see OpenRegularFile).
 LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected = nullptr);
 // Parses a file whose bytes are kept in text (empty when it cannot be read).
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text);

@@ -92,9 +92,9 @@ std::optional<Baseline> Baseline::Read(const std::string& file, std::string& err
 }
 
 void Baseline::excuse(FileReport& file) {
-  if (file.unreadable) return;  // not a finding: the file must be readable again
   const std::string path = PathBelow(file, folder_);
   std::erase_if(file.messages, [&](const ReportedMessage& m) {
+    if (file.failureOf(m)) return false;  // not a finding: the file must be checked through again
     const auto it = counts_.find(Entry{path, RuleId(m.code), RecordedText(m.text)}.key());
     if (it == counts_.end() || it->second == 0) return false;
     --it->second;
@@ -106,9 +106,10 @@ bool WriteBaseline(const std::string& file, const std::vector<FileReport>& files
   const std::string folder = FolderOf(file);
   std::vector<Entry> entries;
   for (const FileReport& report : files) {
-    if (report.unreadable) continue;
     const std::string path = PathBelow(report, folder);
-    for (const ReportedMessage& m : report.messages) entries.push_back({path, RuleId(m.code), m.text});
+    for (const ReportedMessage& m : report.messages) {
+      if (!report.failureOf(m)) entries.push_back({path, RuleId(m.code), m.text});
+    }
   }
   // Sorted, so that a baseline kept under version control changes only where findings do.
   std::sort(entries.begin(), entries.end());

@@ -1,7 +1,6 @@
 // The JSON document and the SARIF log.
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <system_error>
@@ -75,9 +74,7 @@ class ArtifactLocations {
 std::string StableHash(std::string_view text) {
   std::uint64_t hash = 14695981039346656037ull;
   for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return hex;
+  return ZeroPadded(hash, 16, 16);
 }
 
 // Fingerprints that survive edits which move lines: the file, the rule and the text, with

@@ -207,6 +207,7 @@ Which findings count:
                    drops those codes in the element that follows the comment and
                    everything inside it, or in the whole file when it stands
                    before the document element; "disable" alone drops every code
+                   but Msg100
 --report-unused-directives
                    report each such comment that dropped nothing
 --baseline FILE    report only findings not recorded in FILE (each recorded finding
@@ -220,8 +221,9 @@ Which findings count:
 --version          the version
 
 Exit status: 0 no finding, 1 at least one finding, 2 a usage error, no tree to
-check against, a baseline that cannot be read or written, or a file or folder that
-could not be read at all (the others are still checked).
+check against, a baseline that cannot be read or written, a file or folder that
+could not be read at all, or a check that stopped half-way (the others are still
+checked).
 )";
 }
 

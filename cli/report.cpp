@@ -94,7 +94,7 @@ void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* 
   std::string text;
   for (TreeItem i = 0; i < tree.items().size(); ++i) {
     const std::uint32_t depth = tree.items()[i].depth;
-    text.append(2 * std::min(depth, kIndentDepth), ' ');
+    text.append(std::size_t{2} * std::min(depth, kIndentDepth), ' ');
     if (depth > kIndentDepth) text.append("[depth ").append(std::to_string(depth)).append("] ");
     AppendVisible(text, tree.label(i, doc));
     text.push_back('\n');

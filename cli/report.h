@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue.h"
 #include "plain_sinks.h"
 #include "xml_document.h"
 
@@ -28,6 +29,10 @@ struct FileReport {
   std::string fullPath;                   // as it was checked; empty for standard input without a name
   std::vector<ReportedMessage> messages;  // in the list's order
   bool unreadable = false;                // its one message says why the file could not be read
+  bool stopped = false;                   // the check stopped half-way; its Msg 100 says why
+
+  // Whether m says why the file was not checked through: a failure of the run, no finding.
+  bool failureOf(const ReportedMessage& m) const { return unreadable || (stopped && m.code == kXmlError); }
 };
 
 // What SARIF tells about the run besides the files' findings.

@@ -1,7 +1,6 @@
 #include "rule_info.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "catalogue.h"
 #include "d_util.h"
@@ -82,9 +81,7 @@ std::string_view RuleTitle(int code) {
 
 std::string CodeDigits(int code) {
   if (code == kUnusedDirective) return {};
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%03d", code);
-  return digits;
+  return ZeroPadded(static_cast<std::uint64_t>(code), 10, 3);
 }
 
 std::string_view Level(int code) { return code == kXmlError ? "error" : "warning"; }

@@ -1,7 +1,6 @@
 #include "run.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <ios>
 #include <iterator>
@@ -13,6 +12,7 @@
 #include "baseline.h"
 #include "client_interface.h"
 #include "connections.h"
+#include "d_util.h"
 #include "dir_client.h"
 #include "directory_session.h"
 #include "output.h"
@@ -65,8 +65,7 @@ std::string NoPrimaryTree(const StringList& trees) {
 // primary connection's tree as the window does at start). Returns a usage error, if any.
 std::string SelectTree(const Options& options, DirectorySession& directory, SchemaView& schema) {
   if (!options.schemaFiles.empty()) {
-    const std::string error = client::ServeSchemaFiles(options.schemaFiles);
-    if (!error.empty()) return error;
+    if (std::string error = client::ServeSchemaFiles(options.schemaFiles); !error.empty()) return error;
   }
   StringList trees;
   if (std::string error = StartWithTrees(directory, trees); !error.empty()) return error;
@@ -106,7 +105,7 @@ std::optional<std::string> ReadAll(std::istream& in, std::string& reason) {
     if (!in.bad()) return text;
   } catch (const std::ios_base::failure&) {
   }
-  reason = errno != 0 ? std::strerror(errno) : "read error";
+  reason = errno != 0 ? ErrnoText(errno) : "read error";
   return std::nullopt;
 }
 
@@ -154,17 +153,24 @@ FileReport Findings(const Options& options, const CheckedInput& checked, const P
                     std::vector<Message> sorted, std::ostream& err) {
   const XmlDocument* doc = checked.outcome.document.get();
   const std::optional<LoadError>& loadError = checked.outcome.loadError;
-  Suppressions directives = doc != nullptr ? Suppressions(tree, *doc) : Suppressions();
-  for (const Suppressions::Problem& problem : directives.problems()) {
-    const XmlDocument::Node& at = doc->node(problem.comment);
-    WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' +
-                       std::to_string(at.column) + ": " + problem.what);
+  Suppressions directives;
+  if (doc != nullptr) {
+    directives = Suppressions(tree, *doc);
+    for (const Suppressions::Problem& problem : directives.problems()) {
+      const XmlDocument::Node& at = doc->node(problem.comment);
+      WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' +
+                         std::to_string(at.column) + ": " + problem.what);
+    }
   }
-  // A file that cannot be read is no finding to silence.
-  if (!loadError || !loadError->unreadable) RemoveSilenced(sorted, options.ignored, directives);
+  // That a file could not be read, or not checked to its end, is no finding to ignore.
+  const bool stopped = checked.outcome.walkError.has_value();
+  CodeSet ignored = options.ignored;
+  if (stopped || (loadError && loadError->unreadable)) ignored.reset(kXmlError);
+  RemoveSilenced(sorted, ignored, directives);
   // Only JSON shows the labels, which take a walk up the tree for every finding.
   FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,
                                      options.format == OutputFormat::Json);
+  report.stopped = stopped;
   if (options.reportUnusedDirectives && doc != nullptr) {
     for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));
   }
@@ -253,7 +259,7 @@ int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::
     const std::optional<CheckedInput> checked = CheckInput(options, input, state, in, run, err);
     if (!checked) continue;
     FileReport report = Findings(options, *checked, tree, messages.sorted(), err);
-    if (report.unreadable) run.successful = false;
+    if (report.unreadable || report.stopped) run.successful = false;
     if (baseline) baseline->excuse(report);
     output.add(std::move(report), tree, checked->outcome.document.get());
   }

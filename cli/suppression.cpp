@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "catalogue.h"
 #include "d_util.h"
 
 namespace corvane::cli {
@@ -125,7 +126,9 @@ std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, co
 void RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives) {
   std::erase_if(messages, [&](const Message& m) {
     const auto code = static_cast<std::size_t>(m.code);
-    return ignored.test(code) || directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
+    if (ignored.test(code)) return true;
+    // A Msg 100 says the file was not checked through: no directive in it can speak for that.
+    return m.code != kXmlError && directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
   });
 }
 

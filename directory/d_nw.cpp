@@ -1,7 +1,6 @@
 // D_NW: client start, tree list, context.
 #include "d_nw.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "d_util.h"
@@ -55,15 +54,14 @@ ResultCode StartNetWareClient() {
 }
 
 std::string NetWareErrorText(ResultCode code) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%.4X", static_cast<unsigned>(code));
+  const std::string hex = "0x" + UpperCaseAscii(ZeroPadded(static_cast<std::uint32_t>(code), 16, 4));
   std::string text(kUnknownError);
   if (Client().NWstrerror) {
     const char* answer = Client().NWstrerror(code);
     text = answer ? answer : "";
   }
   if (text == kUnknownError) text = SystemErrorText(code);
-  return std::string(hex) + " (" + text + ")";
+  return hex + " (" + text + ")";
 }
 
 void ShowNetWareError(ResultCode code, const std::string& what) {
@@ -95,7 +93,9 @@ ConnectionTreeName GetConnectionTreeName(ConnHandle conn) {
   return {TrimTreeName(name), code};
 }
 
-std::string TrimTreeName(std::string_view name) { return TrimRightChars(name.substr(0, client::kTreeNameChars), "_"); }
+std::string TrimTreeName(std::string_view name) {
+  return TrimRightChars(Utf8Prefix(name, client::kTreeNameChars), "_");
+}
 
 std::string GetContextString(ContextHandle ctx, std::uint32_t key) {
   char buffer[client::kContextTextBytes] = {};

@@ -56,13 +56,16 @@ ResultCode ReadClassList(ContextHandle ctx, StringList& list);
 // Adds every attribute name of the tree.
 ResultCode ReadAttributeList(ContextHandle ctx, StringList& list);
 // Adds the mandatory (object 3) and optional (object 4) attributes of a class, each once
-// with letter case ignored; an empty class name reads all classes.
+// with letter case ignored, except that names one item list of one class gives in several
+// letter cases (spellings of one attribute) are all kept; an empty class name reads all
+// classes.
 ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, StringList& list);
 // "*": ReadAttributeList; any other name: ReadClassDefinition.
 ResultCode GetClassAttributes(ContextHandle ctx, const std::string& className, StringList& list);
 // Fills an empty list with the auxiliary classes.
 ResultCode ReadAuxClassList(ContextHandle ctx, StringList& list);
-// Replaces target's entries by the attributes of all classes, last class first, each once.
+// Replaces target's entries by the attributes of all classes, last class first, each once
+// with letter case ignored but for the spellings of one class's attributes.
 ResultCode CollectClassAttributes(ContextHandle ctx, const StringList& classes, StringList& target);
 // Replaces target's entries by the attributes that auxiliary classes carry.
 ResultCode ReadAuxAttributeList(ContextHandle ctx, StringList& target);

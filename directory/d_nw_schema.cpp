@@ -1,6 +1,7 @@
 // D_NW: the schema reader.
 #include <array>
 #include <exception>
+#include <optional>
 
 #include "d_nw.h"
 #include "d_util.h"
@@ -61,19 +62,56 @@ void TakeAttributeNames(ContextHandle ctx, DirBuffer* result, std::uint32_t coun
   }
 }
 
+// Whether name is to join list: it is not there yet, and no entry before index since is
+// equal to it ignoring letter case. The entries from since on came from the same item list
+// of the same class as name, where names that differ only in letter case are spellings of
+// one attribute.
+bool IsNewName(const StringList& list, std::string_view name, std::size_t since) {
+  if (list.contains(name)) return false;
+  const std::int64_t folded = list.indexOfText(name);
+  return folded < 0 || static_cast<std::size_t>(folded) >= since;
+}
+
+// Adds the mandatory and optional attributes of the classes of one definition read to a
+// list, block after block. A class too large for one block goes on in the next under the
+// same name, its item lists where they stopped.
+class ClassItemTaker {
+ public:
+  explicit ClassItemTaker(StringList& list) : list_(list) {}
+
+  void startClass(std::string_view name) {
+    if (className_ == name) return;
+    className_ = name;
+    listStarts_.fill(std::nullopt);
+  }
+
+  void take(int listNumber, const char* name) {
+    if (listNumber < kMandatoryList) return;
+    std::optional<std::size_t>& start = listStarts_[static_cast<std::size_t>(listNumber)];
+    if (!start) start = list_.size();
+    if (IsNewName(list_, name, *start)) list_.add(name, listNumber);
+  }
+
+ private:
+  StringList& list_;
+  std::optional<std::string> className_;
+  // Where each item list of the class began in list_.
+  std::array<std::optional<std::size_t>, client::kClassItemLists> listStarts_;
+};
+
 // Names of the item lists come one after another from the block, so lists that are not
 // kept are read all the same.
-void TakeItemList(ContextHandle ctx, DirBuffer* result, int listNumber, StringList& list) {
+void TakeItemList(ContextHandle ctx, DirBuffer* result, int listNumber, ClassItemTaker& taker) {
   std::uint32_t count = 0;
   if (Client().SchemaItemCount(ctx, result, &count) != 0 || count < 1) return;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::array<char, kNameBytes> name{};
     if (Client().SchemaNextItem(ctx, result, name.data()) != 0) return;
-    if (listNumber >= kMandatoryList && !list.containsText(name.data())) list.add(name.data(), listNumber);
+    taker.take(listNumber, name.data());
   }
 }
 
-void TakeClassDefinitions(ContextHandle ctx, DirBuffer* result, StringList& list) {
+void TakeClassDefinitions(ContextHandle ctx, DirBuffer* result, ClassItemTaker& taker) {
   std::uint32_t count = 0;
   Client().SchemaClassCount(ctx, result, &count);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -82,8 +120,9 @@ void TakeClassDefinitions(ContextHandle ctx, DirBuffer* result, StringList& list
     std::array<char, kNameBytes> name{};
     ClassRecord record;
     if (Client().SchemaNextClass(ctx, result, name.data(), &record) != 0) continue;
+    taker.startClass(name.data());
     for (int listNumber = 0; listNumber < client::kClassItemLists; ++listNumber)
-      TakeItemList(ctx, result, listNumber, list);
+      TakeItemList(ctx, result, listNumber, taker);
   }
 }
 
@@ -129,12 +168,13 @@ ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, 
   Client().BufPutClassName(ctx, request.get(), StrToPChar(className));
   ScopedBuffer result;
   if ((code = result.allocate(kDefinitionBytes)) != 0) return code;
+  ClassItemTaker taker(list);
   std::int32_t handle = kNoIteration;
   std::int32_t previous = kNoIteration;
   do {
     previous = handle;
     code = Client().SchemaReadClasses(ctx, kLevelClassDefinitions, allClasses, request.get(), &handle, result.get());
-    if (code == 0) TakeClassDefinitions(ctx, result.get(), list);
+    if (code == 0) TakeClassDefinitions(ctx, result.get(), taker);
     // A read that leaves the handle where it was would repeat forever.
   } while (handle != kNoIteration && handle != previous);
   return code;
@@ -156,8 +196,10 @@ ResultCode CollectClassAttributes(ContextHandle ctx, const StringList& classes, 
   for (std::size_t i = classes.size(); i-- > 0;) {
     StringList attributes;
     code = GetClassAttributes(ctx, classes[i].text, attributes);
+    // Names of one class that differ only in letter case are spellings of one attribute.
+    const std::size_t classStart = collected.size();
     for (const auto& entry : attributes.entries())
-      if (!collected.containsText(entry.text)) collected.add(entry.text);
+      if (IsNewName(collected, entry.text, classStart)) collected.add(entry.text);
   }
   target = std::move(collected);
   return code;

@@ -11,9 +11,9 @@ packages=(
   libgtest-dev googletest
   qt6-base-dev fonts-dejavu-core xdg-utils
   libldap-dev slapd ldap-utils openssl ca-certificates
-  time clang libclang-rt-14-dev clang-format
+  time clang libclang-rt-14-dev clang-format clang-tidy
   python3-jsonschema
-  dpkg-dev file groff-base desktop-file-utils
+  dpkg-dev file groff-base desktop-file-utils lintian
   xvfb openbox wmctrl
 )
 

@@ -530,7 +530,7 @@ void TMainForm::ShowFailedFileText() {
 
 void TMainForm::checkFileArgument(const QStringList& arguments) {
   if (arguments.size() < 2) return;
-  const QString file = arguments.at(1);
+  const QString& file = arguments.at(1);
   QTimer::singleShot(0, this, [this, file] { checkFile(file); });
 }
 

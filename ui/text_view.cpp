@@ -40,7 +40,7 @@ QString ExpandTabs(const QString& text, std::unordered_map<int, std::vector<int>
     if (c == QLatin1Char('\n')) {
       ++line;
       givenColumn = shownColumn = 0;
-    } else if (c != QLatin1Char('\r')) {
+    } else {
       ++givenColumn;
       ++shownColumn;
     }
@@ -59,8 +59,10 @@ PlainTextView::PlainTextView(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 void PlainTextView::setPlainText(const QString& text) {
-  text_ = ExpandTabs(text, tabColumns_);
-  text_.remove(QLatin1Char('\r'));
+  // Lines end where the checker counts them: at a LF, a CR LF or a lone CR.
+  QString lines = text;
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  text_ = ExpandTabs(lines, tabColumns_);
   lineStart_.assign(1, 0);
   for (qsizetype i = text_.indexOf(QLatin1Char('\n')); i >= 0; i = text_.indexOf(QLatin1Char('\n'), i + 1)) {
     lineStart_.push_back(static_cast<int>(i) + 1);

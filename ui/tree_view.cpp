@@ -40,9 +40,10 @@ class BranchDelegate : public QStyledItemDelegate {
     const QSize size = QStyledItemDelegate::sizeHint(option, index);
     const auto& model = view_->documentModel();
     const int chars = static_cast<int>(std::min<std::size_t>(model.longestLabel(), kMaxShownChars + 1));
-    const int width = static_cast<int>(std::min<std::uint64_t>(
-        (model.maxDepth() + 1ULL) * view_->indentation() + chars * option.fontMetrics.averageCharWidth() + 16,
-        1 << 30));
+    const int width = static_cast<int>(
+        std::min<std::uint64_t>((model.maxDepth() + 1ULL) * view_->indentation() +
+                                    static_cast<std::uint64_t>(chars) * option.fontMetrics.averageCharWidth() + 16,
+                                1 << 30));
     return {width, size.height()};
   }
 

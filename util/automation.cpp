@@ -105,9 +105,6 @@ std::shared_ptr<AutomationObject> MakeRange() {
   return range;
 }
 
-// The system's text for an errno value, without strerror's shared buffer.
-std::string SystemText(int error) { return std::error_code(error, std::generic_category()).message(); }
-
 // The table goes to a file of its own because Calc takes it on the command line, not from
 // our clipboard. The file is not removed: Calc reads it after we have returned.
 std::string WriteTableFile(const std::string& table) {
@@ -119,7 +116,7 @@ std::string WriteTableFile(const std::string& table) {
 
   std::string path = folder + "/corvanexml-table-XXXXXX.tsv";
   const int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
-  if (fd < 0) throw AutomationError("Cannot create a temporary file in " + folder + ": " + SystemText(errno));
+  if (fd < 0) throw AutomationError("Cannot create a temporary file in " + folder + ": " + ErrnoText(errno));
   std::size_t done = 0;
   while (done < table.size()) {
     const ssize_t n = ::write(fd, table.data() + done, table.size() - done);
@@ -128,14 +125,14 @@ std::string WriteTableFile(const std::string& table) {
       const int error = n < 0 ? errno : EIO;
       ::close(fd);
       ::unlink(path.c_str());
-      throw AutomationError("Cannot write " + path + ": " + SystemText(error));
+      throw AutomationError("Cannot write " + path + ": " + ErrnoText(error));
     }
     done += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) {
     const int error = errno;
     ::unlink(path.c_str());
-    throw AutomationError("Cannot write " + path + ": " + SystemText(error));
+    throw AutomationError("Cannot write " + path + ": " + ErrnoText(error));
   }
   return path;
 }

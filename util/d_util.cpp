@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "platform_hooks.h"
 #include "warnings.h"
@@ -61,6 +62,13 @@ std::size_t Utf8Length(std::string_view s) {
       std::count_if(s.begin(), s.end(), [](char c) { return !IsContinuationByte(static_cast<unsigned char>(c)); }));
 }
 
+std::string_view Utf8Prefix(std::string_view s, std::size_t chars) {
+  std::size_t started = 0;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (!IsContinuationByte(static_cast<unsigned char>(s[i])) && started++ == chars) return s.substr(0, i);
+  return s;
+}
+
 std::string_view SkipByteOrderMark(std::string_view s) {
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (s.starts_with(kByteOrderMark)) s.remove_prefix(kByteOrderMark.size());
@@ -68,6 +76,16 @@ std::string_view SkipByteOrderMark(std::string_view s) {
 }
 
 char FoldChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+std::string ZeroPadded(std::uint64_t value, int base, std::size_t width) {
+  std::array<char, 64> digits{};
+  const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), value, base).ptr;
+  const std::size_t count = static_cast<std::size_t>(end - digits.data());
+  std::string out(width > count ? width - count : 0, '0');
+  return out.append(digits.data(), count);
+}
 
 std::string UpperCaseAscii(std::string_view s) {
   std::string out(s);
@@ -294,9 +312,7 @@ char* EnsureTrailingNul(std::string& s) {
 }
 
 std::string ErrorCodeText(std::int32_t code, std::string_view msg) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%04X", static_cast<std::uint32_t>(code));
-  return "Error " + std::string(hex) + ": " + std::string(msg);
+  return "Error " + UpperCaseAscii(ZeroPadded(static_cast<std::uint32_t>(code), 16, 4)) + ": " + std::string(msg);
 }
 
 void ShowErrorCode(std::int32_t code, const std::string& msg, const std::string& details) {

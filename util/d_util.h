@@ -21,8 +21,16 @@ Utf8Char NextUtf8Char(std::string_view s, std::size_t i);
 bool IsValidUtf8(std::string_view s);
 // Characters in s: its bytes that do not continue a UTF-8 character.
 std::size_t Utf8Length(std::string_view s);
+// The first chars characters of s, as Utf8Length counts them: never a part of one.
+std::string_view Utf8Prefix(std::string_view s, std::size_t chars);
 // s without the UTF-8 byte-order mark it may start with.
 std::string_view SkipByteOrderMark(std::string_view s);
+
+// The system's text for an errno value. Unlike strerror's, it is safe in any thread.
+std::string ErrnoText(int error);
+
+// value written in base (2 to 36, lowercase letters), with zeros in front up to width digits.
+std::string ZeroPadded(std::uint64_t value, int base, std::size_t width);
 
 // ASCII-only upper-casing of one character / a whole text.
 char FoldChar(char c);

@@ -152,11 +152,10 @@ std::pair<std::string, std::string> LocalDateAndTime() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  char date[16];
-  char time[16];
-  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-  std::strftime(time, sizeof time, "%H:%M:%S", &local);
-  return {date, time};
+  const auto two = [](int value) { return ZeroPadded(static_cast<std::uint64_t>(value), 10, 2); };
+  return {ZeroPadded(static_cast<std::uint64_t>(local.tm_year) + 1900, 10, 4) + '-' + two(local.tm_mon + 1) + '-' +
+              two(local.tm_mday),
+          two(local.tm_hour) + ':' + two(local.tm_min) + ':' + two(local.tm_sec)};
 }
 
 std::string HtmlCellContent(const std::string& text, bool header) {

@@ -145,8 +145,10 @@ void WatchProgram(int pipeFd, pid_t program, long long watchMs) {
   // Signals we block or ignore must not carry over into an unrelated program.
   sigset_t none;
   ::sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  ::signal(SIGPIPE, SIG_DFL);
+  ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  ::sigaction(SIGPIPE, &byDefault, nullptr);
   if (folderPath && ::chdir(folderPath) != 0) ReportAndExit(pipeFd, StartStage::folder, errno);
   const int input = ::open("/dev/null", O_RDONLY);
   if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) ReportAndExit(pipeFd, StartStage::input, errno);
@@ -243,8 +245,9 @@ std::int32_t OpenWithHandler(const std::string& target, const std::string& folde
 
 // Searched before forking, so that the child only calls what is safe there.
 std::string FindOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string_view rest = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  const std::string path = GetEnvVar("PATH");
+  std::string_view rest = path;
+  if (rest.empty()) rest = "/usr/local/bin:/usr/bin:/bin";
   while (true) {
     const std::size_t colon = rest.find(':');
     const std::string_view folder = rest.substr(0, colon);
@@ -263,7 +266,8 @@ std::string FindOnPath(const std::string& program) {
 void SetShellOpenHook(ShellOpenHook hook) { shellOpenHook = std::move(hook); }
 
 std::string GetEnvVar(std::string_view name) {
-  const char* value = std::getenv(std::string(name).c_str());
+  // Both programs change their environment only before any other thread is started.
+  const char* value = std::getenv(std::string(name).c_str());  // NOLINT(concurrency-mt-unsafe)
   return value ? std::string(value) : std::string();
 }
 

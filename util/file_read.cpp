@@ -9,8 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <string_view>
+
+#include "d_util.h"
 
 namespace corvane {
 
@@ -69,7 +70,7 @@ int OpenRegularFile(const std::string& path, std::string& reason, const FileIden
   // Without O_NONBLOCK opening a FIFO waits for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    reason = std::strerror(errno);
+    reason = ErrnoText(errno);
     return -1;
   }
   const auto refuse = [&](const char* why) {
@@ -101,7 +102,7 @@ std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& re
     content.resize(size + static_cast<std::size_t>(n > 0 ? n : 0));
     if (n == 0) break;
     if (n < 0 && errno != EINTR) {
-      reason = std::strerror(errno);
+      reason = ErrnoText(errno);
       ::close(fd);
       return std::nullopt;
     }

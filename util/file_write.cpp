@@ -6,8 +6,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <random>
+
+#include "d_util.h"
 
 namespace corvane {
 namespace {
@@ -16,8 +17,6 @@ namespace {
 constexpr int kMaxLinkSteps = 40;
 // Leaves room for the dot and the ".XXXXXX" suffix within one file name.
 constexpr std::size_t kMaxTempBaseLength = NAME_MAX - 8;
-
-std::string SystemText(int error) { return std::strerror(error); }
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -42,7 +41,8 @@ bool FollowLinks(std::string& path) {
     const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
     if (n < 0) return false;
     target.resize(static_cast<std::size_t>(n));
-    path = target.starts_with('/') || path.find('/') == std::string::npos ? target : FolderOf(path) + "/" + target;
+    path = target.starts_with('/') || path.find('/') == std::string::npos ? target
+                                                                          : FolderOf(path).append("/").append(target);
   }
   errno = ELOOP;
   return false;
@@ -94,7 +94,7 @@ void SyncFolder(const std::string& folder) {
 }
 
 bool Fail(std::string& reason, int error) {
-  reason = SystemText(error);
+  reason = ErrnoText(error);
   return false;
 }
 
@@ -185,7 +185,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
   if (::stat(target.c_str(), &old) != 0) return ReplaceWhole(target, nullptr, content, reason) == Replaced::yes;
   // A rename would put a regular file in the place of a folder, a FIFO or a device.
   if (!S_ISREG(old.st_mode)) {
-    reason = S_ISDIR(old.st_mode) ? SystemText(EISDIR) : "not a regular file";
+    reason = S_ISDIR(old.st_mode) ? ErrnoText(EISDIR) : "not a regular file";
     return false;
   }
   const Descriptor existing(OpenExisting(target));

@@ -19,8 +19,11 @@ class StringList {
     std::int64_t object = 0;
   };
 
-  // Appends an entry; returns its index.
+  // Appends an entry; returns its index. Like every change below, one that fails to allocate
+  // leaves the list as it was.
   std::size_t add(std::string text, std::int64_t object = 0);
+  // Appends an entry for each text: all of them, or none.
+  void addAll(std::vector<std::string> texts);
   // Empties the list.
   void clear();
   // Number of entries.
@@ -49,7 +52,10 @@ class StringList {
   using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
 
   void indexEntry(std::size_t i) const;
-  void rebuildIndexes();
+  // Indexes the last entry.
+  void indexLast();
+  // Takes the last entry out of the list and its indexes; cannot fail.
+  void removeLast();
 
   std::vector<Entry> entries_;
   Index exact_;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <unordered_map>
 
@@ -40,6 +41,34 @@ std::string_view StripComment(std::string_view value) {
   return value;
 }
 
+// The tree name between the brackets of a section header, which only blanks or a comment
+// may follow; a '#' or ';' inside the brackets is part of the name.
+std::optional<std::string> HeaderName(std::string_view header) {
+  for (std::size_t close = header.find(']'); close != std::string_view::npos; close = header.find(']', close + 1)) {
+    const std::string rest = Trim(header.substr(close + 1));
+    if (rest.empty() || rest.front() == ';' || rest.front() == '#') return Trim(header.substr(1, close - 1));
+  }
+  return std::nullopt;
+}
+
+std::optional<bool> FlagValue(const std::string& value) {
+  if (SameText(value, "true") || SameText(value, "yes") || value == "1") return true;
+  if (SameText(value, "false") || SameText(value, "no") || value == "0") return false;
+  return std::nullopt;
+}
+
+// A setting line's key, upper case, and its value without a comment.
+struct Setting {
+  std::string key;
+  std::string value;
+};
+
+std::optional<Setting> SettingOf(std::string_view line) {
+  const std::size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return Setting{UpperCaseAscii(Trim(line.substr(0, eq))), Trim(StripComment(line.substr(eq + 1)))};
+}
+
 class ConnectionsReader {
  public:
   ConnectionsReader(std::string_view sourceName, const std::string& folder) : source_(sourceName), folder_(folder) {}
@@ -49,45 +78,84 @@ class ConnectionsReader {
     const std::string line = Trim(raw);
     if (line.empty() || line.front() == ';' || line.front() == '#') return;
     if (line.front() == '[') return startSection(line);
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) return warn("line without '=' ignored");
-    // The settings of a refused section went with the warning about its header.
-    if (skipping_) return;
+    // The lines of a refused section go with the warning about its header.
+    if (skipping_) return keepPrimaryMarkOfRepeat(line);
+    const std::optional<Setting> setting = SettingOf(line);
+    if (!setting) return warn("line without '=' ignored");
     if (!current_) return warn("setting outside a connection section ignored");
-    setKey(UpperCaseAscii(Trim(line.substr(0, eq))), Trim(StripComment(std::string_view(line).substr(eq + 1))));
+    setKey(setting->key, setting->value);
   }
 
-  std::vector<ConnectionConfig> result() && { return std::move(connections_); }
+  std::vector<ConnectionConfig> result() && {
+    finishRepeat();
+    return std::move(connections_);
+  }
   const ConnectionsReadWork& work() const { return work_; }
 
  private:
-  void warn(std::string_view what) const {
-    WriteWarning(source_ + ':' + std::to_string(line_) + ": warning: " + std::string(what));
+  // Where a tree's section begins, and its connection.
+  struct Section {
+    std::size_t line = 0;
+    std::size_t connection = 0;
+  };
+  // A section refused for repeating a tree; warned about once its own lines are read.
+  struct Repeat {
+    std::string name;
+    std::size_t line = 0;
+    Section earlier;
+    bool primary = false;
+  };
+
+  void warnAt(std::size_t line, std::string_view what) const {
+    WriteWarning(source_ + ':' + std::to_string(line) + ": warning: " + std::string(what));
   }
+  void warn(std::string_view what) const { warnAt(line_, what); }
 
   void startSection(const std::string& line) {
+    finishRepeat();
     current_ = nullptr;
     skipping_ = true;
-    const std::string header = Trim(StripComment(line));
-    if (header.back() != ']') return warn("section header without a closing ']' ignored with its settings");
-    const std::string name = Trim(std::string_view(header).substr(1, header.size() - 2));
-    if (name.empty()) return warn("section without a tree name ignored with its settings");
+    const std::optional<std::string> name = HeaderName(line);
+    if (!name) return warn("section header without a closing ']' ignored with its settings");
+    if (name->empty()) return warn("section without a tree name ignored with its settings");
     // The client hands tree names out in 32 characters; a longer one could be listed but
     // never chosen.
-    if (name.size() > kTreeNameChars)
-      return warn("tree name '" + name.substr(0, kTreeNameChars) + "...' longer than " +
+    if (Utf8Length(*name) > kTreeNameChars)
+      return warn("tree name '" + std::string(Utf8Prefix(*name, kTreeNameChars)) + "...' longer than " +
                   std::to_string(kTreeNameChars) + " characters; section ignored with its settings");
     // Names are compared as the client hands them out, filled up with '_' (letter case
     // aside), so the index holds each name in that form.
     ++work_.namesCompared;
-    const auto [earlier, added] = sectionOfTree_.try_emplace(UpperCaseAscii(TrimRightChars(name, "_")), line_);
-    if (!added)
-      return warn("tree " + name + " already has a section at line " + std::to_string(earlier->second) +
-                  "; this one is ignored with its settings");
+    const auto [earlier, added] =
+        sectionOfTree_.try_emplace(UpperCaseAscii(TrimRightChars(*name, "_")), Section{line_, connections_.size()});
+    if (!added) {
+      repeat_ = Repeat{*name, line_, earlier->second};
+      return;
+    }
     skipping_ = false;
     connections_.push_back({});
-    connections_.back().treeName = name;
+    connections_.back().treeName = *name;
     current_ = &connections_.back();
+  }
+
+  // Writing a tree's name twice must not cost the file its primary connection: the mark of
+  // the refused section goes to the tree's section.
+  void keepPrimaryMarkOfRepeat(std::string_view line) {
+    const std::optional<Setting> setting = SettingOf(line);
+    if (!repeat_ || !setting || setting->key != "PRIMARY") return;
+    if (const std::optional<bool> primary = FlagValue(setting->value)) repeat_->primary = *primary;
+  }
+
+  void finishRepeat() {
+    if (!repeat_) return;
+    std::string what = "tree " + repeat_->name + " already has a section at line " +
+                       std::to_string(repeat_->earlier.line) + "; this one is ignored with its settings";
+    if (repeat_->primary) {
+      connections_[repeat_->earlier.connection].primary = true;
+      what += ", but its 'primary = true' marks that section";
+    }
+    warnAt(repeat_->line, what);
+    repeat_.reset();
   }
 
   void setKey(const std::string& key, const std::string& value) {
@@ -128,10 +196,8 @@ class ConnectionsReader {
   }
 
   void setFlag(bool& flag, std::string_view key, const std::string& value) {
-    if (SameText(value, "true") || SameText(value, "yes") || value == "1")
-      flag = true;
-    else if (SameText(value, "false") || SameText(value, "no") || value == "0")
-      flag = false;
+    if (const std::optional<bool> on = FlagValue(value))
+      flag = *on;
     else
       warn(std::string(key) + " must be true or false");
   }
@@ -162,10 +228,11 @@ class ConnectionsReader {
   std::string folder_;
   std::size_t line_ = 0;
   std::vector<ConnectionConfig> connections_;
-  // The header line of each connection, by its tree name without the '_' filling, upper case.
-  std::unordered_map<std::string, std::size_t> sectionOfTree_;
+  // The section of each tree, by its name without the '_' filling, upper case.
+  std::unordered_map<std::string, Section> sectionOfTree_;
   ConnectionConfig* current_ = nullptr;
   bool skipping_ = false;
+  std::optional<Repeat> repeat_;
   ConnectionsReadWork work_;
 };
 

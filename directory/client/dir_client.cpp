@@ -76,9 +76,11 @@ ResultCode LoadSchema(Connection& connection) {
   return 0;
 }
 
-// Tree names are handed out filled up with '_', so "LAB" and "LAB__" name the same tree.
+// Tree names are handed out filled up with '_' to 32 characters, so "LAB" and "LAB__" name
+// the same tree.
 std::string PaddedTreeName(std::string name) {
-  if (name.size() < kTreeNameChars) name.resize(kTreeNameChars, '_');
+  const std::size_t chars = Utf8Length(name);
+  if (chars < kTreeNameChars) name.append(kTreeNameChars - chars, '_');
   return name;
 }
 

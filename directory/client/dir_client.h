@@ -53,7 +53,8 @@ ResultCode BufPutClassName(ContextHandle ctx, DirBuffer* buffer, const char* nam
 
 // Next block of classes (all, or those of the request) at a level; *handle is -1 before
 // the first block and after the last. At level 2 a class too large for one block comes in
-// several, each entry with the class's name and record and the next of its items.
+// several, each entry with the class's name and record and the next of its items. Names of
+// item lists 3 and 4 that differ only in letter case are spellings of one attribute.
 ResultCode SchemaReadClasses(ContextHandle ctx, std::uint32_t level, std::uint8_t allClasses, DirBuffer* request,
                              std::int32_t* handle, DirBuffer* result);
 // Number of classes in a result block.

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -59,17 +58,16 @@ bool ReadPassword(const std::string& path, std::string& password, std::string& e
   struct stat st {};
   if (::fstat(fd, &st) != 0 || (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     ::close(fd);
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    error = std::string("the password file ") + path + " is open to others (mode " + mode +
+    error = "the password file " + path + " is open to others (mode " + ZeroPadded(st.st_mode & 07777, 8, 4) +
             "); make it private with: chmod 600 " + path;
     return false;
   }
   std::optional<std::string> content = ReadAtMost(fd, kLongestPasswordLine + 1, reason);
   if (!content) return unreadable();
-  const bool tooLong = content->find('\n') == std::string::npos && content->size() > kLongestPasswordLine;
-  if (!tooLong) password = TrimRightChars(StrBefore(*content, "\n", true), "\r");
-  explicit_bzero(content->data(), content->size());
+  std::string& text = *content;
+  const bool tooLong = text.find('\n') == std::string::npos && text.size() > kLongestPasswordLine;
+  if (!tooLong) password = TrimRightChars(StrBefore(text, "\n", true), "\r");
+  explicit_bzero(text.data(), text.size());
   if (!tooLong) return true;
   reason = "its first line is longer than " + std::to_string(kLongestPasswordLine / 1024) + " KiB";
   return unreadable();
@@ -457,6 +455,7 @@ bool LdapConnection::readEntry(const std::string& dn, const char* filter, const 
                                EntryValues& values, std::string& error) {
   Session& s = *session_;
   std::vector<char*> names;
+  names.reserve(attributes.size() + 1);
   for (const char* attribute : attributes) names.push_back(const_cast<char*>(attribute));
   names.push_back(nullptr);
   timeval timeout{s.timeoutSeconds, 0};

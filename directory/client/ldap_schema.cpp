@@ -16,13 +16,29 @@ void AppendAsLdif(std::string& text, const char* attribute, const std::vector<st
     text.append(attribute).append(": ").append(ReplaceChars(value, "\r\n", ' ')).append("\n");
 }
 
+// Why a subschema entry cannot serve as a tree, when it gave no attribute types or no object
+// classes: a server whose access rules keep them from the bound identity returns the entry
+// all the same, only without them, and against such a tree every name would be reported.
+std::string MissingDefinitions(const std::string& base, bool noAttributeTypes, bool noObjectClasses,
+                               const ConnectionConfig& config) {
+  std::string missing = noAttributeTypes ? "no attribute types" : "";
+  if (noObjectClasses) missing += missing.empty() ? "no object classes" : " and no object classes";
+  if (missing.empty()) return {};
+  return "the subschema entry " + base + " gives " + missing +
+         "; the server's access rules may keep attributeTypes and objectClasses from " +
+         (config.bindDn.empty() ? "anonymous users" : config.bindDn);
+}
+
+// The library would otherwise apply ldap.conf and any ldaprc in the current or home folder,
+// which can turn off certificate checks behind the user's back; only the connections file
+// configures a connection. The library reads them once, when first used; this is set while
+// the program starts, before any other thread runs.
+[[maybe_unused]] const bool kLibraryFilesIgnored =
+    ::setenv("LDAPNOINIT", "1", 1) == 0;  // NOLINT(concurrency-mt-unsafe)
+
 }  // namespace
 
 bool ReadLdapSchema(const ConnectionConfig& config, SchemaDefinitions& out, LdapTreeFacts& facts, std::string& error) {
-  // The library would otherwise apply ldap.conf and any ldaprc in the current or home
-  // folder, which can turn off certificate checks behind the user's back; only the
-  // connections file configures a connection. It reads them once, when first used.
-  setenv("LDAPNOINIT", "1", 1);
   LdapConnection connection;
   if (!connection.open(config, error)) return false;
   // The root entry names the subschema entry; servers that do not say use the usual name.
@@ -40,8 +56,12 @@ bool ReadLdapSchema(const ConnectionConfig& config, SchemaDefinitions& out, Ldap
   std::string text;
   AppendAsLdif(text, "attributeTypes", schema[0]);
   AppendAsLdif(text, "objectClasses", schema[1]);
+  const std::size_t attributeTypes = out.attributeTypes.size();
+  const std::size_t objectClasses = out.objectClasses.size();
   ParseSchemaText(text, config.url, out);
-  return true;
+  error = MissingDefinitions(base, out.attributeTypes.size() == attributeTypes,
+                             out.objectClasses.size() == objectClasses, config);
+  return error.empty();
 }
 
 }  // namespace corvane::client

@@ -14,8 +14,8 @@ struct LdapTreeFacts {
 };
 
 // Adds the attribute types and object classes that the server at config.url publishes,
-// connecting and binding as the connection describes. On failure returns false with a
-// reason in error.
+// connecting and binding as the connection describes. On failure, also when the server gives
+// no attribute types or no object classes, returns false with a reason in error.
 bool ReadLdapSchema(const ConnectionConfig& config, SchemaDefinitions& out, LdapTreeFacts& facts, std::string& error);
 
 }  // namespace corvane::client

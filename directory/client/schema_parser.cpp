@@ -296,14 +296,19 @@ class DescriptionParser {
   std::size_t pos_ = 0;
 };
 
-// Names and references end up in fixed-size name buffers of the callers.
+// Why a value cannot be a name or reference: they end up in fixed-size name buffers of the
+// callers.
+std::optional<std::string> NameProblem(const std::string& value, std::string_view keyword) {
+  if (value.empty()) return "empty name after " + std::string(keyword);
+  if (value.size() >= kMaxSchemaNameBytes)
+    return "name longer than " + std::to_string(kMaxSchemaNameBytes - 1) + " bytes after " + std::string(keyword);
+  return std::nullopt;
+}
+
 std::vector<std::string> CheckedValues(const Description& d, std::string_view keyword) {
   std::vector<std::string> values = d.values(keyword);
-  for (const auto& value : values) {
-    if (value.empty()) Fail("empty name after " + std::string(keyword));
-    if (value.size() >= kMaxSchemaNameBytes)
-      Fail("name longer than " + std::to_string(kMaxSchemaNameBytes - 1) + " bytes after " + std::string(keyword));
-  }
+  for (const auto& value : values)
+    if (std::optional<std::string> problem = NameProblem(value, keyword)) Fail(std::move(*problem));
   return values;
 }
 
@@ -318,22 +323,30 @@ ClassKind KindOf(const Description& d) {
   return ClassKind::Structural;
 }
 
-// The NAME values, then those of the name extension that are not among them already.
-std::vector<std::string> NamesOf(const Description& d, const std::string& nameExtension) {
+// The NAME values, then those of the name extension that are not among them already. Letter
+// case counts: the names plug-in files use are often the LDAP names in capitals (CN for cn).
+// An extension value that cannot be a name is warned about and left out; the definition
+// stands without it.
+std::vector<std::string> NamesOf(const Description& d, const SchemaDefinitions& out, SourceLine where) {
   std::vector<std::string> names = CheckedValues(d, "NAME");
-  if (nameExtension.empty()) return names;
-  for (auto& extra : CheckedValues(d, nameExtension))
-    if (!StringInList(extra, names, false)) names.push_back(std::move(extra));
+  const std::string& extension = out.nameExtension;
+  if (extension.empty()) return names;
+  for (auto& extra : d.values(extension)) {
+    if (const std::optional<std::string> problem = NameProblem(extra, extension))
+      WriteWarning(out.describe(where) + ": warning: value ignored: " + *problem);
+    else if (!StringInList(extra, names, true))
+      names.push_back(std::move(extra));
+  }
   return names;
 }
 
 void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where, SchemaDefinitions& out) {
   const Description d = DescriptionParser(Tokenize(text)).parse();
   if (kind == DefinitionKind::AttributeType) {
-    out.attributeTypes.push_back({CheckedOid(d), NamesOf(d, out.nameExtension)});
+    out.attributeTypes.push_back({CheckedOid(d), NamesOf(d, out, where)});
     return;
   }
-  out.objectClasses.push_back({CheckedOid(d), NamesOf(d, out.nameExtension), CheckedValues(d, "SUP"), KindOf(d),
+  out.objectClasses.push_back({CheckedOid(d), NamesOf(d, out, where), CheckedValues(d, "SUP"), KindOf(d),
                                CheckedValues(d, "MUST"), CheckedValues(d, "MAY"), CheckedValues(d, "X-CONTAINED-IN"),
                                CheckedValues(d, "X-NAMED-BY"), where});
 }

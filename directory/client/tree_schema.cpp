@@ -189,10 +189,15 @@ ClassRecord TreeSchema::classRecord(std::size_t classIndex) const {
   return record;
 }
 
-std::vector<std::string> TreeSchema::attributeNamesOf(const std::vector<std::size_t>& indexes) const {
+std::vector<std::string> TreeSchema::attributeNamesOf(const std::vector<std::size_t>& indexes,
+                                                      NameOwners& owners) const {
   std::vector<std::string> names;
-  for (const std::size_t i : indexes)
-    names.insert(names.end(), attributes_[i].names.begin(), attributes_[i].names.end());
+  for (const std::size_t i : indexes) {
+    for (const auto& name : attributes_[i].names) {
+      const auto [owner, added] = owners.try_emplace(UpperCaseAscii(name), i);
+      if (added || owner->second == i) names.push_back(name);
+    }
+  }
   return names;
 }
 
@@ -217,7 +222,9 @@ std::array<std::vector<std::string>, kClassItemLists> TreeSchema::classItems(std
   }
   std::erase_if(may, [&](std::size_t a) { return seenMust.contains(a); });
   const Class& c = classes_[classIndex];
-  return {c.superClasses, c.containedIn, c.namedBy, attributeNamesOf(must), attributeNamesOf(may)};
+  NameOwners owners;
+  std::vector<std::string> mustNames = attributeNamesOf(must, owners);
+  return {c.superClasses, c.containedIn, c.namedBy, std::move(mustNames), attributeNamesOf(may, owners)};
 }
 
 }  // namespace corvane::client

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "client_types.h"
@@ -39,7 +40,9 @@ class TreeSchema {
   // Flags word and object identifier of a class.
   ClassRecord classRecord(std::size_t classIndex) const;
   // Item lists 0 to 4 of a class; lists 3 and 4 give every name of each attribute, inherited
-  // ones included. Every class of an inheritance cycle inherits from all the others.
+  // ones included, but none equal (letter case aside) to a name of another attribute before
+  // it: names in them that differ only in letter case are spellings of one attribute. Every
+  // class of an inheritance cycle inherits from all the others.
   std::array<std::vector<std::string>, kClassItemLists> classItems(std::size_t classIndex) const;
 
  private:
@@ -63,7 +66,9 @@ class TreeSchema {
   void resolveClasses(const SchemaDefinitions& definitions);
   void warnAboutCycles(const SchemaDefinitions& definitions) const;
   std::size_t attributeIndex(const std::string& reference);
-  std::vector<std::string> attributeNamesOf(const std::vector<std::size_t>& indexes) const;
+  // Attribute indexes by their names in upper case, as far as an item list gave them.
+  using NameOwners = std::unordered_map<std::string, std::size_t>;
+  std::vector<std::string> attributeNamesOf(const std::vector<std::size_t>& indexes, NameOwners& owners) const;
 
   std::vector<Attribute> attributes_;
   StringList attributeLookup_;  // names and OIDs, object = attribute index

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli_run.h"
+#include "file_read.h"
 
 using namespace corvane::cli;
 using namespace cli_test;
@@ -118,6 +119,44 @@ TEST_F(CliFilterTest, DirectivesWithNoElementAfterThemSilenceNothingAndAreReport
             "after.xml:3:1: Unused directive: corvanexml-check disable\n"
             "after.xml:5:1: Unused directive: corvanexml-check disable\n");
   EXPECT_NE(after.err.find("after.xml:6:1: expected \"disable\" or"), std::string::npos) << after.err;
+}
+
+TEST_F(CliFilterTest, ACheckThatStoppedHalfWayIsNeitherSilencedIgnoredNorExcused) {
+  // A bundle that exists by stat but whose every read fails stops the walk in the first task.
+  std::filesystem::create_directories(folder_.path("web/WEB-INF/classes"));
+  const std::string bundle = folder_.path("web/WEB-INF/classes/Bad.properties");
+  std::filesystem::create_symlink("/proc/self/mem", bundle);
+  std::string reason;
+  if (corvane::ReadRegularFile(bundle, reason)) GTEST_SKIP() << "/proc/self/mem is readable here";
+  const std::string plugin =
+      "<plugin>\n"
+      "  <task><id>A</id><id>A</id>\n"
+      "    <resource-properties-file>Bad</resource-properties-file>\n"
+      "    <display-name-key>k</display-name-key></task>\n"
+      "  <task><id>A</id></task>\n"
+      "</plugin>\n";
+  folder_.write("web/portal/p.xml", "<!-- corvanexml-check disable -->\n" + plugin);
+  const std::string stopped = "Msg 100: XML Error: \"Cannot read " + bundle + ": " + reason + "\"";
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"web/portal/p.xml"}, {"--ignore", "Msg100", "--exit-zero", "web/portal/p.xml"}}) {
+    const RunResult r = RunCli(args);
+    EXPECT_EQ(r.status, kExitTrouble) << args[0];
+    EXPECT_EQ(r.out, "web/portal/p.xml: " + stopped + "\n") << args[0];
+  }
+  // Recorded by hand, the line still does not excuse it.
+  const json baseline{{"version", 1},
+                      {"findings", {{{"path", "web/portal/p.xml"}, {"rule", "Msg100"}, {"text", stopped}}}}};
+  folder_.write("baseline.json", baseline.dump());
+  const RunResult excused = RunCli({"--baseline", "baseline.json", "web/portal/p.xml"});
+  EXPECT_EQ(excused.status, kExitTrouble);
+  EXPECT_EQ(excused.out, "web/portal/p.xml: " + stopped + "\n");
+  // A baseline records the findings before the stop, not the stop.
+  folder_.write("web/portal/q.xml", plugin);
+  EXPECT_EQ(RunCli({"--write-baseline", "written.json", "web/portal/q.xml"}).status, kExitTrouble);
+  const json written = json::parse(folder_.read("written.json"))["findings"];
+  ASSERT_EQ(written.size(), 1u) << written;
+  EXPECT_EQ(written[0]["rule"], "Msg008");
 }
 
 TEST_F(CliFilterTest, ABaselineKeepsKnownFindingsQuietAfterLinesMove) {

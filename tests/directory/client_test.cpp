@@ -124,6 +124,30 @@ TEST(SchemaParser, ByteOrderMarkAtTheStartIsSkipped) {
   EXPECT_EQ(warnings, "");
 }
 
+// A value of the name extension that cannot be a name costs that value alone, never the
+// definition with its other names.
+TEST(SchemaParser, ABadNameExtensionValueIsWarnedAndDroppedAlone) {
+  SchemaDefinitions definitions;
+  definitions.nameExtension = "X-CORVANE-NAME";
+  const std::string tooLong(kMaxSchemaNameBytes, 'L');
+  testing::internal::CaptureStderr();
+  ParseSchemaText(
+      "attributetype ( 1.1 NAME 'loginDisabled' X-CORVANE-NAME '' )\n"
+      "attributetype ( 1.2 NAME 'fullName' X-CORVANE-NAME ( '" +
+          tooLong +
+          "' 'Full Name' ) )\n"
+          "objectclass ( 1.3 NAME 'user' MAY loginDisabled X-CORVANE-NAME ( '' 'User' ) )\n",
+      "inline", definitions);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  const TreeSchema schema(definitions);
+  EXPECT_EQ(schema.attributeNames(), (Names{"loginDisabled", "fullName", "Full Name"}));
+  EXPECT_EQ(ClassNamesOf(schema), (Names{"user", "User"}));
+  EXPECT_EQ(ItemsOf(schema, "User")[4], Names{"loginDisabled"});
+  for (const char* line : {"inline:1:", "inline:2:", "inline:3:"})
+    EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 3) << warnings;
+}
+
 TEST(TreeSchemaTest, InheritanceByNameOrOidWithCyclesAndUnknownClasses) {
   const std::string classes =
       "objectclass ( 3.1 NAME 'Base' MUST A MAY ( b $ 2.3 ) )\n"
@@ -248,7 +272,7 @@ TEST(ConnectionsFile, SectionHeadersAreAcceptedOrRefusedWithTheirLine) {
   EXPECT_EQ(trees, (Names{"LAB", longest}));
   ASSERT_EQ(connections.size(), 2u);
   EXPECT_EQ(connections[0].schemaFiles, Names{"/cfg/first.schema"});
-  EXPECT_FALSE(connections[0].primary);
+  EXPECT_TRUE(connections[0].primary) << "the primary mark of the repeat [ lab ]";
   for (const char* line : {"test.ini:3:", "test.ini:5:", "test.ini:7:", "test.ini:12:"})
     EXPECT_NE(warnings.find(line), std::string::npos) << line << " in " << warnings;
   EXPECT_NE(warnings.find("line 1;"), std::string::npos) << "the duplicate names the first: " << warnings;
@@ -277,6 +301,31 @@ TEST(ConnectionsFile, ManySectionsAreCheckedForRepeatsInOnePass) {
             "settings\n");
   // Comparing each header with every one before it would take kSections² / 2.
   EXPECT_LE(work.namesCompared, 2 * kSections);
+}
+
+// Only what follows a header's closing bracket can be a comment; a tree name's length counts
+// characters, and a refused name is quoted in whole characters; a section that repeats a tree
+// is refused, but the tree keeps the primary mark it gave.
+TEST(ConnectionsFile, HeaderBracketsNameLengthInCharactersAndThePrimaryMarkOfARepeat) {
+  const std::string umlaut = "\xC3\x84";
+  std::string seventeen, thirtyOne;
+  for (int i = 0; i < 17; ++i) seventeen += umlaut;
+  for (int i = 0; i < 31; ++i) thirtyOne += umlaut;
+  testing::internal::CaptureStderr();
+  const std::string text = "[MY TREE #2] ; the second\nschema = two.schema\n[" + seventeen + "]\n[A" + thirtyOne +
+                           umlaut + "]\n[my tree #2]\nschema = again.schema\nprimary = true\n[LAB]\n";
+  const std::vector<ConnectionConfig> connections = ParseConnections(text, "test.ini", "/cfg");
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  Names trees;
+  for (const auto& c : connections) trees.push_back(c.treeName);
+  EXPECT_EQ(trees, (Names{"MY TREE #2", seventeen, "LAB"}));
+  ASSERT_EQ(connections.size(), 3u);
+  EXPECT_TRUE(connections[0].primary);
+  EXPECT_EQ(connections[0].schemaFiles, Names{"/cfg/two.schema"});
+  EXPECT_EQ(warnings, "test.ini:4: warning: tree name 'A" + thirtyOne +
+                          "...' longer than 32 characters; section ignored with its settings\n"
+                          "test.ini:5: warning: tree my tree #2 already has a section at line 1; this one is ignored "
+                          "with its settings, but its 'primary = true' marks that section\n");
 }
 
 // A value the client cannot use is warned with its line and leaves the setting as it was.
@@ -393,6 +442,59 @@ TEST_F(ClientTest, RelativeConfigHomeIsIgnored) {
   } else {
     unsetenv("HOME");
   }
+}
+
+// A tree name in letters of two bytes each is filled up to 32 characters, listed whole and
+// chosen by that name; a longer one is cut between characters.
+TEST_F(ClientTest, TreeNamesCountCharactersNotBytes) {
+  const std::string umlaut = "\xC3\x84";
+  std::string name;
+  for (int i = 0; i < 17; ++i) name += umlaut;
+  writeConnections("[" + name + "]\nschema = " + kFixtures + "/mixed_spellings.ldif\nprimary = true\n");
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  ConnHandle conn = 0;
+  ASSERT_EQ(ConnGetPrimary(&conn), 0);
+  EXPECT_EQ(treeInfo(conn), name + std::string(15, '_'));
+  EXPECT_EQ(corvane::GetCurrentTreeName(), name);
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+  EXPECT_EQ(corvane::DSChangeCurrentTree(ctx, name), 0);
+  EXPECT_EQ(corvane::GetContextTreeName(ctx), name);
+  EXPECT_EQ(CtxFree(ctx), 0);
+  EXPECT_EQ(corvane::TrimTreeName("A" + name + name), "A" + name + name.substr(0, 14 * umlaut.size()));
+}
+
+// Directories publish the names plug-in files use beside the LDAP names, and the commonest
+// differ from them in letter case alone (cn and CN). Each spelling is a name of the tree in
+// every list; two different attributes whose names differ only in letter case still count
+// once in a class's lists.
+TEST_F(ClientTest, NameExtensionSpellingsThatDifferOnlyInLetterCaseAreInEveryList) {
+  const std::string path = home_ + "/native.schema";
+  std::ofstream(path) << "attributetype ( 2.5.4.3 NAME 'cn' X-CORVANE-NAME 'CN' )\n"
+                         "attributetype ( 2.5.4.4 NAME ( 'sn' 'surname' ) X-CORVANE-NAME 'Surname' )\n"
+                         "attributetype ( 2.5.4.11 NAME 'ou' X-CORVANE-NAME 'OU' )\n"
+                         "attributetype ( 2.5.4.12 NAME 'title' )\n"
+                         "attributetype ( 1.1.1 NAME 'Title' )\n"
+                         "objectclass ( 2.5.6.6 NAME 'person' MUST ( cn $ sn ) MAY ( title $ 1.1.1 )\n"
+                         "  X-CORVANE-NAME 'Person' )\n"
+                         "objectclass ( 1.1.2 NAME 'unitMember' AUXILIARY MAY ( ou $ 1.1.1 ) )\n"
+                         "objectclass ( 1.1.3 NAME 'named' AUXILIARY MAY ( title $ cn ) )\n";
+  writeConnections("[NATIVE]\nschema = " + path + "\nname-extension = X-CORVANE-NAME\n");
+  ASSERT_EQ(ClientInit(0, 0), 0);
+  ContextHandle ctx = 0;
+  ASSERT_EQ(CtxCreate(&ctx), 0);
+  ASSERT_EQ(corvane::DSChangeCurrentTree(ctx, "NATIVE"), 0);
+  corvane::StringList classes, attributes, person, aux;
+  EXPECT_EQ(corvane::ReadClassList(ctx, classes), 0);
+  EXPECT_EQ(corvane::ReadAttributeList(ctx, attributes), 0);
+  EXPECT_EQ(corvane::GetClassAttributes(ctx, "Person", person), 0);
+  EXPECT_EQ(corvane::ReadAuxAttributeList(ctx, aux), 0);
+  EXPECT_EQ(classes.lines(), (Names{"person", "Person", "unitMember", "named"}));
+  EXPECT_EQ(attributes.lines(), (Names{"cn", "CN", "sn", "surname", "Surname", "ou", "OU", "title", "Title"}));
+  EXPECT_EQ(person.lines(), (Names{"cn", "CN", "sn", "surname", "Surname", "title"}));
+  // The auxiliary classes are read from the last one on.
+  EXPECT_EQ(aux.lines(), (Names{"title", "cn", "CN", "ou", "OU"}));
+  EXPECT_EQ(CtxFree(ctx), 0);
 }
 
 TEST_F(ClientTest, DemoTreeWithoutConnectionsFile) {

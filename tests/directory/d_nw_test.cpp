@@ -181,6 +181,22 @@ TEST_F(DNwTest, ReadClassDefinition_KeepsMandatoryAndOptionalOnceIgnoringCase) {
   EXPECT_EQ(Script().reads, 2);
 }
 
+// Names that differ only in letter case within one item list of one class are spellings of
+// one attribute, also when a class too large for a block goes on in the next one under its
+// name; against other lists and other classes letter case does not count.
+TEST_F(DNwTest, ReadClassDefinition_KeepsTheSpellingsOfOneItemList) {
+  Script().classes = {{"Wide", 0x20, {{{}, {}, {}, {"cn", "CN"}, {"Cn", "ou", "OU"}}}},
+                      {"Wide", 0x20, {{{}, {}, {}, {}, {"Ou", "title"}}}},
+                      {"Other", 0x20, {{{}, {}, {}, {"CN"}, {"Title", "l", "L"}}}}};
+  StringList wide, all, aux;
+  EXPECT_EQ(ReadClassDefinition(1, "Wide", wide), 0);
+  EXPECT_EQ(wide.lines(), (std::vector<std::string>{"cn", "CN", "ou", "OU", "Ou", "title"}));
+  EXPECT_EQ(ReadClassDefinition(1, "", all), 0);
+  EXPECT_EQ(all.lines(), (std::vector<std::string>{"cn", "CN", "ou", "OU", "Ou", "title", "l", "L"}));
+  EXPECT_EQ(ReadAuxAttributeList(1, aux), 0);
+  EXPECT_EQ(aux.lines(), (std::vector<std::string>{"CN", "Title", "l", "L", "ou", "OU", "Ou"}));
+}
+
 TEST_F(DNwTest, ReadAuxAttributeList_VisitsAuxiliaryClassesFromTheLast) {
   Script().classes = {{"Plain", 0, {{{}, {}, {}, {"p"}, {}}}},
                       {"A", 0x20, {{{}, {}, {}, {"m1"}, {"o1", "o2"}}}},

@@ -35,8 +35,10 @@ const char* const kWidgetSchema =
     "  SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 X-CORVANE-NAME 'Widget Colour' )\n"
     "objectclass ( 1.3.6.1.4.1.55555.2.1 NAME 'corvaneWidget' SUP top STRUCTURAL\n"
     "  MUST corvaneWidgetLabel MAY cn X-CORVANE-NAME 'Corvane Widget' )\n"
+    "attributetype ( 1.3.6.1.4.1.55555.1.3 NAME 'corvaneOu' EQUALITY caseIgnoreMatch\n"
+    "  SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 X-CORVANE-NAME 'CORVANEOU' )\n"
     "objectclass ( 1.3.6.1.4.1.55555.2.2 NAME 'corvaneColoured' SUP top AUXILIARY\n"
-    "  MAY corvaneWidgetColour X-CORVANE-NAME 'Coloured Thing' )\n";
+    "  MAY ( corvaneWidgetColour $ corvaneOu ) X-CORVANE-NAME 'Coloured Thing' )\n";
 
 Names Sorted(Names names) {
   std::sort(names.begin(), names.end());
@@ -94,7 +96,8 @@ class LdapTest : public test::ClientTest {
     return {{kSystemSchemas + "/core.schema", kSystemSchemas + "/cosine.schema",
              kSystemSchemas + "/inetorgperson.schema", home_ + "/widget.schema"},
             database,
-            tls};
+            tls,
+            {}};
   }
   std::string writePassword(const std::string& name, const std::string& password) const {
     const std::string path = home_ + "/" + name;
@@ -151,7 +154,39 @@ TEST_F(LdapTest, ListsAreTheSubschemaEntryAndTheBoundDnAndNamingContextFillTheGa
   for (const char* name : {"Widget Label", "corvaneWidgetLabel", "cn", "commonName", "objectClass"})
     EXPECT_TRUE(widget.contains(name)) << name;
   EXPECT_TRUE(aux.contains("Widget Colour") && aux.contains("corvaneWidgetColour"));
+  // A native name that differs from the LDAP name in letter case alone is a name as well.
+  EXPECT_TRUE(aux.contains("CORVANEOU") && aux.contains("corvaneOu"));
   EXPECT_EQ(CtxFree(ctx), 0);
+}
+
+// A server whose access rules keep the definitions from the bound identity still returns its
+// subschema entry, only without them. Such a tree fails the change with a reason that names
+// the entry and the likely cause, instead of reporting every name of every file.
+TEST_F(LdapTest, ASubschemaEntryWithoutClassesOrAttributesFailsTheChange) {
+  test::SlapdOptions hiding = options(true, false);
+  hiding.access = {"access to dn.base=\"cn=Subschema\" attrs=attributeTypes by * none",
+                   "access to dn.base=\"cn=Subschema\" attrs=objectClasses by anonymous none by * read",
+                   "access to * by * read"};
+  const test::SlapdServer server(home_, hiding);
+  ASSERT_TRUE(server.ready());
+  writeConnections("[ANONYMOUS]\nurl = " + server.url() + "\n[BOUND]\nurl = " + server.url() +
+                   "\nbind-dn = " + kRootDn + "\npassword-file = " + passwordFile_ + "\n");
+  const std::pair<const char*, std::string> cases[] = {
+      {"ANONYMOUS",
+       "the subschema entry cn=Subschema gives no attribute types and no object classes; the server's "
+       "access rules may keep attributeTypes and objectClasses from anonymous users"},
+      {"BOUND", std::string("the subschema entry cn=Subschema gives no attribute types; the server's access rules may "
+                            "keep attributeTypes and objectClasses from ") +
+                    kRootDn},
+  };
+  for (const auto& [tree, expected] : cases) {
+    ResetClient();
+    changeTo(tree, kCodeSchemaUnavailable);
+    EXPECT_NE(warnings_.find("warning: tree " + std::string(tree) + ": cannot read the schema from " + server.url() +
+                             ": " + expected),
+              std::string::npos)
+        << warnings_;
+  }
 }
 
 // The same definitions give the same messages whether they come from the server or from a

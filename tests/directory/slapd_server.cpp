@@ -70,6 +70,7 @@ SlapdServer::SlapdServer(const std::string& folder, const SlapdOptions& options)
   std::ofstream out(conf);
   for (const auto& schema : options.schemaFiles) out << "include " << schema << "\n";
   out << "pidfile " << folder << "/slapd.pid\nargsfile " << folder << "/slapd.args\n";
+  for (const auto& rule : options.access) out << rule << "\n";
   if (options.tls) {
     if (!MakeCertificates(folder)) return;
     caFile_ = folder + "/ca.crt";

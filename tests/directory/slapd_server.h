@@ -20,6 +20,7 @@ struct SlapdOptions {
   std::vector<std::string> schemaFiles;  // included in this order
   bool database = false;                 // kSuffix, administered by kRootDn with kRootPassword
   bool tls = false;                      // a certificate made now by openssl, and an ldaps port
+  std::vector<std::string> access;       // "access to ..." rules, in this order
 };
 
 class SlapdServer {

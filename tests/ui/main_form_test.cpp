@@ -642,24 +642,29 @@ class MainFormTest : public QObject {
   }
 
   // A message opens the text at its element: double click or Enter, tabs counted as the
-  // file has them.
+  // file has them, lines ended by a LF or a lone CR alike.
   void messageOpensTheTextAtItsLineAndColumn() {
-    WriteFile(home_->filePath("tabs.xml"),
-              "<modules>\n\t<module>\n\t\t<id>Tabbed</id>\n\t\t<attribute-name>Nope</attribute-name>\n\t</module>\n</"
-              "modules>\n");
     auto form = showForm();
-    form->checkFile(home_->filePath("tabs.xml"));
     auto* errors = Control<QListView>(*form, "ListBoxErrors");
     auto* text = Control<PlainTextView>(*form, "MemoXml");
-    QCOMPARE(Lines(errors).size(), 1);
-    const QRect row = errors->visualRect(form->messages().index(0));
-    // A double click as the desktop delivers it: a click, then the second press as a double click.
-    QTest::mouseClick(errors->viewport(), Qt::LeftButton, {}, row.center());
-    QTest::mouseDClick(errors->viewport(), Qt::LeftButton, {}, row.center());
-    QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(),
-             QStringLiteral("TabSheetXMLText"));
-    QCOMPARE(text->markedLine(), 4);
-    QCOMPARE(text->cursorPosition(), QPoint(17, 4));  // two tabs of eight, then the element
+    for (const QString& eol : {QStringLiteral("\n"), QStringLiteral("\r")}) {
+      WriteFile(home_->filePath("tabs.xml"),
+                QStringLiteral("<modules>\n\t<module>\n\t\t<id>Tabbed</id>\n\t\t<attribute-name>Nope</attribute-name>\n"
+                               "\t</module>\n</modules>\n")
+                    .replace(QLatin1Char('\n'), eol)
+                    .toStdString());
+      form->checkFile(home_->filePath("tabs.xml"));
+      QCOMPARE(Lines(errors).size(), 1);
+      Control<QTabWidget>(*form, "PageControl2")->setCurrentIndex(1);
+      const QRect row = errors->visualRect(form->messages().index(0));
+      // A double click as the desktop delivers it: a click, then the second press as a double click.
+      QTest::mouseClick(errors->viewport(), Qt::LeftButton, {}, row.center());
+      QTest::mouseDClick(errors->viewport(), Qt::LeftButton, {}, row.center());
+      QCOMPARE(Control<QTabWidget>(*form, "PageControl2")->currentWidget()->objectName(),
+               QStringLiteral("TabSheetXMLText"));
+      QCOMPARE(text->markedLine(), 4);
+      QCOMPARE(text->cursorPosition(), QPoint(17, 4));  // two tabs of eight, then the element
+    }
 
     // Enter does the same, for the line corvanexml-check names.
     form->checkFile(kExamples + "DemoPlugin.xml");
