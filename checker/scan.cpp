@@ -118,6 +118,8 @@ void ClearMessages(ScanState& s) {
   ClearItemInfo(s.NodeInfo);
 }
 
+void ForgetCarriedState(ScanState& s) { s.NodeInfo = TNodeInfo{}; }
+
 void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNode, int level) {
   // One frame per entered node that has children; the explicit stack replaces recursion so
   // that depth is limited by memory, not by the call stack.
@@ -173,9 +175,10 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourc
   return ScanLoaded(s, sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText));
 }
 
-CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected) {
+CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected, std::string* sourceText) {
   BeginCheck(s, path);
-  return ScanLoaded(s, LoadXmlFile(path, &expected));
+  return ScanLoaded(
+      s, sourceText == nullptr ? LoadXmlFile(path, &expected) : LoadXmlFileKeepingText(path, *sourceText, &expected));
 }
 
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content) {

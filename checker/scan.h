@@ -19,6 +19,9 @@ void ClearItemInfo(TNodeInfo& info);
 void ClearResource(TNodeInfo& info);
 // Empties the message list and the id list, then the per-item state.
 void ClearMessages(ScanState& s);
+// Forgets what the checks so far leave for the next one (the bundle and key remembered, the
+// item kind), so that it finds what it would as the first check of a session.
+void ForgetCarriedState(ScanState& s);
 
 // Walks node's children depth-first in document order, adding tree items under treeNode and
 // running the rules; level is node's depth (0 for the document element). Never recurses.
@@ -47,7 +50,8 @@ std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc);
 CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText = nullptr);
 // Checks a file as above that a folder's walk found and vetted: only that very file is read,
 // so a path changed meanwhile into a link to another file is a file that cannot be opened.
-CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected);
+CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected,
+                       std::string* sourceText = nullptr);
 // Checks a document held in memory as CheckFile checks the file at path: the web application
 // is the one around path.
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content);

@@ -797,11 +797,12 @@ LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected) {
   return result;
 }
 
-LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text) {
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected) {
   std::string reason;
   std::optional<std::string> content;
   try {
-    content = ReadRegularFile(path, reason);
+    const int fd = OpenRegularFile(path, reason, expected);
+    if (fd >= 0) content = ReadToEnd(fd, reason);
   } catch (const std::bad_alloc&) {
     text.clear();
     return {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(path), 0, 0}};

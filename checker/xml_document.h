@@ -92,8 +92,9 @@ struct LoadResult {
 // CR LF or a lone CR, as XML reads them, here as in every position. With expected, only that
 // very file is read (see OpenRegularFile).
 LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected = nullptr);
-// Parses a file whose bytes are kept in text (empty when it cannot be read).
-LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text);
+// Parses a file whose bytes are kept in text (empty when it cannot be read); with expected,
+// only that very file is read.
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected = nullptr);
 // Parses a document held in memory (the name is used in messages only).
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name = "memory");
 

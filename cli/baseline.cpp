@@ -17,7 +17,10 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-constexpr int kFormatVersion = 1;
+// Version 2 records texts as PortableText gives them; version 1 recorded them as printed,
+// which is how its baselines are still matched.
+constexpr int kFormatVersion = 2;
+constexpr int kPrintedTextsVersion = 1;
 
 // Paths are recorded relative to the baseline's own folder, so that a baseline kept in a
 // repository holds for every checkout of it.
@@ -64,6 +67,10 @@ std::string RecordedText(const std::string& text) {
 
 }  // namespace
 
+std::string Baseline::textOf(const FileReport& file, const ReportedMessage& m) const {
+  return RecordedText(printedTexts_ ? m.text : PortableText(file, m, folder_));
+}
+
 std::optional<Baseline> Baseline::Read(const std::string& file, std::string& error) {
   std::string reason;
   const std::optional<std::string> text = ReadRegularFile(file, reason);
@@ -77,7 +84,8 @@ std::optional<Baseline> Baseline::Read(const std::string& file, std::string& err
     error = file + " is no baseline: a JSON object with a \"findings\" list was expected";
     return std::nullopt;
   }
-  Baseline baseline(FolderOf(file));
+  const auto version = document.find("version");
+  Baseline baseline(FolderOf(file), version != document.end() && *version == kPrintedTextsVersion);
   for (const json& j : *findings) {
     const std::optional<Entry> entry = EntryOf(j);
     if (!entry) {
@@ -93,13 +101,16 @@ std::optional<Baseline> Baseline::Read(const std::string& file, std::string& err
 
 void Baseline::excuse(FileReport& file) {
   const std::string path = PathBelow(file, folder_);
-  std::erase_if(file.messages, [&](const ReportedMessage& m) {
+  const auto excused = [&](const ReportedMessage& m) {
     if (file.failureOf(m)) return false;  // not a finding: the file must be checked through again
-    const auto it = counts_.find(Entry{path, RuleId(m.code), RecordedText(m.text)}.key());
+    const auto it = counts_.find(Entry{path, RuleId(m.code), textOf(file, m)}.key());
     if (it == counts_.end() || it->second == 0) return false;
     --it->second;
     return true;
-  });
+  };
+  std::vector<ReportedMessage> reported;
+  for (ReportedMessage& m : file.messages) (excused(m) ? file.excused : reported).push_back(std::move(m));
+  file.messages = std::move(reported);
 }
 
 bool WriteBaseline(const std::string& file, const std::vector<FileReport>& files, std::string& reason) {
@@ -108,7 +119,7 @@ bool WriteBaseline(const std::string& file, const std::vector<FileReport>& files
   for (const FileReport& report : files) {
     const std::string path = PathBelow(report, folder);
     for (const ReportedMessage& m : report.messages) {
-      if (!report.failureOf(m)) entries.push_back({path, RuleId(m.code), m.text});
+      if (!report.failureOf(m)) entries.push_back({path, RuleId(m.code), PortableText(report, m, folder)});
     }
   }
   // Sorted, so that a baseline kept under version control changes only where findings do.

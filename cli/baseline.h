@@ -1,6 +1,7 @@
 // Baselines: the findings a project has accepted for now, so that only new ones are
 // reported. Each is recorded as its file's path relative to the baseline's folder, its rule
-// id and its message text; no line numbers, so edits that move lines keep it recorded.
+// id and its message text with the web application's folder relative to the baseline's too;
+// no line numbers, so a copy of the checkout and edits that move lines keep it recorded.
 #pragma once
 
 #include <map>
@@ -18,14 +19,18 @@ class Baseline {
   // holds no baseline.
   static std::optional<Baseline> Read(const std::string& file, std::string& error);
 
-  // Removes the file's findings that the baseline records: each recorded finding excuses
-  // one equal finding, so a second one is still reported.
+  // Moves the file's findings that the baseline records to its excused ones: each recorded
+  // finding excuses one equal finding, so a second one is still reported.
   void excuse(FileReport& file);
 
  private:
-  explicit Baseline(std::string folder) : folder_(std::move(folder)) {}
+  Baseline(std::string folder, bool printedTexts) : folder_(std::move(folder)), printedTexts_(printedTexts) {}
+
+  // A finding's text as this baseline records it.
+  std::string textOf(const FileReport& file, const ReportedMessage& m) const;
 
   std::string folder_;
+  bool printedTexts_;                          // written by a version that recorded texts as printed
   std::map<std::string, std::size_t> counts_;  // by finding key, see the source
 };
 

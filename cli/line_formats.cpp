@@ -52,14 +52,12 @@ std::string EscapeWorkflowValue(std::string_view value, bool inProperty) {
 // break, from the file's text or a name, is a blank, so the file cannot add a line.
 std::string ShownText(const ReportedMessage& m) {
   const std::string_view text = m.text;
-  constexpr std::string_view kLine = "\nLine: ";
-  const std::size_t line = m.code == kXmlError ? text.rfind(kLine) : std::string_view::npos;
-  const std::size_t digits = line == std::string_view::npos ? line : line + kLine.size();
-  const std::size_t end = digits == std::string_view::npos ? digits : text.find_first_not_of("0123456789", digits);
-  if (end == std::string_view::npos || end == digits || text[end] != '\n') return VisibleText(text);
-  std::string shown = VisibleText(text.substr(0, line));
-  shown.append(text.substr(line, end + 1 - line));
-  AppendVisible(shown, text.substr(end + 1));
+  const auto line = ParseErrorLine(m);
+  if (!line) return VisibleText(text);
+  const auto [start, length] = *line;
+  std::string shown = VisibleText(text.substr(0, start));
+  shown.append(text.substr(start, length + 1));
+  AppendVisible(shown, text.substr(start + length + 1));
   return shown;
 }
 

@@ -1,4 +1,5 @@
 // The JSON document and the SARIF log.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,24 @@ std::string ReadmeUri() { return PathUri(ProgramDataFile("README.md")); }
 
 constexpr char kSourceRoot[] = "%SRCROOT%";
 
+// A full path without ".." steps, each taken as the file system takes it: the folder up to
+// the last ".." is resolved, links and all, and what follows it stays as named.
+fs::path WithoutDotDot(const std::string& fullPath) {
+  fs::path path(fullPath);
+  auto afterLast = path.begin();
+  for (auto it = path.begin(); it != path.end(); ++it) {
+    if (*it == "..") afterLast = std::next(it);
+  }
+  if (afterLast == path.begin()) return path;
+  fs::path head;
+  for (auto it = path.begin(); it != afterLast; ++it) head /= *it;
+  std::error_code ec;
+  fs::path resolved = fs::canonical(head, ec);
+  if (ec) return path.lexically_normal();
+  for (auto it = afterLast; it != path.end(); ++it) resolved /= *it;
+  return resolved;
+}
+
 // Artifact locations relative to the current folder, so that a log made in a checkout
 // names the same files on every machine. Files outside it keep their full path.
 class ArtifactLocations {
@@ -53,10 +72,14 @@ class ArtifactLocations {
 
   json of(const FileReport& file) const {
     if (file.fullPath.empty()) return {{"uri", PathUri(file.path)}};
-    const fs::path below = root_.empty() ? fs::path() : fs::path(file.fullPath).lexically_relative(root_);
-    if (below.empty() || *below.begin() == "..") return {{"uri", PathUri(file.fullPath)}};
+    const fs::path full = WithoutDotDot(file.fullPath);
+    const fs::path below = root_.empty() ? fs::path() : full.lexically_relative(root_);
+    if (below.empty() || *below.begin() == "..") return {{"uri", PathUri(full.string())}};
     return {{"uri", PathUri(below.generic_string())}, {"uriBaseId", kSourceRoot}};
   }
+
+  // The folder that paths in finding texts are written relative to.
+  const fs::path& root() const { return root_; }
 
   // The folder %SRCROOT% stands for, as SARIF wants it: a file URI ending in "/".
   json baseIds() const {
@@ -77,8 +100,8 @@ std::string StableHash(std::string_view text) {
   return ZeroPadded(hash, 16, 16);
 }
 
-// Fingerprints that survive edits which move lines: the file, the rule and the text, with
-// the occurrence's number among equal findings.
+// Fingerprints that survive edits which move lines and a move of the checkout: the file, the
+// rule and the portable text, with the occurrence's number among equal findings.
 class Fingerprints {
  public:
   std::string of(const json& location, int code, const std::string& text) {
@@ -107,18 +130,48 @@ json RuleDescriptors() {
   return rules;
 }
 
-json Result(const ReportedMessage& m, const json& location, Fingerprints& fingerprints) {
+// The stretch of text a fix replaces: its first character and the one just past it.
+json SpanRegion(const SourceSpan& span) {
+  return {{"startLine", span.start.line},
+          {"startColumn", span.start.column},
+          {"endLine", span.end.line},
+          {"endColumn", span.end.column}};
+}
+
+json SarifFix(const Fix& fix, const json& location) {
+  json replacement{{"deletedRegion", SpanRegion(fix.span)}, {"insertedContent", {{"text", fix.replacement}}}};
+  json change{{"artifactLocation", location}, {"replacements", json::array({std::move(replacement)})}};
+  return {{"description", {{"text", fix.description}}}, {"artifactChanges", json::array({std::move(change)})}};
+}
+
+json Result(const ReportedMessage& m, const json& location, const std::string& fingerprint) {
   json physical{{"artifactLocation", location}};
   if (m.line > 0) {
     physical["region"] = {{"startLine", m.line}};
     if (m.column > 0) physical["region"]["startColumn"] = m.column;
   }
-  return {{"ruleId", RuleId(m.code)},
-          {"ruleIndex", RuleIndex(m.code)},
-          {"level", Level(m.code)},
-          {"message", {{"text", m.text}}},
-          {"locations", json::array({{{"physicalLocation", std::move(physical)}}})},
-          {"partialFingerprints", {{"corvanexmlFinding/v1", fingerprints.of(location, m.code, m.text)}}}};
+  json result{{"ruleId", RuleId(m.code)},
+              {"ruleIndex", RuleIndex(m.code)},
+              {"level", Level(m.code)},
+              {"message", {{"text", m.text}}},
+              {"locations", json::array({{{"physicalLocation", std::move(physical)}}})},
+              {"partialFingerprints", {{"corvanexmlFinding/v1", fingerprint}}}};
+  if (m.fix) result["fixes"] = json::array({SarifFix(*m.fix, location)});
+  return result;
+}
+
+// A file's findings with the kind of suppression of each (none: reported), by position, so
+// that equal findings are numbered alike whichever of them are suppressed.
+std::vector<std::pair<const ReportedMessage*, const char*>> FindingsByPosition(const FileReport& file) {
+  std::vector<std::pair<const ReportedMessage*, const char*>> findings;
+  findings.reserve(file.messages.size() + file.silenced.size() + file.excused.size());
+  for (const ReportedMessage& m : file.messages) findings.emplace_back(&m, nullptr);
+  for (const ReportedMessage& m : file.silenced) findings.emplace_back(&m, "inSource");
+  for (const ReportedMessage& m : file.excused) findings.emplace_back(&m, "external");
+  std::stable_sort(findings.begin(), findings.end(), [](const auto& a, const auto& b) {
+    return std::pair(a.first->line, a.first->column) < std::pair(b.first->line, b.first->column);
+  });
+  return findings;
 }
 
 json Notification(const std::string& text) { return {{"level", "error"}, {"message", {{"text", text}}}}; }
@@ -181,6 +234,11 @@ std::string JsonReport(const std::vector<FileReport>& files) {
       entry["line"] = m.line > 0 ? json(m.line) : json(nullptr);
       entry["column"] = m.column > 0 ? json(m.column) : json(nullptr);
       entry["item"] = m.itemPath.empty() ? json(nullptr) : json(m.itemPath);
+      if (m.fix) {
+        json suggestion{{"text", m.fix->replacement}, {"description", m.fix->description}};
+        suggestion.update(SpanRegion(m.fix->span));
+        entry["suggestion"] = std::move(suggestion);
+      }
       messages.push_back(std::move(entry));
     }
     const RecordedPath path = RecordPath(file.path);
@@ -200,15 +258,19 @@ std::string SarifReport(const std::vector<FileReport>& files, const RunSummary& 
   for (const std::string& trouble : run.troubles) notifications.push_back(Notification(trouble));
   for (const FileReport& file : files) {
     const json location = locations.of(file);
-    for (const ReportedMessage& m : file.messages) {
-      if (!file.unreadable) {
-        results.push_back(Result(m, location, fingerprints));
-        continue;
-      }
+    if (file.unreadable) {
       // A file that could not be read has no finding, only the reason the tool failed on it.
-      json notification = Notification(m.text);
-      notification["locations"] = json::array({{{"physicalLocation", {{"artifactLocation", location}}}}});
-      notifications.push_back(std::move(notification));
+      for (const ReportedMessage& m : file.messages) {
+        json notification = Notification(m.text);
+        notification["locations"] = json::array({{{"physicalLocation", {{"artifactLocation", location}}}}});
+        notifications.push_back(std::move(notification));
+      }
+      continue;
+    }
+    for (const auto& [m, suppression] : FindingsByPosition(file)) {
+      json result = Result(*m, location, fingerprints.of(location, m->code, PortableText(file, *m, locations.root())));
+      if (suppression != nullptr) result["suppressions"] = json::array({{{"kind", suppression}}});
+      results.push_back(std::move(result));
     }
   }
   json driver{{"name", "corvanexml-check"},

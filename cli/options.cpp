@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -40,6 +41,9 @@ constexpr Flag kFlags[] = {
     {"--quiet", &Options::quiet},
     {"-q", &Options::quiet},
     {"--report-unused-directives", &Options::reportUnusedDirectives},
+    {"--carry-over", &Options::carryOver},
+    {"--fix", &Options::fix},
+    {"--diff", &Options::diff},
 };
 
 // Stores an option's value, or says in error why it cannot.
@@ -67,6 +71,7 @@ bool SetFormat(Options& o, const std::string& v, std::string& error) {
     error = "unknown format '" + v + "' (text, list, github, json or sarif)";
   else
     o.format = *format;
+  o.formatGiven = format.has_value();
   return format.has_value();
 }
 
@@ -85,6 +90,7 @@ const ValueOption kValueOptions[] = {
     {"--ignore", &AddIgnored},
     {"--baseline", &Keep<&Options::baseline>},
     {"--write-baseline", &Keep<&Options::writeBaseline>},
+    {"--output", &Keep<&Options::output>},
 };
 
 template <typename Option, std::size_t N>
@@ -93,8 +99,22 @@ const Option* Find(const Option (&options)[N], std::string_view name) {
   return it == std::end(options) ? nullptr : it;
 }
 
-// Combinations that cannot work; empty when there is none.
-std::string Conflict(const Options& options) {
+// Why --fix or --diff cannot go with the other options; empty when it can.
+std::string FixConflict(const Options& options, bool readsStdin) {
+  if (options.fix && options.diff) return "--fix and --diff cannot be used together";
+  if (!options.fix && !options.diff) return {};
+  const std::string name = options.fix ? "--fix" : "--diff";
+  if (options.writeBaseline) return name + " and --write-baseline cannot be used together";
+  if (options.fix && readsStdin) return "--fix cannot rewrite standard input ('-'): use --diff";
+  if (options.diff && (options.format != OutputFormat::Text || options.showTree || options.output)) {
+    return "--diff writes a patch to standard output: it goes with no --format, --show-tree or --output";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string OptionConflict(const Options& options) {
   const auto stdinReads = std::count(options.inputs.begin(), options.inputs.end(), kStdinInput);
   if (!options.schemaFiles.empty() && options.tree) return "--schema and --tree cannot be used together";
   if (stdinReads > 1) return "standard input ('-') can be read only once";
@@ -102,14 +122,19 @@ std::string Conflict(const Options& options) {
     return "--stdin-filename names the document read from '-': give '-' too";
   }
   if (options.baseline && options.writeBaseline) return "--baseline and --write-baseline cannot be used together";
+  if (options.output && options.writeBaseline) return "--output and --write-baseline cannot be used together";
   if (options.showTree && options.format != OutputFormat::Text && options.format != OutputFormat::List) {
     return "--show-tree goes with --format text or list";
   }
+  if (std::string fixing = FixConflict(options, stdinReads > 0); !fixing.empty()) return fixing;
   if (!options.help && !options.version && !options.listTrees && options.inputs.empty()) return "no file to check";
   return {};
 }
 
-}  // namespace
+bool SetOption(Options& options, std::string_view name, const std::string& value, std::string& error) {
+  const ValueOption* option = Find(kValueOptions, name);
+  return option != nullptr && option->set(options, value, error);
+}
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
   Options options;
@@ -146,7 +171,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     const std::string& value = equals != std::string::npos ? arg.substr(equals + 1) : args[++i];
     if (!option->set(options, value, error)) return std::nullopt;
   }
-  error = Conflict(options);
+  error = OptionConflict(options);
   if (!error.empty()) return std::nullopt;
   return options;
 }
@@ -163,10 +188,14 @@ and "Msg 100". Ids, role assignments, resource keys of the web application aroun
 the file (the part of its path before "portal"), JSP pages, and the class and
 attribute names of the directory schema are checked.
 
-FILE...            files checked one after another, as if each were chosen in turn
-                   in one window session (resource state carries over); a folder
-                   stands for every *.xml file below it, in sorted path order (links
-                   that lead out of the folder are named and not followed)
+FILE...            files checked one after another, each from a fresh state, so a
+                   file has the same findings whichever files share the run; a
+                   folder stands for every *.xml file below it, in sorted path
+                   order, leaving out hidden folders and folders with a CACHEDIR.TAG
+                   (links that lead out of the folder are named and not followed);
+                   a folder that leaves no file to check is a usage error
+--carry-over       check the files as if each were chosen in turn in one window
+                   session: the bundle and key remembered carry over to the next
 -                  the document from standard input
 --stdin-filename PATH
                    where the document read from '-' lives: its web application,
@@ -199,10 +228,12 @@ Output (findings on standard output, a summary line on standard error):
                    per depth, the file's full path at depth 0), then an empty line;
                    deeper than 100 the indent stays and "[depth N] " starts the line
 --quiet, -q        no summary line
+--output FILE      write the findings to FILE instead of standard output, whole,
+                   at the end of the run (refused when FILE is a file being checked)
 
 Which findings count:
---ignore CODE      drop every finding with this code, Msg004 or 004 (repeatable;
-                   a comma-separated list works too)
+--ignore CODE      drop every finding with this code, Msg004 or 004, or with the
+                   rule UnusedDirective (repeatable; a comma-separated list works too)
                    In the file, <!-- corvanexml-check disable=Msg003,Msg004 -->
                    drops those codes in the element that follows the comment and
                    everything inside it, or in the whole file when it stands
@@ -217,27 +248,42 @@ Which findings count:
                    and text; no line numbers) instead of printing them
 --exit-zero        findings do not make the exit status 1
 
+Fixes (only where one correction is certain: blanks in an eDirSearch class name
+become "_" (Msg 009); a class or attribute name takes the schema's spelling when
+exactly one schema name equals it with letter case ignored (Msg 001, Msg 006)):
+--fix              correct the files in place (every other byte stays, the file
+                   keeps its mode), say each change on standard error, and report
+                   the findings left
+--diff             print the corrections as a unified diff and change nothing
+
 --help, -h         this text
 --version          the version
 
-Exit status: 0 no finding, 1 at least one finding, 2 a usage error, no tree to
-check against, a baseline that cannot be read or written, a file or folder that
-could not be read at all, or a check that stopped half-way (the others are still
-checked).
+Project file: .corvanexml.toml, the nearest one in the folder of a checked file
+or above it, sets these options for the project with keys of the same names:
+schema = ["a.schema"] or tree = "NAME", exclude = ["WEB-INF/*"],
+ignore = ["Msg004"], baseline = "FILE", format = "text", carry-over = false.
+Paths in it count from its folder. Options given on the command line win; the
+excludes and ignored codes of both count. The first input's project file gives
+the tree, baseline, format and carry-over of the whole run.
+
+Exit status: 0 no finding, 1 at least one finding, 2 a usage error (a bad project
+file too), no tree to check against, a baseline that cannot be read or written, an
+--output file that cannot be written, a file or folder that could not be read at
+all, or a check that stopped half-way (the others are still checked).
 )";
 }
 
-namespace {
-
-// Whether an exclude pattern matches an entry of the walk below folder.
-bool Excluded(const std::filesystem::path& entry, const std::filesystem::path& folder,
-              const std::vector<std::string>& excludes) {
+bool MatchesExclude(const std::filesystem::path& entry, const std::filesystem::path& folder,
+                    const std::vector<std::string>& excludes) {
   const std::string below = entry.lexically_relative(folder).generic_string();
   const std::string name = entry.filename().string();
   return std::any_of(excludes.begin(), excludes.end(), [&](const std::string& glob) {
     return ::fnmatch(glob.c_str(), below.c_str(), 0) == 0 || ::fnmatch(glob.c_str(), name.c_str(), 0) == 0;
   });
 }
+
+namespace {
 
 // Whether a path without links lies in a folder without links, or is that folder.
 bool Inside(const std::filesystem::path& real, const std::filesystem::path& folder) {
@@ -251,15 +297,27 @@ std::optional<FileIdentity> RegularFileAt(const std::filesystem::path& path) {
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
+// Whether a folder the walk meets holds no plug-in files of the project: a hidden one (.git,
+// an editor's), or a cache or build folder marked by a CACHEDIR.TAG that starts with the
+// signature such tags carry.
+bool NotProjectFolder(const std::filesystem::path& folder) {
+  if (folder.filename().string().starts_with('.')) return true;
+  constexpr std::string_view kSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+  std::ifstream tag(folder / "CACHEDIR.TAG", std::ios::binary);
+  std::string start(kSignature.size(), '\0');
+  return tag.read(start.data(), static_cast<std::streamsize>(start.size())) && start == kSignature;
+}
+
 }  // namespace
 
-ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes) {
+ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& excludes,
+                            const LeftOut& leftOut) {
   namespace fs = std::filesystem;
   ExpandedInputs expanded;
   for (const std::string& input : inputs) {
     std::error_code ec;
     if (input == kStdinInput || !fs::is_directory(input, ec)) {
-      expanded.files.push_back({input, std::nullopt});
+      if (input == kStdinInput || !leftOut || !leftOut(input)) expanded.files.push_back({input, std::nullopt});
       continue;
     }
     // The walked tree may come from a stranger: a link in it must not lead the checker to
@@ -279,12 +337,12 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
       fs::directory_iterator it(folder, ec);
       for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const fs::path& path = it->path();
-        if (Excluded(path, input, excludes)) continue;
+        if (MatchesExclude(path, input, excludes) || (leftOut && leftOut(path))) continue;
         std::error_code typeError;
         const bool xml = SameText(path.extension().string(), ".xml");
         if (!it->is_symlink(typeError)) {
           if (it->is_directory(typeError)) {
-            folders.push_back(path);
+            if (!NotProjectFolder(path)) folders.push_back(path);
           } else if (const auto file = xml ? RegularFileAt(path) : std::nullopt) {
             found.push_back({path.string(), file});
           }

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "baseline.h"
+#include "file_write.h"
 #include "visible_text.h"
 #include "warnings.h"
 
@@ -14,6 +15,8 @@ void RunSummary::fail(std::ostream& err, std::string trouble) {
 
 void Output::add(FileReport file, const PlainTree& tree, const XmlDocument* doc) {
   tally_.add(file);
+  // With --diff, standard output is the patch.
+  if (options_.diff) return;
   if (options_.writeBaseline) {
     kept_.push_back(std::move(file));
     return;
@@ -55,6 +58,11 @@ void Output::finish(RunSummary& run, std::ostream& err) {
   if (options_.format == OutputFormat::Json) out_ << JsonReport(kept_);
   if (options_.format == OutputFormat::Sarif) out_ << SarifReport(kept_, run);
   out_.flush();
+  std::string reason;
+  if (options_.output && !WriteFileAtomically(*options_.output, file_.str(), reason)) {
+    run.fail(err, "cannot write " + *options_.output + ": " + reason);
+    return;
+  }
   if (!options_.quiet) err << SummaryLine(tally_) << "\n";
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <sstream>
 #include <vector>
 
 #include "options.h"
@@ -12,14 +13,15 @@ namespace corvane::cli {
 
 class Output {
  public:
-  // severalFiles: the message list then names each file before its messages.
+  // severalFiles: the message list then names each file before its messages. With
+  // --output the findings are kept for that file instead of going to out.
   Output(const Options& options, std::ostream& out, bool severalFiles)
-      : options_(options), out_(out), severalFiles_(severalFiles) {}
+      : options_(options), out_(options.output ? file_ : out), severalFiles_(severalFiles) {}
 
   // Takes a checked file's findings; tree and doc are what --show-tree shows.
   void add(FileReport file, const PlainTree& tree, const XmlDocument* doc);
   // Writes what was kept for the end and, unless quiet, the summary line to err. A baseline
-  // that cannot be written is said on err and makes the run unsuccessful.
+  // or --output file that cannot be written is said on err and makes the run unsuccessful.
   void finish(RunSummary& run, std::ostream& err);
   // What the summary counts.
   const Tally& tally() const { return tally_; }
@@ -28,6 +30,7 @@ class Output {
   void writeTree(const PlainTree& tree, const XmlDocument* doc);
 
   const Options& options_;
+  std::ostringstream file_;  // what goes to the --output file, written whole at the end
   std::ostream& out_;
   bool severalFiles_;
   Tally tally_;

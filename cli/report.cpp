@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <string_view>
 
+#include "d_util.h"
+#include "rule_info.h"
 #include "visible_text.h"
+#include "web_app.h"
 
 namespace corvane::cli {
 
@@ -57,12 +60,26 @@ class ItemPaths {
 // Lines deeper than this are indented as deep as this, and say their depth in figures.
 constexpr std::uint32_t kIndentDepth = 100;
 
+// A folder written relative to base, keeping its closing '/'; as it is when no relative path
+// leads there.
+std::string RelativeFolder(const std::string& folder, const std::filesystem::path& base) {
+  const bool closed = folder.ends_with('/');
+  const std::filesystem::path relative =
+      std::filesystem::path(folder.substr(0, folder.size() - (closed ? 1 : 0))).lexically_relative(base);
+  if (relative.empty()) return folder;
+  if (relative == ".") return {};
+  return relative.generic_string() + (closed ? "/" : "");
+}
+
 }  // namespace
 
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
                           const XmlDocument* doc, std::vector<Message> sorted,
                           const std::optional<LoadError>& loadError, bool itemPaths) {
-  FileReport report{path, fullPath, {}, loadError && loadError->unreadable};
+  FileReport report;
+  report.path = path;
+  report.fullPath = fullPath;
+  report.unreadable = loadError && loadError->unreadable;
   report.messages.reserve(sorted.size());
   ItemPaths paths(tree, doc);
   for (Message& m : sorted) {
@@ -85,7 +102,27 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
 }
 
 ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code) {
-  return {std::move(text), code, doc.node(node).line, doc.node(node).column, {}};
+  return {std::move(text), code, doc.node(node).line, doc.node(node).column, {}, {}};
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> ParseErrorLine(const ReportedMessage& m) {
+  constexpr std::string_view kLine = "\nLine: ";
+  if (m.code != kXmlError) return std::nullopt;
+  const std::string_view text = m.text;
+  const std::size_t line = text.rfind(kLine);
+  if (line == std::string_view::npos) return std::nullopt;
+  const std::size_t digits = line + kLine.size();
+  const std::size_t end = text.find_first_not_of("0123456789", digits);
+  if (end == std::string_view::npos || end == digits || text[end] != '\n') return std::nullopt;
+  return std::pair{line, end - line};
+}
+
+std::string PortableText(const FileReport& file, const ReportedMessage& m, const std::filesystem::path& base) {
+  std::string text = m.text;
+  if (const auto line = ParseErrorLine(m)) text.erase(line->first, line->second);
+  const std::string root = ExtractWebAppRoot(file.fullPath);
+  if (root.empty()) return text;
+  return ReplaceSub(text, root, RelativeFolder(root, base), true, true);
 }
 
 void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* doc) {

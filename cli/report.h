@@ -3,16 +3,26 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue.h"
 #include "plain_sinks.h"
+#include "source_span.h"
 #include "xml_document.h"
 
 namespace corvane::cli {
+
+// A finding's one certain correction and the bytes of the file it replaces.
+struct Fix {
+  SourceSpan span;
+  std::string replacement;
+  std::string_view description;  // what the change does
+};
 
 // One finding with where it points in the source.
 struct ReportedMessage {
@@ -22,6 +32,7 @@ struct ReportedMessage {
   std::uint32_t column = 0;  // 0: unknown
   // Labels from the top-level item down, the middle of a deep path elided; empty for none.
   std::vector<std::string> itemPath;
+  std::optional<Fix> fix;  // only where fixes were looked for
 };
 
 struct FileReport {
@@ -30,6 +41,10 @@ struct FileReport {
   std::vector<ReportedMessage> messages;  // in the list's order
   bool unreadable = false;                // its one message says why the file could not be read
   bool stopped = false;                   // the check stopped half-way; its Msg 100 says why
+  // Findings kept out of the report, which SARIF still names as suppressed: those a directive
+  // in the file silences, and those the baseline excuses.
+  std::vector<ReportedMessage> silenced{};
+  std::vector<ReportedMessage> excused{};
 
   // Whether m says why the file was not checked through: a failure of the run, no finding.
   bool failureOf(const ReportedMessage& m) const { return unreadable || (stopped && m.code == kXmlError); }
@@ -51,6 +66,14 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
                           const std::optional<LoadError>& loadError, bool itemPaths);
 // Where an element or comment of doc starts, as a finding there reports it.
 ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code);
+
+// Where a parse error's line number stands in its text: the "\nLine: N" after the reason, as
+// offset and length; nothing for another message.
+std::optional<std::pair<std::size_t, std::size_t>> ParseErrorLine(const ReportedMessage& m);
+// The text that identifies a finding wherever the checkout lives and however lines move: the
+// message with the file's web application folder written relative to base, and without a
+// parse error's line number.
+std::string PortableText(const FileReport& file, const ReportedMessage& m, const std::filesystem::path& base);
 
 // Writes the tree's items, one per line, two spaces of indent per depth.
 void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* doc);

@@ -9,6 +9,8 @@ namespace corvane::cli {
 
 namespace {
 
+constexpr std::string_view kUnusedDirectiveId = "UnusedDirective";
+
 // In the order of kAllMessageCodes; what the Info text says about each message, in short.
 constexpr RuleInfo kRules[] = {
     {kAttributeNotFound, "AttributeNotFound",
@@ -54,7 +56,7 @@ constexpr RuleInfo kRules[] = {
      "The file is not well-formed or could not be read, or the check itself failed. A parse error names its line "
      "and the start of that line.",
      "Fix the file where the message says and check it again."},
-    {kUnusedDirective, "UnusedDirective", "A \"corvanexml-check disable\" comment silenced no finding.",
+    {kUnusedDirective, "DirectiveSilencedNothing", "A \"corvanexml-check disable\" comment silenced no finding.",
      "Remove the comment, or correct its codes or its place: it covers the element that follows it, or the "
      "whole file when it stands before the document element."},
 };
@@ -72,7 +74,7 @@ std::size_t RuleIndex(int code) {
 const RuleInfo& RuleOf(int code) { return kRules[RuleIndex(code)]; }
 
 std::string RuleId(int code) {
-  return code == kUnusedDirective ? std::string(RuleOf(code).name) : "Msg" + CodeDigits(code);
+  return code == kUnusedDirective ? std::string(kUnusedDirectiveId) : "Msg" + CodeDigits(code);
 }
 
 std::string_view RuleTitle(int code) {
@@ -96,11 +98,14 @@ std::optional<CodeSet> ParseCodes(std::string_view list, std::string& error) {
     if (digits.size() > 3 && SameText(digits.substr(0, 3), "Msg")) digits.remove_prefix(3);
     const auto known = std::find_if(std::begin(kAllMessageCodes), std::end(kAllMessageCodes),
                                     [&](MessageCode code) { return CodeDigits(code) == digits; });
-    if (known == std::end(kAllMessageCodes)) {
-      error = "unknown message code '" + entry + "' (Msg001 to Msg010, Msg100)";
+    if (SameText(entry, kUnusedDirectiveId)) {
+      codes.set(kUnusedDirective);
+    } else if (known != std::end(kAllMessageCodes)) {
+      codes.set(static_cast<std::size_t>(*known));
+    } else {
+      error = "unknown message code '" + entry + "' (Msg001 to Msg010, Msg100, UnusedDirective)";
       return std::nullopt;
     }
-    codes.set(static_cast<std::size_t>(*known));
     if (comma == std::string_view::npos) return codes;
     rest.remove_prefix(comma + 1);
   }

@@ -37,8 +37,9 @@ std::string_view Level(int code);
 
 // Message codes, each bit indexed by its code.
 using CodeSet = std::bitset<128>;
-// Parses a comma-separated list of codes, each "Msg004" or "004" (letter case and blanks
-// around them ignored); nothing, with error set, when an entry is no catalogue code.
+// Parses a comma-separated list of codes, each "Msg004" or "004", or "UnusedDirective" for
+// kUnusedDirective (letter case and blanks around them ignored); nothing, with error set,
+// when an entry is neither.
 std::optional<CodeSet> ParseCodes(std::string_view list, std::string& error);
 
 }  // namespace corvane::cli

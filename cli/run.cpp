@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <ios>
@@ -15,8 +16,10 @@
 #include "d_util.h"
 #include "dir_client.h"
 #include "directory_session.h"
+#include "fixes.h"
 #include "output.h"
 #include "plain_sinks.h"
+#include "project_file.h"
 #include "report.h"
 #include "scan.h"
 #include "suppression.h"
@@ -115,14 +118,20 @@ struct CheckedInput {
   std::string path;
   std::string fullPath;
   CheckOutcome outcome;
+  std::string source;  // the bytes checked, kept only where fixes are looked for
 };
+
+// Whether the run looks for fixes: to apply or show them, or to report them in JSON or SARIF.
+bool LooksForFixes(const Options& options) {
+  return options.fix || options.diff || options.format == OutputFormat::Json || options.format == OutputFormat::Sarif;
+}
 
 // Checks a file, or standard input for "-". Nothing when the input names no file to check
 // or standard input cannot be read (said on err, and the run fails).
 std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& input, ScanState& state,
                                        std::istream& in, RunSummary& run, std::ostream& err) {
   const bool fromStdin = input.path == kStdinInput;
-  CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input.path, {}, {}};
+  CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input.path, {}, {}, {}};
   if (!fromStdin || options.stdinFileName) {
     std::error_code pathError;
     checked.fullPath = FullPathToCheck(checked.path, pathError);
@@ -132,8 +141,9 @@ std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& 
     }
   }
   if (!fromStdin) {
-    checked.outcome =
-        input.walked ? CheckFile(state, checked.fullPath, *input.walked) : CheckFile(state, checked.fullPath);
+    std::string* source = LooksForFixes(options) ? &checked.source : nullptr;
+    checked.outcome = input.walked ? CheckFile(state, checked.fullPath, *input.walked, source)
+                                   : CheckFile(state, checked.fullPath, source);
     return checked;
   }
   std::string reason;
@@ -143,14 +153,16 @@ std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& 
     return std::nullopt;
   }
   checked.outcome = CheckText(state, checked.fullPath.empty() ? checked.path : checked.fullPath, *text);
+  if (LooksForFixes(options)) checked.source = *text;
   return checked;
 }
 
 // The findings of a checked document that the options let through, before the baseline:
 // ignored codes and what directives silence are dropped; unused directives are added when
-// asked for. A directive the checker cannot read is said on err.
-FileReport Findings(const Options& options, const CheckedInput& checked, const PlainTree& tree,
-                    std::vector<Message> sorted, std::ostream& err) {
+// asked for; with a suggester, each finding carries its fix, if any. A directive the checker
+// cannot read is said on err.
+FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
+                    const PlainTree& tree, std::vector<Message> sorted, const Suggester* suggester, std::ostream& err) {
   const XmlDocument* doc = checked.outcome.document.get();
   const std::optional<LoadError>& loadError = checked.outcome.loadError;
   Suppressions directives;
@@ -164,14 +176,20 @@ FileReport Findings(const Options& options, const CheckedInput& checked, const P
   }
   // That a file could not be read, or not checked to its end, is no finding to ignore.
   const bool stopped = checked.outcome.walkError.has_value();
-  CodeSet ignored = options.ignored;
+  CodeSet ignored = options.ignored | projectIgnored;
   if (stopped || (loadError && loadError->unreadable)) ignored.reset(kXmlError);
-  RemoveSilenced(sorted, ignored, directives);
+  std::vector<Message> silenced = RemoveSilenced(sorted, ignored, directives);
+  std::vector<std::optional<Fix>> fixes;
+  if (suggester != nullptr && doc != nullptr) fixes = FindFixes(*suggester, sorted, tree, *doc, checked.source);
   // Only JSON shows the labels, which take a walk up the tree for every finding.
   FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,
                                      options.format == OutputFormat::Json);
+  // The report keeps the messages' order.
+  for (std::size_t i = 0; i < fixes.size(); ++i) report.messages[i].fix = std::move(fixes[i]);
   report.stopped = stopped;
-  if (options.reportUnusedDirectives && doc != nullptr) {
+  report.silenced =
+      MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(silenced), loadError, false).messages;
+  if (options.reportUnusedDirectives && !ignored.test(kUnusedDirective) && doc != nullptr) {
     for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));
   }
   return report;
@@ -186,27 +204,52 @@ std::string Normalised(const std::string& path) {
   return (ec ? absolute.lexically_normal() : resolved).string();
 }
 
-// Why the baseline must not be written where the options say: that file is one of those
-// checked (the document read from '-' lives there too), and would be overwritten. Empty when
-// it may be written.
-std::string BaselineClash(const Options& options, const std::vector<InputFile>& files) {
-  if (!options.writeBaseline) return {};
-  const std::string& baseline = *options.writeBaseline;
+// Where an input lives: its path, or for '-' the path --stdin-filename gives it ("" for none).
+std::string WhereItLives(const Options& options, const std::string& input) {
+  return input == kStdinInput ? options.stdinFileName.value_or("") : input;
+}
+
+// Why the file an option writes (what: "the baseline") must not be written at target: it is
+// one of those checked (the document read from '-' lives there too), and would be
+// overwritten. Empty when it may be written.
+std::string WriteClash(const Options& options, std::string_view option, const std::string& target,
+                       std::string_view what, const std::vector<InputFile>& files) {
   // The same file by identity when it exists, so that links and hard links count as well.
-  const std::optional<FileIdentity> identity = IdentityOf(baseline);
-  const std::string normalised = Normalised(baseline);
+  const std::optional<FileIdentity> identity = IdentityOf(target);
+  const std::string normalised = Normalised(target);
   const auto clashes = [&](const std::string& path, const std::optional<FileIdentity>& walked) {
     if (identity) return (walked ? walked : IdentityOf(path)) == identity;
     return !normalised.empty() && Normalised(path) == normalised;
   };
   for (const InputFile& file : files) {
-    const std::string& path = file.path == kStdinInput ? options.stdinFileName.value_or("") : file.path;
+    const std::string& path = WhereItLives(options, file.path);
     if (!path.empty() && clashes(path, file.walked)) {
-      return "--write-baseline " + baseline + " is " + (path == baseline ? "" : path + ", ") +
-             "a file being checked: the baseline would overwrite it; write it elsewhere";
+      return std::string(option) + " " + target + " is " + (path == target ? "" : path + ", ") +
+             "a file being checked: " + std::string(what) + " would overwrite it; write it elsewhere";
     }
   }
   return {};
+}
+
+// Whether an input is a folder: a walk that finds nothing there is a mistake in the command,
+// while a file named and left out by a project file is not (a hook names every changed file).
+bool NamesAFolder(const std::vector<std::string>& inputs) {
+  return std::any_of(inputs.begin(), inputs.end(), [](const std::string& input) {
+    std::error_code ec;
+    return input != kStdinInput && std::filesystem::is_directory(input, ec);
+  });
+}
+
+// Why the run cannot go on once its files are known: a project file of one of them is bad,
+// or a file the run writes is one of them. Empty when it can.
+std::string FilesProblem(const Options& options, ProjectFiles& projects, const std::vector<InputFile>& files) {
+  for (const InputFile& file : files) projects.forPath(WhereItLives(options, file.path));
+  if (!projects.error().empty()) return projects.error();
+  if (options.writeBaseline) {
+    std::string clash = WriteClash(options, "--write-baseline", *options.writeBaseline, "the baseline", files);
+    if (!clash.empty()) return clash;
+  }
+  return options.output ? WriteClash(options, "--output", *options.output, "the findings", files) : std::string();
 }
 
 }  // namespace
@@ -222,7 +265,10 @@ int ListTrees(std::ostream& out, std::ostream& err) {
   return kExitClean;
 }
 
-int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+namespace {
+
+// The run, once the project file has completed the options.
+int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, std::ostream& out, std::ostream& err) {
   // GitHub reads commands from standard error too: what echoes the files' text there must
   // not act as one.
   std::optional<WorkflowCommandStop> stop;
@@ -235,6 +281,8 @@ int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::
     WriteLine(err, "corvanexml-check: " + error);
     return kExitTrouble;
   }
+  std::optional<Suggester> suggester;
+  if (LooksForFixes(options)) suggester.emplace(state.schema);
   std::optional<Baseline> baseline;
   if (options.baseline) {
     std::string error;
@@ -245,28 +293,53 @@ int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::
     }
   }
   RunSummary run;
-  const ExpandedInputs expanded = ExpandInputs(options.inputs, options.excludes);
+  const ExpandedInputs expanded = ExpandInputs(
+      options.inputs, options.excludes, [&](const std::filesystem::path& path) { return projects.excludes(path); });
   const std::vector<InputFile>& inputs = expanded.files;
-  if (const std::string error = BaselineClash(options, inputs); !error.empty()) {
+  if (const std::string error = FilesProblem(options, projects, inputs); !error.empty()) {
     WriteLine(err, "corvanexml-check: " + error);
     return kExitTrouble;
   }
   for (const std::string& link : expanded.notFollowed) WriteLine(err, "corvanexml-check: warning: " + link);
   for (const std::string& folder : expanded.unreadableFolders) run.fail(err, "cannot read folder " + folder);
+  if (inputs.empty() && run.successful && NamesAFolder(options.inputs)) {
+    WriteLine(err, "corvanexml-check: no file to check: the folders hold no *.xml file that is not excluded");
+    return kExitTrouble;
+  }
   Output output(options, out, inputs.size() > 1);
 
   for (const InputFile& input : inputs) {
+    if (!options.carryOver) ForgetCarriedState(state);
     const std::optional<CheckedInput> checked = CheckInput(options, input, state, in, run, err);
     if (!checked) continue;
-    FileReport report = Findings(options, *checked, tree, messages.sorted(), err);
+    const ProjectFile* project = projects.forPath(WhereItLives(options, input.path));
+    FileReport report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, tree,
+                                 messages.sorted(), suggester ? &*suggester : nullptr, err);
     if (report.unreadable || report.stopped) run.successful = false;
     if (baseline) baseline->excuse(report);
+    if (options.fix || options.diff) FixFile(options, report, checked->source, out, err, run);
     output.add(std::move(report), tree, checked->outcome.document.get());
   }
   output.finish(run, err);
   if (!run.successful) return kExitTrouble;
   const bool failing = output.tally().findings > 0 && !options.exitZero && !options.writeBaseline;
   return failing ? kExitMessages : kExitClean;
+}
+
+}  // namespace
+
+int RunChecks(const Options& given, std::istream& in, std::ostream& out, std::ostream& err) {
+  ProjectFiles projects;
+  // The run-wide settings come from the project file of the first input.
+  const ProjectFile* project = given.inputs.empty() ? nullptr : projects.forPath(WhereItLives(given, given.inputs[0]));
+  std::string error = projects.error();
+  std::optional<Options> options;
+  if (error.empty()) options = WithProjectFile(given, project, error);
+  if (!options) {
+    WriteLine(err, "corvanexml-check: " + error);
+    return kExitTrouble;
+  }
+  return CheckAll(*options, projects, in, out, err);
 }
 
 }  // namespace corvane::cli

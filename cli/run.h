@@ -13,8 +13,11 @@ inline constexpr int kExitMessages = 1;
 inline constexpr int kExitTrouble = 2;
 
 // Checks the files the options name (the document on in for "-") against the tree they
-// select, one after another in one session, and writes the chosen format to out; the
-// summary and usage errors go to err. Returns the exit status.
+// select, one after another, each from a fresh state (with carryOver, in one session as the
+// window checks them), and writes the chosen format to out (or to the
+// --output file); the summary and usage errors go to err. The project file of the first
+// input completes the run-wide options; each file's own project file adds its excludes and
+// ignored codes. Returns the exit status.
 int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::ostream& err);
 // Writes the client's trees, one per line, to out; why there are none goes to err.
 int ListTrees(std::ostream& out, std::ostream& err);

@@ -123,13 +123,17 @@ std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, co
   return findings;
 }
 
-void RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives) {
-  std::erase_if(messages, [&](const Message& m) {
-    const auto code = static_cast<std::size_t>(m.code);
-    if (ignored.test(code)) return true;
+std::vector<Message> RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives) {
+  std::vector<Message> kept;
+  std::vector<Message> silenced;
+  for (Message& m : messages) {
+    if (ignored.test(static_cast<std::size_t>(m.code))) continue;
     // A Msg 100 says the file was not checked through: no directive in it can speak for that.
-    return m.code != kXmlError && directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
-  });
+    const bool silence = m.code != kXmlError && directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
+    (silence ? silenced : kept).push_back(std::move(m));
+  }
+  messages = std::move(kept);
+  return silenced;
 }
 
 }  // namespace corvane::cli

@@ -72,7 +72,8 @@ class Suppressions {
 std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, const XmlDocument& doc);
 
 // Removes the messages whose code is ignored or that a directive silences, where each points
-// (its source element, else its item). No directive silences a Msg 100.
-void RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives);
+// (its source element, else its item), and returns those a directive silenced. No directive
+// silences a Msg 100.
+std::vector<Message> RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives);
 
 }  // namespace corvane::cli

@@ -28,7 +28,7 @@ _corvanexml_check() {
       return ;;
     --exclude)
       return ;;
-    --schema | --baseline | --write-baseline | --stdin-filename)
+    --schema | --baseline | --write-baseline | --output | --stdin-filename)
       compopt -o filenames 2>/dev/null
       COMPREPLY=($(compgen -P "$prefix" -f -- "$cur"))
       return ;;
@@ -37,7 +37,7 @@ _corvanexml_check() {
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W $'--schema\n--tree\n--list-trees\n--show-tree\n--format\n--version
 --exit-zero\n--quiet\n--exclude\n--ignore\n--report-unused-directives\n--stdin-filename
---write-baseline\n--baseline\n--help' -- "$cur"))
+--write-baseline\n--baseline\n--output\n--fix\n--diff\n--help' -- "$cur"))
     return
   fi
   # Files to check: XML files and the folders that may hold them.

@@ -7,13 +7,13 @@ exec 1>&2
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libxml2-dev libxml2-utils nlohmann-json3-dev
+  libxml2-dev libxml2-utils nlohmann-json3-dev libtomlplusplus-dev
   libgtest-dev googletest
   qt6-base-dev fonts-dejavu-core xdg-utils
   libldap-dev slapd ldap-utils openssl ca-certificates
   time clang libclang-rt-14-dev clang-format clang-tidy
-  python3-jsonschema
-  dpkg-dev file groff-base desktop-file-utils lintian
+  python3-jsonschema vim
+  dpkg-dev file groff-base desktop-file-utils lintian pre-commit git
   xvfb openbox wmctrl
 )
 

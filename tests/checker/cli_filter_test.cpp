@@ -119,6 +119,10 @@ TEST_F(CliFilterTest, DirectivesWithNoElementAfterThemSilenceNothingAndAreReport
             "after.xml:3:1: Unused directive: corvanexml-check disable\n"
             "after.xml:5:1: Unused directive: corvanexml-check disable\n");
   EXPECT_NE(after.err.find("after.xml:6:1: expected \"disable\" or"), std::string::npos) << after.err;
+  // Its rule id is ignored like a code.
+  const RunResult ignored = RunCli({"--report-unused-directives", "--ignore", "008,UnusedDirective", "after.xml"});
+  EXPECT_EQ(ignored.status, kExitClean) << ignored.err;
+  EXPECT_EQ(ignored.out, "");
 }
 
 TEST_F(CliFilterTest, ACheckThatStoppedHalfWayIsNeitherSilencedIgnoredNorExcused) {

@@ -169,20 +169,9 @@ TEST_F(CliFormatTest, FindingsPointAtTheElementThatHoldsWhatIsWrong) {
 }
 
 TEST_F(CliFormatTest, SarifIsValidAndStableWhenLinesMove) {
-  const char* schema = CORVANE_SARIF_SCHEMA;
   const RunResult r = RunCli({"--format", "sarif", "pos.xml", "missing.xml"});
   EXPECT_EQ(r.status, kExitTrouble);
-  folder_.write("log.sarif", r.out);
-  folder_.write("validate.py",
-                "import json, sys, jsonschema\n"
-                "schema = json.load(open(sys.argv[1]))\n"
-                "log = json.load(open(sys.argv[2]))\n"
-                "checker = jsonschema.Draft4Validator(schema, format_checker=jsonschema.FormatChecker())\n"
-                "errors = [f'{list(e.path)}: {e.message}' for e in checker.iter_errors(log)]\n"
-                "print('\\n'.join(errors))\n"
-                "sys.exit(1 if errors else 0)\n");
-  const ProcessResult validation = RunProcess("python3 validate.py " + Quoted(schema) + " log.sarif 2>&1");
-  EXPECT_EQ(validation.status, 0) << validation.output;
+  EXPECT_EQ(SarifSchemaErrors(folder_, r.out), "");
 
   const json run = json::parse(r.out)["runs"][0];
   EXPECT_EQ(run["originalUriBaseIds"]["%SRCROOT%"]["uri"], "file://" + folder_.root().string() + "/");
@@ -222,4 +211,29 @@ TEST_F(CliFormatTest, ATreeWhoseSchemaCannotBeReadIsExplainedBeforeTheClientsErr
   const std::size_t code = r.output.find("Error FFFFFC13: DSChangeCurrentTree");
   EXPECT_NE(words, std::string::npos) << r.output;
   EXPECT_LT(words, code) << r.output;
+}
+
+TEST_F(CliFormatTest, OutputWritesTheReportToAFileButNeverOverACheckedOne) {
+  folder_.write("out/portal/a.xml", "<plugin><task><id>T</id><id>T</id></task></plugin>");
+  folder_.write("report.json", "the previous report");
+  const RunResult report = RunCli({"--output", "report.json", "--format=json", "out"});
+  EXPECT_EQ(report.status, kExitMessages);
+  EXPECT_EQ(report.out, "");
+  EXPECT_NE(report.err.find("in 1 file"), std::string::npos) << report.err;
+  EXPECT_EQ(json::parse(folder_.read("report.json"))["files"][0]["path"], "out/portal/a.xml");
+  EXPECT_EQ(RunCli({"--output=report.txt", "out"}).out, "");
+  EXPECT_EQ(folder_.read("report.txt"), "out/portal/a.xml:1:25: Msg 008: Duplicate ID: T\n");
+
+  // A checked file, named or found by the walk, is refused before anything is written.
+  for (const char* target : {"out/portal/a.xml", "./out/portal/../portal/a.xml"}) {
+    const RunResult clash = RunCli({"--output", target, "out"});
+    EXPECT_EQ(clash.status, kExitTrouble) << target;
+    EXPECT_NE(clash.err.find("a file being checked"), std::string::npos) << clash.err;
+  }
+  EXPECT_EQ(folder_.read("out/portal/a.xml"), "<plugin><task><id>T</id><id>T</id></task></plugin>");
+  const RunResult missing = RunCli({"--output", "missing/report.txt", "out"});
+  EXPECT_EQ(missing.status, kExitTrouble);
+  EXPECT_NE(missing.err.find("cannot write missing/report.txt"), std::string::npos) << missing.err;
+  std::string error;
+  EXPECT_FALSE(ParseOptions({"--output", "r.txt", "--write-baseline", "b.json", "out"}, error));
 }

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -77,5 +78,28 @@ class InFolder {
  private:
   std::filesystem::path previous_;
 };
+
+// What the SARIF 2.1.0 schema finds wrong with a log, one line per error; empty when it is
+// valid. The log and the validating script are written into folder.
+inline std::string SarifSchemaErrors(const TempFolder& folder, const std::string& log) {
+  folder.write("log.sarif", log);
+  folder.write("validate.py",
+               "import json, sys, jsonschema\n"
+               "schema = json.load(open(sys.argv[1]))\n"
+               "log = json.load(open(sys.argv[2]))\n"
+               "checker = jsonschema.Draft4Validator(schema, format_checker=jsonschema.FormatChecker())\n"
+               "errors = [f'{list(e.path)}: {e.message}' for e in checker.iter_errors(log)]\n"
+               "print('\\n'.join(errors), end='')\n"
+               "sys.exit(1 if errors else 0)\n");
+  const std::string command =
+      "python3 '" + folder.path("validate.py") + "' '" CORVANE_SARIF_SCHEMA "' '" + folder.path("log.sarif") + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return "popen failed";
+  std::string output;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return status == 0 || !output.empty() ? output : "the validation failed";
+}
 
 }  // namespace cli_test

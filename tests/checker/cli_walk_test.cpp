@@ -166,3 +166,29 @@ TEST_F(CliWalkTest, AWalkedFileReplacedByALinkBeforeItIsReadIsRefused) {
   EXPECT_TRUE(outcome.loadError->unreadable);
   EXPECT_EQ(outcome.loadError->message, "Cannot open " + a + ": no longer the file that was found there");
 }
+
+TEST_F(CliWalkTest, HiddenAndCacheFoldersAreNotWalkedUnlessNamed) {
+  folder_.write("tree/.git/hooks/h.xml", kDuplicate);
+  folder_.write("tree/build/CACHEDIR.TAG", "Signature: 8a477f597d28d172789f06886806bc55\n# a cache\n");
+  folder_.write("tree/build/b.xml", kDuplicate);
+  folder_.write("tree/notes/CACHEDIR.TAG", "not the signature\n");
+  folder_.write("tree/notes/n.xml", kDuplicate);
+  folder_.write("tree/.hidden.xml", kDuplicate);
+  EXPECT_EQ(RunCli({"--format=list", "tree"}).out,
+            "tree/.hidden.xml:\nMsg 008: Duplicate ID: T\n"
+            "tree/notes/n.xml:\nMsg 008: Duplicate ID: T\n"
+            "tree/portal/modules/M/a.xml:\nMsg 008: Duplicate ID: T\n");
+  EXPECT_EQ(RunCli({"--format=list", "tree/.git", "tree/build"}).out,
+            "tree/.git/hooks/h.xml:\nMsg 008: Duplicate ID: T\ntree/build/b.xml:\nMsg 008: Duplicate ID: T\n");
+}
+
+TEST_F(CliWalkTest, ARunThatFindsNoFileToCheckIsAUsageError) {
+  fs::create_directory(folder_.path("empty"));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--exclude", "*.xml", "tree"}, std::vector<std::string>{"empty"}}) {
+    const RunResult r = RunCli(args);
+    EXPECT_EQ(r.status, kExitTrouble) << args.back();
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no file to check"), std::string::npos) << r.err;
+  }
+}
