@@ -41,18 +41,22 @@ ResultCode DirectorySession::changeTree(const std::string& tree) {
   return code;
 }
 
-void DirectorySession::readSchema(SchemaView& schema, StringList& auxAttributes) {
+void DirectorySession::readSchema(SchemaView& schema) {
   schema.SchemaClassList.clear();
   schema.SchemaAttributeList.clear();
   schema.ClassAttrList.clear();
-  auxAttributes.clear();
   ReadClassList(context_, schema.SchemaClassList);
   ReadAttributeList(context_, schema.SchemaAttributeList);
-  ReadAuxAttributeList(context_, auxAttributes);
   const ContextHandle ctx = context_;
   schema.GetClassAttributes = [ctx](const std::string& className, StringList& attributes) {
     return GetClassAttributes(ctx, className, attributes);
   };
+}
+
+void DirectorySession::readSchema(SchemaView& schema, StringList& auxAttributes) {
+  readSchema(schema);
+  auxAttributes.clear();
+  ReadAuxAttributeList(context_, auxAttributes);
 }
 
 }  // namespace corvane

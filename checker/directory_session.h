@@ -35,6 +35,8 @@ class DirectorySession {
   ResultCode changeTree(const std::string& tree);
   // Replaces the schema lists with those of the context's tree (a failed read leaves what
   // was read before it) and lets the class cache read through the context.
+  void readSchema(SchemaView& schema);
+  // The same, and the attributes of the auxiliary classes, which only the window lists.
   void readSchema(SchemaView& schema, StringList& auxAttributes);
   // Name of the object logged in to the current tree, or empty.
   std::string myName() const { return context_ != 0 ? GetMyName(context_) : std::string(); }

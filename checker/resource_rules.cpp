@@ -52,7 +52,7 @@ void CheckResourceKey(ScanState& s, const RuleContext& c) {
   if (!ResourceKeyLevelAllowed(s.NodeInfo.Kind, c)) return;
   TResource& resource = s.NodeInfo.Resource;
   if (isBundle) {
-    LoadProperties(s, std::string(c.text));
+    LoadProperties(s, c.text);
     resource.BundleItem = c.item;
   } else {
     resource.DisplayKey = c.text;
@@ -63,11 +63,11 @@ void CheckResourceKey(ScanState& s, const RuleContext& c) {
   }
 }
 
-void LoadProperties(ScanState& s, const std::string& bundle) {
+void LoadProperties(ScanState& s, std::string_view bundle) {
   TResource& resource = s.NodeInfo.Resource;
   if (bundle == resource.Bundle) return;
   // The bundle is remembered only with what was found for it, also when memory runs out.
-  std::string name = bundle;
+  std::string name(bundle);
   std::string fileName = PropertiesPath(s.WebAppRoot, bundle);
   const bool found = s.files.fileExists(fileName);
   resource.Bundle = std::move(name);
@@ -85,7 +85,8 @@ void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, c
   // element, or in the bundle's for a missing file (the key's when no bundle element was read).
   if (resource.Found) {
     // Before any read succeeded the key table is empty.
-    if (!resource.Keys || !resource.Keys->contains(ReplaceChars(key, " ", '_'))) {
+    const bool blanks = key.find(' ') != std::string::npos;
+    if (!resource.Keys || !resource.Keys->contains(blanks ? ReplaceChars(key, " ", '_') : key)) {
       AddMessage(s.messages, {c.item, keyItem}, kKeyNotFound, bundle, key);
     }
   } else {

@@ -18,7 +18,7 @@ void CheckMergeTemplate(ScanState& s, const RuleContext& c);
 // Msg 004 when it cannot be found.
 void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c, TreeItem keyItem);
 // Reads the bundle's key table into Resource unless it is the remembered bundle.
-void LoadProperties(ScanState& s, const std::string& bundle);
+void LoadProperties(ScanState& s, std::string_view bundle);
 
 // Schema names.
 void CheckAttributeName(ScanState& s, const RuleContext& c);

@@ -120,9 +120,66 @@ void ClearMessages(ScanState& s) {
 
 void ForgetCarriedState(ScanState& s) { s.NodeInfo = TNodeInfo{}; }
 
-void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNode, int level) {
-  // One frame per entered node that has children; the explicit stack replaces recursion so
-  // that depth is limited by memory, not by the call stack.
+namespace {
+
+// The depth-first walk: tree items for the nodes, the rules for the text elements. One frame
+// per entered node that has children; the explicit stack replaces recursion so that depth is
+// limited by memory, not by the call stack.
+class Walk {
+ public:
+  Walk(ScanState& s, const XmlDocument& doc) : s_(s), doc_(doc) {}
+
+  // Enters a node: sets the item kind and, when it has children, makes it the frame whose
+  // children are walked next. False for a node without children.
+  bool enter(NodeId n, TreeItem item, int level) {
+    SetKindOnEntry(s_.NodeInfo, doc_.name(n), level);
+    if (doc_.node(n).children == 0) return false;
+    push(n, item, level, doc_.firstChild(n));
+    return true;
+  }
+  // Enters the document element as enter does, whose children are then given one by one
+  // (visit) as a load finishes them.
+  void enterFollowing(NodeId root, TreeItem item) {
+    SetKindOnEntry(s_.NodeInfo, doc_.name(root), 0);
+    push(root, item, 0, kNoNode);
+  }
+  // Walks until only `frames` frames are left.
+  void runTo(std::size_t frames) {
+    while (stack_.size() > frames) {
+      Frame& frame = stack_.back();
+      if (frame.nextChild == kNoNode) {
+        leave();
+        continue;
+      }
+      const NodeId child = frame.nextChild;
+      frame.nextChild = doc_.node(child).nextSibling;
+      visit(child);
+    }
+  }
+  // Adds the item of a child of the innermost frame and runs its rules or enters it.
+  void visit(NodeId child) {
+    const Frame& frame = stack_.back();
+    if (doc_.isTextElement(child)) {
+      const std::string_view name = doc_.name(child);
+      const std::string_view text = doc_.elementText(child);
+      const TreeItem item = s_.tree.addChild(frame.item, {name, text, true}, child);
+      if (!frame.rulesAllowed || s_.NodeInfo.Kind == ikNone) return;
+      const RuleContext context{name, text, doc_.name(frame.node), frame.level, item, frame.item};
+      for (const Rule rule : kTextElementRules) rule(s_, context);
+      return;
+    }
+    const TreeItem item = s_.tree.addChild(frame.item, {doc_.name(child), {}, false}, child);
+    if (!enter(child, item, frame.level + 1)) finishChild(child, item);
+  }
+  // Leaves the innermost frame: its item is expanded, and ends an item when it is one.
+  void leave() {
+    const Frame done = stack_.back();
+    s_.tree.expand(done.item);
+    stack_.pop_back();
+    if (!stack_.empty()) finishChild(done.node, done.item);
+  }
+
+ private:
   struct Frame {
     NodeId node;
     TreeItem item;
@@ -130,55 +187,113 @@ void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNo
     NodeId nextChild;
     bool rulesAllowed;  // the node's name does not contain "obs"
   };
-  std::vector<Frame> stack;
 
-  const auto enter = [&](NodeId n, TreeItem item, int lvl) {
-    SetKindOnEntry(s.NodeInfo, doc.name(n), lvl);
-    const XmlDocument::Node& entered = doc.node(n);
-    if (entered.childCount == 0) return false;
-    stack.push_back({n, item, lvl, entered.firstChild, doc.name(n).find("obs") == std::string_view::npos});
-    return true;
-  };
-  const auto finishChild = [&](NodeId child, TreeItem item) {
-    if (IsItemElement(doc.name(child))) FinishItemElement(s, doc.name(child), item);
-  };
-
-  if (!enter(node, treeNode, level)) return;
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    if (frame.nextChild == kNoNode) {
-      const Frame done = frame;
-      s.tree.expand(done.item);
-      stack.pop_back();
-      if (!stack.empty()) finishChild(done.node, done.item);
-      continue;
-    }
-    const NodeId child = frame.nextChild;
-    frame.nextChild = doc.node(child).nextSibling;
-
-    if (doc.isTextElement(child)) {
-      const std::string_view name = doc.name(child);
-      const std::string_view text = doc.elementText(child);
-      const TreeItem item = s.tree.addChild(frame.item, {name, text, true}, child);
-      if (!frame.rulesAllowed || s.NodeInfo.Kind == ikNone) continue;
-      const RuleContext context{name, text, doc.name(frame.node), frame.level, item, frame.item};
-      for (const Rule rule : kTextElementRules) rule(s, context);
-      continue;
-    }
-    const TreeItem item = s.tree.addChild(frame.item, {doc.name(child), {}, false}, child);
-    if (!enter(child, item, frame.level + 1)) finishChild(child, item);
+  void push(NodeId n, TreeItem item, int level, NodeId firstChild) {
+    stack_.push_back({n, item, level, firstChild, doc_.name(n).find("obs") == std::string_view::npos});
   }
+  void finishChild(NodeId child, TreeItem item) {
+    if (IsItemElement(doc_.name(child))) FinishItemElement(s_, doc_.name(child), item);
+  }
+
+  ScanState& s_;
+  const XmlDocument& doc_;
+  std::vector<Frame> stack_;
+};
+
+// The file's item and the document element's item, first in a fresh tree.
+TreeItem AddTopItems(ScanState& s, const XmlDocument& doc, NodeId root) {
+  const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
+  const TreeItem rootItem = s.tree.addChild(top, {doc.name(root), {}, false}, root);
+  s.tree.expand(top);
+  return rootItem;
+}
+
+// Walks a document as its load hands out the document element's children, which is what
+// ScanDocument does once the load is over. Returns why the walk stopped early, if it did.
+std::optional<std::string> WalkFollowing(ScanState& s, StreamedLoad& load) {
+  StreamedLoad::Part part;
+  std::optional<Walk> walk;
+  bool anyChild = false;
+  const auto startOnce = [&] {
+    if (walk || part.root == kNoNode) return;
+    s.tree.reserve(part.expectedNodes);
+    walk.emplace(s, *part.document);
+    walk->enterFollowing(part.root, AddTopItems(s, *part.document, part.root));
+  };
+  try {
+    while (load.next(part)) {
+      const auto reading = load.reading();
+      startOnce();
+      for (const NodeId child : part.children) {
+        walk->visit(child);
+        walk->runTo(1);
+      }
+      anyChild = true;
+    }
+    const auto reading = load.reading();
+    startOnce();
+    // The document element's frame, which ScanNode would not have entered without children.
+    if (walk && anyChild) walk->runTo(0);
+  } catch (const std::exception& e) {
+    AddMessage(s.messages, kNoItem, kXmlError, e.what());
+    return e.what();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void ScanNode(ScanState& s, const XmlDocument& doc, NodeId node, TreeItem treeNode, int level) {
+  Walk walk(s, doc);
+  if (walk.enter(node, treeNode, level)) walk.runTo(0);
+}
+
+CheckOutcome CheckLoaded(ScanState& s, const std::string& path, LoadResult loaded) {
+  BeginCheck(s, path);
+  return ScanLoaded(s, std::move(loaded));
 }
 
 CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText) {
-  BeginCheck(s, path);
-  return ScanLoaded(s, sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText));
+  return CheckLoaded(s, path, sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText));
 }
 
 CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected, std::string* sourceText) {
+  return CheckLoaded(
+      s, path,
+      sourceText == nullptr ? LoadXmlFile(path, &expected) : LoadXmlFileKeepingText(path, *sourceText, &expected));
+}
+
+CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
+                                    std::string* sourceText) {
   BeginCheck(s, path);
-  return ScanLoaded(
-      s, sourceText == nullptr ? LoadXmlFile(path, &expected) : LoadXmlFileKeepingText(path, *sourceText, &expected));
+  const FileIdentity* vetted = expected ? &*expected : nullptr;
+  if (sourceText != nullptr) {
+    if (std::optional<LoadError> error = ReadXmlFile(path, *sourceText, vetted)) {
+      return ScanLoaded(s, {nullptr, std::move(error)});
+    }
+  }
+  // What a document that does not load leaves is only its Msg 100, as if it had never been walked.
+  const TNodeInfo carried = s.NodeInfo;
+  s.tree.clear();
+  std::optional<StreamedLoad> streamed;
+  if (sourceText != nullptr) {
+    streamed.emplace(*sourceText, path);
+  } else {
+    streamed.emplace(path, expected);
+  }
+  StreamedLoad& load = *streamed;
+  std::optional<std::string> walkError = WalkFollowing(s, load);
+  LoadResult loaded = load.result();
+  if (loaded.error) {
+    ClearMessages(s);
+    s.NodeInfo = carried;
+    s.tree.clear();
+    return ScanLoaded(s, std::move(loaded));
+  }
+  CheckOutcome outcome;
+  outcome.document = std::move(loaded.document);
+  outcome.walkError = std::move(walkError);
+  return outcome;
 }
 
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content) {
@@ -191,10 +306,7 @@ std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc) {
   // Running out of memory for the tree stops the check as any failure of the walk does.
   try {
     s.tree.reserve(doc.nodeCount());
-    const TreeItem top = s.tree.addChild(kNoItem, {s.XmlFileName, {}, false}, kNoNode);
-    const TreeItem rootItem = s.tree.addChild(top, {doc.name(doc.root()), {}, false}, doc.root());
-    s.tree.expand(top);
-    ScanNode(s, doc, doc.root(), rootItem, 0);
+    ScanNode(s, doc, doc.root(), AddTopItems(s, doc, doc.root()), 0);
   } catch (const std::exception& e) {
     AddMessage(s.messages, kNoItem, kXmlError, e.what());
     return e.what();

@@ -52,6 +52,16 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourc
 // so a path changed meanwhile into a link to another file is a file that cannot be opened.
 CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected,
                        std::string* sourceText = nullptr);
+// Checks a file loaded beforehand (perhaps on another thread) as CheckFile checks the file at
+// path: clears the messages, derives the web application folder, fills the tree and walks
+// it; a load error becomes "Msg 100". The load needs nothing of s, so it may run ahead.
+CheckOutcome CheckLoaded(ScanState& s, const std::string& path, LoadResult loaded);
+// Checks a file as CheckFile does, with the same outcome, while it loads: the file is parsed
+// on a thread of its own and each child of the document element is walked once it is
+// finished. With expected, only that very file is read.
+// With sourceText, the file's bytes are kept there, as CheckFile keeps them.
+CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
+                                    std::string* sourceText = nullptr);
 // Checks a document held in memory as CheckFile checks the file at path: the web application
 // is the one around path.
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content);

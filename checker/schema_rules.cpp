@@ -18,10 +18,11 @@ constexpr std::string_view kPassThroughAttributes = "|[Entry Rights]|[All Attrib
 constexpr std::string_view kPassThroughClasses = "|*|[root]|[partitions]|[non-partitions]|[leafs]|[containers]|";
 
 bool InNameSet(std::string_view set, std::string_view name) {
-  std::string bracketed;
-  bracketed.reserve(name.size() + 2);
-  bracketed.append("|").append(name).append("|");
-  return set.find(bracketed) != std::string_view::npos;
+  for (std::size_t at = set.find(name); at != std::string_view::npos; at = set.find(name, at + 1)) {
+    const std::size_t end = at + name.size();
+    if (at > 0 && set[at - 1] == '|' && end < set.size() && set[end] == '|') return true;
+  }
+  return false;
 }
 
 // Reads a class's attributes into the cache the first time the class is met. The class and
@@ -114,11 +115,13 @@ void CheckItemEnd(ScanState& s) {
       AddMessage(s.messages, itemsOf(i), kAttributeNotFound, attribute, info.Id);
     }
   }
+  std::string classAttribute;
   for (const StringList::Entry& schemaClass : info.Classes.entries()) {
     LoadClassAttributes(s.schema, schemaClass.text);
     for (std::size_t i = 0; i < info.Attributes.size(); ++i) {
       const std::string& attribute = info.Attributes[i].text;
-      if (s.schema.ClassAttrList.contains(schemaClass.text + "*" + attribute)) continue;
+      classAttribute.assign(schemaClass.text).append("*").append(attribute);
+      if (s.schema.ClassAttrList.contains(classAttribute)) continue;
       AddMessage(s.messages, itemsOf(i), kAuxiliaryAttribute, attribute, schemaClass.text, info.Id);
     }
   }

@@ -19,7 +19,7 @@ std::optional<NodeId> BadClassNameValue(const Message& message, const PlainTree&
   if (parent == kNoItem || tree.items()[parent].node == kNoNode) return std::nullopt;
   const NodeId last = tree.items()[at].node;
   std::optional<NodeId> value;
-  for (NodeId n = doc.node(tree.items()[parent].node).firstChild; n != kNoNode; n = doc.node(n).nextSibling) {
+  for (NodeId n = doc.firstChild(tree.items()[parent].node); n != kNoNode; n = doc.node(n).nextSibling) {
     if (doc.name(n) == "param-value" && doc.isTextElement(n)) value = n;
     if (n == last) break;
   }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "d_util.h"
@@ -18,7 +19,15 @@ std::string ExtractWebAppRoot(std::string_view fileName) {
 }
 
 std::string PropertiesPath(std::string_view root, std::string_view bundle) {
-  return std::string(root) + "WEB-INF/classes/" + ReplaceChars(bundle, ".", '/') + ".properties";
+  constexpr std::string_view kClasses = "WEB-INF/classes/";
+  constexpr std::string_view kExtension = ".properties";
+  std::string path;
+  path.reserve(root.size() + kClasses.size() + bundle.size() + kExtension.size());
+  path.append(root).append(kClasses);
+  const std::size_t name = path.size();
+  path.append(bundle);
+  std::replace(path.begin() + static_cast<std::ptrdiff_t>(name), path.end(), '.', '/');
+  return path.append(kExtension);
 }
 
 std::string JspPath(std::string_view root, std::string_view module, std::string_view device, std::string_view page) {
@@ -42,7 +51,16 @@ KeyTable KeyTable::Parse(std::string_view content) {
   return table;
 }
 
-bool KeyTable::contains(std::string_view key) const { return folded_.count(UpperCaseAscii(key)) != 0; }
+bool KeyTable::contains(std::string_view key) const { return folded_.contains(key); }
+
+std::size_t KeyTable::FoldedHash::operator()(std::string_view text) const {
+  // FNV-1a over the letters in upper case.
+  std::size_t hash = 14695981039346656037ULL;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(FoldChar(c))) * 1099511628211ULL;
+  return hash;
+}
+
+bool KeyTable::FoldedEqual::operator()(std::string_view a, std::string_view b) const { return SameText(a, b); }
 
 namespace {
 
@@ -83,6 +101,7 @@ std::vector<std::string> WebAppFiles::paths() const {
 }
 
 void WebAppFiles::clear() {
+  if (keepAcrossChecks_) return;
   keys_.clear();
   exists_.clear();
 }

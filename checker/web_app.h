@@ -1,5 +1,6 @@
 // The web application around a checked file: where its resource bundles and JSP pages lie,
-// and a per-check cache so that each properties file is read and each page probed once.
+// and a cache so that each properties file is read and each page probed once per check, or
+// once per run of checks.
 #pragma once
 
 #include <memory>
@@ -27,12 +28,25 @@ class KeyTable {
   std::size_t size() const { return folded_.size(); }
 
  private:
-  std::unordered_set<std::string> folded_;
+  // Hash and equality with ASCII letter case ignored, so that a key is looked up as given.
+  struct FoldedHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const;
+  };
+  struct FoldedEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  std::unordered_set<std::string, FoldedHash, FoldedEqual> folded_;  // each key in upper case
 };
 
-// Files of the web application as seen during one check.
+// Files of the web application as seen during one check, or during a run of checks.
 class WebAppFiles {
  public:
+  // Keeps what was read and probed past clear(): for a run of checks over files that
+  // leaves the bundles and pages as they are while it lasts (the command line's), so that
+  // a thousand plug-in files of one web application read each bundle once.
+  void keepAcrossChecks() { keepAcrossChecks_ = true; }
   // The keys of the properties file at path, read on first use. Throws std::runtime_error
   // when the file cannot be read; ask fileExists first.
   std::shared_ptr<const KeyTable> keys(const std::string& path);
@@ -40,10 +54,11 @@ class WebAppFiles {
   bool fileExists(const std::string& path);
   // Every file asked about since the last clear, once each: read, probed, found or not.
   std::vector<std::string> paths() const;
-  // Forgets everything (a new check begins).
+  // Forgets everything (a new check begins), unless it is kept across checks.
   void clear();
 
  private:
+  bool keepAcrossChecks_ = false;
   std::unordered_map<std::string, std::shared_ptr<const KeyTable>> keys_;
   std::unordered_map<std::string, bool> exists_;
 };

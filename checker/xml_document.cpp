@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -40,10 +41,15 @@ void ConfigureLibxml() {
   static const bool configured = [] {
     xmlInitParser();
     xmlSetExternalEntityLoader(RefuseExternalEntity);
-    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
     return true;
   }();
   (void)configured;
+  // The error handler is each thread's own: files are parsed on several threads at once.
+  thread_local const bool quiet = [] {
+    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+    return true;
+  }();
+  (void)quiet;
 }
 
 bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -117,17 +123,22 @@ class XmlDocumentBuilder {
  public:
   // size: the input's size in bytes, so the arrays grow once instead of doubling, and the
   // measure of how far its entities may expand. name: the document's name for messages.
-  XmlDocumentBuilder(XmlDocument& doc, std::size_t size, const std::string& name)
+  // stream: where finished children of the document element are handed out, if anywhere.
+  XmlDocumentBuilder(XmlDocument& doc, std::size_t size, const std::string& name, StreamedLoad* stream = nullptr)
       : doc_(doc),
+        stream_(stream),
         size_(size),
         expansionLimit_(
             std::max(kExpansionFloor, size > SIZE_MAX / kExpansionFactor ? SIZE_MAX : size * kExpansionFactor)),
         noMemory_(NotEnoughMemory(name)) {
-    doc_.nodes_.reserve(size / 16 + 16);
+    doc_.nodes_.reserve(ExpectedNodes(size));
     doc_.text_.reserve(size / 2 + 16);
     // Interned first, in the order of FixedName.
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
+
+  // How many nodes a document of size bytes is expected to have, generously.
+  static std::size_t ExpectedNodes(std::size_t size) { return size / 16 + 16; }
 
   void attach(xmlParserCtxtPtr ctxt) { ctxt_ = ctxt; }
   const std::optional<LoadError>& error() const { return error_; }
@@ -159,6 +170,7 @@ class XmlDocumentBuilder {
     current_ = nullptr;  // the contexts of entity expansions are gone
     flushText();
     if (!error_ && doc_.root_ == kNoNode) fail("Document is empty", 0, 0);
+    if (stream_ != nullptr && !finished_.empty()) stream_->handOut(finished_);
   }
 
  private:
@@ -244,14 +256,26 @@ class XmlDocumentBuilder {
   std::uint32_t intern(std::string_view name) {
     if (const auto it = nameIds_.find(name); it != nameIds_.end()) return it->second;
     const auto id = static_cast<std::uint32_t>(doc_.names_.size());
+    if (doc_.names_.size() == doc_.names_.capacity()) {
+      growing([&] { doc_.names_.reserve(2 * doc_.names_.capacity() + 16); });
+    }
     doc_.names_.emplace_back(name);
     nameIds_.emplace(doc_.names_.back(), id);
     return id;
   }
 
-  // The parser hands out names from its dictionary, so a name's address identifies it.
+  // The parser hands out names from its dictionary, so a name's address identifies it. A
+  // document uses few names, nearly all of them found in the small table of recent ones.
   std::uint32_t elementName(const char* localName, const char* prefix) {
     const auto key = std::make_pair(static_cast<const void*>(localName), static_cast<const void*>(prefix));
+    RecentName& recent = recentNames_[PointerPairHash{}(key) % recentNames_.size()];
+    if (recent.key == key) return recent.id;
+    recent = {key, lookUpElementName(key, localName, prefix)};
+    return recent.id;
+  }
+
+  std::uint32_t lookUpElementName(const std::pair<const void*, const void*>& key, const char* localName,
+                                  const char* prefix) {
     if (const auto it = dictNames_.find(key); it != dictNames_.end()) return it->second;
     if (prefix != nullptr) {
       scratch_.assign(prefix).append(":").append(localName);
@@ -271,13 +295,49 @@ class XmlDocumentBuilder {
     startPosition(node, "<");
     const NodeId id = append(node);
     if (id == kNoNode) return;
-    if (open_.empty() && doc_.root_ == kNoNode) doc_.root_ = id;
+    if (open_.empty() && doc_.root_ == kNoNode) {
+      doc_.root_ = id;
+      if (stream_ != nullptr) stream_->start(doc_, id, ExpectedNodes(size_));
+    }
     open_.push_back({id, kNoNode});
   }
 
   void endElement() {
     flushText();
-    if (!open_.empty()) open_.pop_back();
+    if (open_.empty()) return;
+    const NodeId closed = open_.back().id;
+    open_.pop_back();
+    if (open_.size() == 1) finishedRootChild(closed);
+  }
+
+  // A child of the document element is finished: nothing in it changes any more.
+  void finishedRootChild(NodeId child) {
+    if (stream_ == nullptr) return;
+    finished_.push_back(child);
+    // Handed out in batches, so that the walk and the load seldom wait for each other's lock.
+    constexpr std::size_t kBatchNodes = 4096;
+    if (doc_.nodes_.size() - handedOutAt_ < kBatchNodes) return;
+    stream_->handOut(finished_);
+    handedOutAt_ = doc_.nodes_.size();
+  }
+
+  // Runs a change that may move the document's storage: alone, while no walk reads it.
+  template <typename Grow>
+  void growing(Grow&& grow) {
+    if (stream_ == nullptr) {
+      grow();
+      return;
+    }
+    const std::unique_lock alone(stream_->storage_);
+    grow();
+  }
+
+  void appendToArena(std::string_view piece) {
+    std::string& arena = doc_.text_;
+    if (arena.size() + piece.size() > arena.capacity()) {
+      growing([&] { arena.reserve(std::max(2 * arena.capacity(), arena.size() + piece.size())); });
+    }
+    arena.append(piece);
   }
 
   void leaf(NodeKind kind, std::uint32_t name) {
@@ -304,7 +364,7 @@ class XmlDocumentBuilder {
     node.name = kCommentName;
     node.textBegin = static_cast<std::uint32_t>(doc_.text_.size());
     node.textLength = static_cast<std::uint32_t>(value.size());
-    doc_.text_.append(value);
+    appendToArena(value);
     startPosition(node, "<!--");
     const NodeId id = append(node);
     if (id == kNoNode) return;
@@ -313,24 +373,29 @@ class XmlDocumentBuilder {
   }
 
   // Text arrives in pieces (chunks, entity expansions); it is gathered at the end of the
-  // arena and becomes one node when something else starts, unless it is only blanks.
+  // arena and becomes one node when something else starts, unless it is only blanks. Blanks,
+  // most often the indentation between elements, wait aside until a piece that is more than
+  // blanks joins them.
   void appendText(const char* text, std::size_t length) {
     if (open_.empty()) return;  // only blanks can lie outside the document element
+    const std::string_view piece(text, length);
     if (!textOpen_) {
+      if (std::all_of(piece.begin(), piece.end(), IsXmlBlank)) {
+        blanks_.append(piece);
+        return;
+      }
       textOpen_ = true;
       textStart_ = doc_.text_.size();
+      appendToArena(blanks_);
     }
-    doc_.text_.append(text, length);
+    appendToArena(piece);
   }
 
   void flushText() {
+    blanks_.clear();
     if (!textOpen_) return;
     textOpen_ = false;
     const std::string_view text = std::string_view(doc_.text_).substr(textStart_);
-    if (std::all_of(text.begin(), text.end(), IsXmlBlank)) {
-      doc_.text_.resize(textStart_);
-      return;
-    }
     if (doc_.text_.size() > kMaxArena) {
       tooLarge();
       return;
@@ -351,16 +416,16 @@ class XmlDocumentBuilder {
     // A node an entity brings costs its storage, which short markup such as "<a/>" outweighs.
     if (inExpansion()) countExpansion(sizeof(XmlDocument::Node));
     const auto id = static_cast<NodeId>(doc_.nodes_.size());
-    doc_.nodes_.push_back(node);
+    std::vector<XmlDocument::Node>& nodes = doc_.nodes_;
+    if (nodes.size() == nodes.capacity()) growing([&] { nodes.reserve(2 * nodes.capacity() + 16); });
+    nodes.push_back(node);
     if (!open_.empty()) {
       OpenElement& parent = open_.back();
-      if (parent.lastChild == kNoNode) {
-        doc_.nodes_[parent.id].firstChild = id;
-      } else {
-        doc_.nodes_[parent.lastChild].nextSibling = id;
-      }
+      if (parent.lastChild != kNoNode) nodes[parent.lastChild].nextSibling = id;
       parent.lastChild = id;
-      ++doc_.nodes_[parent.id].childCount;
+      std::uint8_t& children = nodes[parent.id].children;
+      if (children < XmlDocument::kManyChildren) ++children;
+      if (open_.size() == 1 && node.kind != NodeKind::Element) finishedRootChild(id);
     }
     return id;
   }
@@ -383,13 +448,17 @@ class XmlDocumentBuilder {
       return static_cast<std::size_t>(input->end - at) >= opener.size() &&
              std::memcmp(at, opener.data(), opener.size()) == 0;
     };
+    // Back to the nearest opener, found by its first byte; the line breaks passed on the way
+    // are counted once it is found.
     const xmlChar* lt = input->cur;
-    std::uint32_t breaks = 0;
-    while (lt > input->base && !opensHere(lt)) {
-      --lt;
-      if (*lt == '\n') ++breaks;
+    for (;;) {
+      if (opensHere(lt)) break;
+      const auto* before = static_cast<const xmlChar*>(
+          ::memrchr(input->base, opener.front(), static_cast<std::size_t>(lt - input->base)));
+      if (before == nullptr) return;
+      lt = before;
     }
-    if (!opensHere(lt)) return;
+    const auto breaks = static_cast<std::uint32_t>(std::count(lt, input->cur, '\n'));
     node.line -= std::min(node.line, breaks);
     if (breaks == 0 && input->col > 0) {
       const std::uint32_t back = CountChars(lt, input->cur);
@@ -463,7 +532,9 @@ class XmlDocumentBuilder {
 
   struct PointerPairHash {
     std::size_t operator()(const std::pair<const void*, const void*>& p) const {
-      return std::hash<const void*>{}(p.first) ^ (std::hash<const void*>{}(p.second) * 31);
+      // Dictionary names lie a few bytes apart: the low bits say little, the middle ones differ.
+      const auto bits = [](const void* at) { return reinterpret_cast<std::uintptr_t>(at) >> 3; };
+      return bits(p.first) ^ (bits(p.second) * 31);
     }
   };
   struct NameHash {
@@ -472,6 +543,9 @@ class XmlDocumentBuilder {
   };
 
   XmlDocument& doc_;
+  StreamedLoad* stream_;
+  std::vector<NodeId> finished_;        // children of the document element not handed out yet
+  std::size_t handedOutAt_ = 0;         // the node count at the last hand-out
   xmlParserCtxtPtr ctxt_ = nullptr;     // the document's own parse
   xmlParserCtxtPtr current_ = nullptr;  // the parse whose event is being handled
   std::size_t size_;
@@ -483,9 +557,15 @@ class XmlDocumentBuilder {
   std::vector<OpenElement> open_;
   bool textOpen_ = false;
   std::size_t textStart_ = 0;
+  std::string blanks_;  // the blanks since the last node, while no other text came
   std::string scratch_;
   std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> nameIds_;
   std::unordered_map<std::pair<const void*, const void*>, std::uint32_t, PointerPairHash> dictNames_;
+  struct RecentName {
+    std::pair<const void*, const void*> key{nullptr, nullptr};  // no name has a null address
+    std::uint32_t id = 0;
+  };
+  std::array<RecentName, 64> recentNames_{};
   std::optional<LoadError> error_;
 };
 
@@ -734,10 +814,13 @@ struct ParserContextDeleter {
   }
 };
 
-LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t size) {
+// doc: where the document is kept while it is built, and kept when the load fails; stream:
+// where its finished parts are handed out, if anywhere.
+LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t size, std::unique_ptr<XmlDocument>& doc,
+                       StreamedLoad* stream) {
   ConfigureLibxml();
-  auto doc = std::make_unique<XmlDocument>();
-  XmlDocumentBuilder builder(*doc, size, name);
+  doc = std::make_unique<XmlDocument>();
+  XmlDocumentBuilder builder(*doc, size, name, stream);
   xmlSAXHandler sax{};
   XmlDocumentBuilder::Install(sax);
   std::unique_ptr<xmlParserCtxt, ParserContextDeleter> ctxt(
@@ -774,17 +857,22 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
 }
 
 // A document too large for memory is a load error like any other.
-LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) {
+LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size, std::unique_ptr<XmlDocument>& doc,
+                 StreamedLoad* stream = nullptr) {
   try {
-    return ParseWithin(source, name, size);
+    return ParseWithin(source, name, size, doc, stream);
   } catch (const std::bad_alloc&) {
     return {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(name), 0, 0}};
   }
 }
 
-}  // namespace
+LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) {
+  std::unique_ptr<XmlDocument> doc;
+  return Parse(source, name, size, doc);
+}
 
-LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected) {
+LoadResult LoadFile(const std::string& path, const FileIdentity* expected, std::unique_ptr<XmlDocument>& doc,
+                    StreamedLoad* stream) {
   std::string reason;
   const int fd = OpenRegularFile(path, reason, expected);
   if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
@@ -792,12 +880,64 @@ LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected) {
   ::fstat(fd, &st);
   ByteSource source;
   source.fd = fd;
-  LoadResult result = Parse(source, path, static_cast<std::size_t>(st.st_size));
+  LoadResult result = Parse(source, path, static_cast<std::size_t>(st.st_size), doc, stream);
   ::close(fd);
   return result;
 }
 
-LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected) {
+}  // namespace
+
+LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected) {
+  std::unique_ptr<XmlDocument> doc;
+  return LoadFile(path, expected, doc, nullptr);
+}
+
+StreamedLoad::~StreamedLoad() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void StreamedLoad::start(const XmlDocument& document, NodeId root, std::size_t expectedNodes) {
+  const std::lock_guard lock(mutex_);
+  document_ = &document;
+  root_ = root;
+  expectedNodes_ = expectedNodes;
+}
+
+void StreamedLoad::handOut(std::vector<NodeId>& children) {
+  {
+    const std::lock_guard lock(mutex_);
+    finished_.insert(finished_.end(), children.begin(), children.end());
+  }
+  children.clear();
+  changed_.notify_one();
+}
+
+void StreamedLoad::end(LoadResult result) {
+  {
+    const std::lock_guard lock(mutex_);
+    result_ = std::move(result);
+    ended_ = true;
+  }
+  changed_.notify_one();
+}
+
+bool StreamedLoad::next(Part& part) {
+  part.children.clear();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return ended_ || !finished_.empty(); });
+  part.document = document_;
+  part.root = root_;
+  part.expectedNodes = expectedNodes_;
+  part.children.swap(finished_);
+  return !part.children.empty();
+}
+
+LoadResult StreamedLoad::result() {
+  if (thread_.joinable()) thread_.join();
+  return std::move(result_);
+}
+
+std::optional<LoadError> ReadXmlFile(const std::string& path, std::string& text, const FileIdentity* expected) {
   std::string reason;
   std::optional<std::string> content;
   try {
@@ -805,13 +945,18 @@ LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, co
     if (fd >= 0) content = ReadToEnd(fd, reason);
   } catch (const std::bad_alloc&) {
     text.clear();
-    return {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(path), 0, 0}};
+    return LoadError{XmlDocumentBuilder::NotEnoughMemory(path), 0, 0};
   }
   if (!content) {
     text.clear();
-    return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
+    return LoadError{"Cannot open " + path + ": " + reason, 0, 0, true};
   }
   text = std::move(*content);
+  return std::nullopt;
+}
+
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected) {
+  if (std::optional<LoadError> error = ReadXmlFile(path, text, expected)) return {nullptr, std::move(error)};
   return LoadXmlMemory(text, path);
 }
 
@@ -819,6 +964,31 @@ LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
   ByteSource source;
   source.memory = content;
   return Parse(source, name, content.size());
+}
+
+StreamedLoad::StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected) {
+  run(path, [this, path, expected] { return LoadFile(path, expected ? &*expected : nullptr, built_, this); });
+}
+
+StreamedLoad::StreamedLoad(std::string_view content, const std::string& name) {
+  run(name, [this, content, name] {
+    ByteSource source;
+    source.memory = content;
+    return Parse(source, name, content.size(), built_, this);
+  });
+}
+
+template <typename Load>
+void StreamedLoad::run(const std::string& name, Load load) {
+  thread_ = std::thread([this, name, load = std::move(load)] {
+    LoadResult loaded;
+    try {
+      loaded = load();
+    } catch (const std::bad_alloc&) {
+      loaded = {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(name), 0, 0}};
+    }
+    end(std::move(loaded));
+  });
 }
 
 }  // namespace corvane

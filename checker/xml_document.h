@@ -4,11 +4,15 @@
 // when it reads a plug-in file.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "file_read.h"
@@ -36,21 +40,24 @@ struct LoadError {
 
 class XmlDocument {
  public:
+  // Children are counted up to this: whether a node has none, one or more is all that is asked.
+  static constexpr std::uint8_t kManyChildren = 2;
+  // Nodes are stored in document order, so a node's first child, if it has one, follows it.
   struct Node {
     std::uint32_t name = 0;  // index into the interned names
-    NodeId firstChild = kNoNode;
     NodeId nextSibling = kNoNode;
-    std::uint32_t childCount = 0;
     std::uint32_t textBegin = 0;  // text nodes and comments only: slice of the text arena
     std::uint32_t textLength = 0;
     std::uint32_t line = 0;  // elements and comments only: where the markup begins
     std::uint32_t column = 0;
     NodeKind kind = NodeKind::Element;
+    std::uint8_t children = 0;  // how many children, counted up to kManyChildren
   };
 
   // The document element.
   NodeId root() const { return root_; }
   const Node& node(NodeId id) const { return nodes_[id]; }
+  NodeId firstChild(NodeId id) const { return nodes_[id].children > 0 ? id + 1 : kNoNode; }
   std::size_t nodeCount() const { return nodes_.size(); }
   // Node name as a DOM gives it: qualified element name, "#text", "#comment",
   // "#cdata-section", or a processing instruction's target.
@@ -58,17 +65,16 @@ class XmlDocument {
   // Comments before and after the document element, in order; they are children of no node.
   const std::vector<NodeId>& prologComments() const { return prolog_; }
   const std::vector<NodeId>& epilogComments() const { return epilog_; }
-  // Value of a text node or a comment (empty for other kinds).
-  std::string_view text(NodeId id) const {
-    return std::string_view(text_).substr(nodes_[id].textBegin, nodes_[id].textLength);
-  }
+  // Value of a text node or a comment (empty for other kinds). Read through the arena's start
+  // alone, which moves only when the arena grows: a load may be appending meanwhile.
+  std::string_view text(NodeId id) const { return {text_.data() + nodes_[id].textBegin, nodes_[id].textLength}; }
   // True for a node whose only child is a text node.
   bool isTextElement(NodeId id) const {
     const Node& n = nodes_[id];
-    return n.childCount == 1 && nodes_[n.firstChild].kind == NodeKind::Text;
+    return n.children == 1 && nodes_[id + 1].kind == NodeKind::Text;
   }
   // Text of a text element's one child.
-  std::string_view elementText(NodeId id) const { return text(nodes_[id].firstChild); }
+  std::string_view elementText(NodeId id) const { return text(id + 1); }
 
  private:
   friend class XmlDocumentBuilder;
@@ -97,5 +103,64 @@ LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected = n
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected = nullptr);
 // Parses a document held in memory (the name is used in messages only).
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name = "memory");
+// Reads the bytes of a file to be parsed into text, as LoadXmlFileKeepingText does; why it
+// cannot be loaded, if it cannot be read (text is then empty).
+std::optional<LoadError> ReadXmlFile(const std::string& path, std::string& text, const FileIdentity* expected);
+
+// A file loaded as LoadXmlFile loads it, on a thread of its own, while the calling thread
+// follows the document: the children of the document element are handed out as each is
+// finished, so that a walk over them runs beside the parse.
+class StreamedLoad {
+ public:
+  // Finished children of the document element, in document order.
+  struct Part {
+    const XmlDocument* document = nullptr;
+    NodeId root = kNoNode;
+    std::size_t expectedNodes = 0;  // how many nodes the whole document may have, generously
+    std::vector<NodeId> children;
+  };
+
+  // Loads a file as LoadXmlFile does.
+  StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected);
+  // Loads a document held in memory as LoadXmlMemory does; content must outlive the load.
+  StreamedLoad(std::string_view content, const std::string& name);
+  ~StreamedLoad();
+  StreamedLoad(const StreamedLoad&) = delete;
+  StreamedLoad& operator=(const StreamedLoad&) = delete;
+
+  // Waits for children not handed out yet and puts them in part, with the document and its
+  // root once they exist; false, with no children, once the load has ended and every child
+  // was handed out.
+  bool next(Part& part);
+  // Held while the nodes handed out are read: the load's storage does not move meanwhile.
+  std::shared_lock<std::shared_mutex> reading() { return std::shared_lock(storage_); }
+  // Waits for the load's end; its result, once.
+  LoadResult result();
+
+ private:
+  friend class XmlDocumentBuilder;
+
+  // Starts the load on its thread; name: the document's name in messages.
+  template <typename Load>
+  void run(const std::string& name, Load load);
+  // The loading thread's side: the document element exists; children are finished (taken
+  // from the vector); the load ended with its result.
+  void start(const XmlDocument& document, NodeId root, std::size_t expectedNodes);
+  void handOut(std::vector<NodeId>& children);
+  void end(LoadResult result);
+
+  std::shared_mutex storage_;  // taken alone by the load while the document's storage grows
+  std::mutex mutex_;           // guards what follows
+  std::condition_variable changed_;
+  const XmlDocument* document_ = nullptr;
+  NodeId root_ = kNoNode;
+  std::size_t expectedNodes_ = 0;
+  std::vector<NodeId> finished_;
+  bool ended_ = false;
+  // The document while it is built, and after a failed load, as the walk may still be reading it.
+  std::unique_ptr<XmlDocument> built_;
+  LoadResult result_;
+  std::thread thread_;
+};
 
 }  // namespace corvane

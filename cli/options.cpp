@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "d_util.h"
 
@@ -75,6 +77,18 @@ bool SetFormat(Options& o, const std::string& v, std::string& error) {
   return format.has_value();
 }
 
+bool SetJobs(Options& o, const std::string& v, std::string& error) {
+  unsigned jobs = 0;
+  const char* end = v.data() + v.size();
+  const auto [stop, ec] = std::from_chars(v.data(), end, jobs);
+  if (v.empty() || ec != std::errc() || stop != end || jobs == 0) {
+    error = "--jobs takes a positive whole number of files to read at once, not '" + v + "'";
+    return false;
+  }
+  o.jobs = jobs;
+  return true;
+}
+
 bool AddIgnored(Options& o, const std::string& v, std::string& error) {
   const auto codes = ParseCodes(v, error);
   if (codes) o.ignored |= *codes;
@@ -91,6 +105,7 @@ const ValueOption kValueOptions[] = {
     {"--baseline", &Keep<&Options::baseline>},
     {"--write-baseline", &Keep<&Options::writeBaseline>},
     {"--output", &Keep<&Options::output>},
+    {"--jobs", &SetJobs},
 };
 
 template <typename Option, std::size_t N>
@@ -129,6 +144,11 @@ std::string OptionConflict(const Options& options) {
   if (std::string fixing = FixConflict(options, stdinReads > 0); !fixing.empty()) return fixing;
   if (!options.help && !options.version && !options.listTrees && options.inputs.empty()) return "no file to check";
   return {};
+}
+
+unsigned JobCount(const Options& options) {
+  if (options.jobs > 0) return options.jobs;
+  return std::max(1U, std::thread::hardware_concurrency());
 }
 
 bool SetOption(Options& options, std::string_view name, const std::string& value, std::string& error) {
@@ -203,6 +223,10 @@ FILE...            files checked one after another, each from a fresh state, so 
 --exclude GLOB     leave out the files and folders of a folder's walk whose path
                    below that folder, or whose name, matches GLOB (repeatable),
                    e.g. --exclude web.xml --exclude 'WEB-INF/*'
+--jobs N           read and parse up to N files at once, ahead of their turn
+                   (default: one per core); the output is the same for every N.
+                   With --fix each file is read in its turn, after the fixes of
+                   the files before it
 
 Directory tree:
 --schema FILE      check names against this schema file (RFC 4512 definitions,
@@ -276,6 +300,7 @@ all, or a check that stopped half-way (the others are still checked).
 
 bool MatchesExclude(const std::filesystem::path& entry, const std::filesystem::path& folder,
                     const std::vector<std::string>& excludes) {
+  if (excludes.empty()) return false;
   const std::string below = entry.lexically_relative(folder).generic_string();
   const std::string name = entry.filename().string();
   return std::any_of(excludes.begin(), excludes.end(), [&](const std::string& glob) {

@@ -29,6 +29,7 @@ struct Options {
   bool quiet = false;                    // --quiet
   bool reportUnusedDirectives = false;   // --report-unused-directives
   bool carryOver = false;                // --carry-over: state carries from file to file
+  unsigned jobs = 0;                     // --jobs N: files read at once; 0 for one per core
   bool fix = false;                      // --fix
   bool diff = false;                     // --diff
   OutputFormat format = OutputFormat::Text;
@@ -49,6 +50,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 bool SetOption(Options& options, std::string_view name, const std::string& value, std::string& error);
 // Why the options cannot go together; empty when they can.
 std::string OptionConflict(const Options& options);
+// How many files the run reads at once: --jobs, or one per core (at least one).
+unsigned JobCount(const Options& options);
 
 // The --help text.
 std::string HelpText();

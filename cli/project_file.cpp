@@ -190,6 +190,10 @@ const ProjectFile* ProjectFiles::forPath(const std::string& path) {
   return folder(folderItself ? fs::path(path) : fs::path(path).parent_path()).project;
 }
 
+const ProjectFile* ProjectFiles::forFile(const std::string& path) {
+  return folder(fs::path(path).parent_path()).project;
+}
+
 bool ProjectFiles::excludes(const fs::path& path) {
   const Folder& home = folder(path.parent_path());
   if (home.project == nullptr || home.project->excludes.empty()) return false;

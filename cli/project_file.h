@@ -43,6 +43,9 @@ class ProjectFiles {
   // in it or above it, for a file the nearest one in its folder or above, for "" the
   // current folder's. Nothing when there is none, or when it is bad (error() says why).
   const ProjectFile* forPath(const std::string& path);
+  // As forPath, for a path that names a file (as a folder's walk found it): asks the file
+  // system nothing about the path itself.
+  const ProjectFile* forFile(const std::string& path);
   // Whether the project file of path's folder leaves path out: path, or a folder between
   // that project file and path, matches one of its exclude patterns by its path below the
   // project file's folder or by its name.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <ios>
 #include <iterator>
@@ -10,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "ahead_of_turn.h"
 #include "baseline.h"
 #include "client_interface.h"
 #include "connections.h"
@@ -78,7 +81,6 @@ std::string SelectTree(const Options& options, DirectorySession& directory, Sche
     if (options.tree) return "no tree named '" + tree + "'; the trees are: " + JoinLines(trees, ", ");
     return NoPrimaryTree(trees);
   }
-  StringList auxAttributes;
   tree = trees[static_cast<std::size_t>(index)].text;
   const ResultCode code = directory.changeTree(tree);
   // The client lists a longer name cut to 32 characters, and then knows no tree of that name.
@@ -86,7 +88,7 @@ std::string SelectTree(const Options& options, DirectorySession& directory, Sche
     return "the tree name '" + tree + "...' is longer than 32 characters: shorten it in " + ConnectionsFile();
   }
   if (code != 0) return "the schema of tree '" + tree + "' cannot be read";
-  directory.readSchema(schema, auxAttributes);
+  directory.readSchema(schema);
   return {};
 }
 
@@ -126,25 +128,75 @@ bool LooksForFixes(const Options& options) {
   return options.fix || options.diff || options.format == OutputFormat::Json || options.format == OutputFormat::Sarif;
 }
 
-// Checks a file, or standard input for "-". Nothing when the input names no file to check
-// or standard input cannot be read (said on err, and the run fails).
-std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& input, ScanState& state,
-                                       std::istream& in, RunSummary& run, std::ostream& err) {
+// An input's file as read and parsed ahead of its turn: where it is checked and what the
+// load gave. Standard input is read in its turn and has nothing here.
+struct ReadAhead {
+  std::string fullPath;
+  std::error_code pathError;  // the input names no file to check
+  std::optional<LoadResult> loaded;
+  std::string source;          // the bytes read, kept only where fixes are looked for
+  std::exception_ptr failure;  // what stopped the read, thrown again in the file's turn
+  bool inTurn = false;         // a large file, read in its turn and walked beside its parse
+};
+
+// From this size on a file is walked beside its parse, on a thread of its own: the walk
+// then costs little more than the parse, which outweighs starting the thread.
+constexpr std::uintmax_t kWalkBesideParseFrom = std::uintmax_t{1} << 20;
+
+bool WalkedBesideParse(const std::string& fullPath) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(fullPath, ec);
+  return !ec && size >= kWalkBesideParseFrom;
+}
+
+// Reads and parses the file an input names, unless it is large and threads may be used
+// (parallel); needs nothing of the run but the options, so it runs on any thread.
+ReadAhead ReadInput(const Options& options, const InputFile& input, bool parallel) {
+  ReadAhead ahead;
+  if (input.path == kStdinInput) return ahead;
+  try {
+    ahead.fullPath = FullPathToCheck(input.path, ahead.pathError);
+    if (ahead.pathError) return ahead;
+    ahead.inTurn = parallel && WalkedBesideParse(ahead.fullPath);
+    if (ahead.inTurn) return ahead;
+    const FileIdentity* expected = input.walked ? &*input.walked : nullptr;
+    ahead.loaded = LooksForFixes(options) ? LoadXmlFileKeepingText(ahead.fullPath, ahead.source, expected)
+                                          : LoadXmlFile(ahead.fullPath, expected);
+  } catch (...) {
+    ahead.failure = std::current_exception();
+  }
+  return ahead;
+}
+
+// Checks a file read ahead, or standard input for "-". Nothing when the input names no file
+// to check or standard input cannot be read (said on err, and the run fails).
+std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& input, ReadAhead ahead,
+                                       ScanState& state, std::istream& in, RunSummary& run, std::ostream& err) {
   const bool fromStdin = input.path == kStdinInput;
   CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input.path, {}, {}, {}};
-  if (!fromStdin || options.stdinFileName) {
+  if (!fromStdin) {
+    if (ahead.failure) std::rethrow_exception(ahead.failure);
+    if (ahead.pathError) {
+      run.fail(err, PathProblem(checked.path, ahead.pathError));
+      return std::nullopt;
+    }
+    checked.fullPath = std::move(ahead.fullPath);
+    if (ahead.inTurn) {
+      std::string* source = LooksForFixes(options) ? &checked.source : nullptr;
+      checked.outcome = CheckFileFollowingLoad(state, checked.fullPath, input.walked, source);
+      return checked;
+    }
+    checked.source = std::move(ahead.source);
+    checked.outcome = CheckLoaded(state, checked.fullPath, std::move(*ahead.loaded));
+    return checked;
+  }
+  if (options.stdinFileName) {
     std::error_code pathError;
     checked.fullPath = FullPathToCheck(checked.path, pathError);
     if (pathError) {
       run.fail(err, PathProblem(checked.path, pathError));
       return std::nullopt;
     }
-  }
-  if (!fromStdin) {
-    std::string* source = LooksForFixes(options) ? &checked.source : nullptr;
-    checked.outcome = input.walked ? CheckFile(state, checked.fullPath, *input.walked, source)
-                                   : CheckFile(state, checked.fullPath, source);
-    return checked;
   }
   std::string reason;
   const std::optional<std::string> text = ReadAll(in, reason);
@@ -241,9 +293,13 @@ bool NamesAFolder(const std::vector<std::string>& inputs) {
 }
 
 // Why the run cannot go on once its files are known: a project file of one of them is bad,
-// or a file the run writes is one of them. Empty when it can.
-std::string FilesProblem(const Options& options, ProjectFiles& projects, const std::vector<InputFile>& files) {
-  for (const InputFile& file : files) projects.forPath(WhereItLives(options, file.path));
+// or a file the run writes is one of them. Empty when it can. Sets each file's project file.
+std::string FilesProblem(const Options& options, ProjectFiles& projects, const std::vector<InputFile>& files,
+                         std::vector<const ProjectFile*>& projectOf) {
+  projectOf.reserve(files.size());
+  for (const InputFile& file : files) {
+    projectOf.push_back(file.walked ? projects.forFile(file.path) : projects.forPath(WhereItLives(options, file.path)));
+  }
   if (!projects.error().empty()) return projects.error();
   if (options.writeBaseline) {
     std::string clash = WriteClash(options, "--write-baseline", *options.writeBaseline, "the baseline", files);
@@ -276,6 +332,8 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   PlainTree tree;
   PlainMessages messages;
   ScanState state(tree, messages);
+  // The run ends before anyone edits the bundles and pages: each is read or probed once.
+  state.files.keepAcrossChecks();
   DirectorySession directory;
   if (const std::string error = SelectTree(options, directory, state.schema); !error.empty()) {
     WriteLine(err, "corvanexml-check: " + error);
@@ -296,7 +354,8 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   const ExpandedInputs expanded = ExpandInputs(
       options.inputs, options.excludes, [&](const std::filesystem::path& path) { return projects.excludes(path); });
   const std::vector<InputFile>& inputs = expanded.files;
-  if (const std::string error = FilesProblem(options, projects, inputs); !error.empty()) {
+  std::vector<const ProjectFile*> projectOf;
+  if (const std::string error = FilesProblem(options, projects, inputs, projectOf); !error.empty()) {
     WriteLine(err, "corvanexml-check: " + error);
     return kExitTrouble;
   }
@@ -308,13 +367,25 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   }
   Output output(options, out, inputs.size() > 1);
 
-  for (const InputFile& input : inputs) {
+  // The files are read and parsed ahead on other threads; the rules, which share the state,
+  // and the output take them in order here. A fix may rewrite a file read later (named twice,
+  // or through a link), so with --fix each is read in its turn.
+  const unsigned jobs = options.fix ? 1 : JobCount(options);
+  std::vector<ReadAhead> readAhead(inputs.size());
+  AheadOfTurn reader(inputs.size(), jobs - 1, std::size_t{2} * jobs,
+                     [&](std::size_t i) { readAhead[i] = ReadInput(options, inputs[i], jobs > 1); });
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const InputFile& input = inputs[i];
     if (!options.carryOver) ForgetCarriedState(state);
-    const std::optional<CheckedInput> checked = CheckInput(options, input, state, in, run, err);
+    reader.wait(i);
+    const std::optional<CheckedInput> checked =
+        CheckInput(options, input, std::move(readAhead[i]), state, in, run, err);
     if (!checked) continue;
-    const ProjectFile* project = projects.forPath(WhereItLives(options, input.path));
+    const ProjectFile* project = projectOf[i];
+    std::vector<Message> sorted = messages.sorted();
+    messages.clear();  // its lines live on in sorted: a long list is not held twice
     FileReport report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, tree,
-                                 messages.sorted(), suggester ? &*suggester : nullptr, err);
+                                 std::move(sorted), suggester ? &*suggester : nullptr, err);
     if (report.unreadable || report.stopped) run.successful = false;
     if (baseline) baseline->excuse(report);
     if (options.fix || options.diff) FixFile(options, report, checked->source, out, err, run);

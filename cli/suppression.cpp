@@ -124,15 +124,21 @@ std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, co
 }
 
 std::vector<Message> RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives) {
-  std::vector<Message> kept;
+  // The kept messages move up in place: a long list is not held twice.
   std::vector<Message> silenced;
+  std::size_t kept = 0;
   for (Message& m : messages) {
     if (ignored.test(static_cast<std::size_t>(m.code))) continue;
     // A Msg 100 says the file was not checked through: no directive in it can speak for that.
     const bool silence = m.code != kXmlError && directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
-    (silence ? silenced : kept).push_back(std::move(m));
+    if (silence) {
+      silenced.push_back(std::move(m));
+    } else {
+      if (&messages[kept] != &m) messages[kept] = std::move(m);
+      ++kept;
+    }
   }
-  messages = std::move(kept);
+  messages.resize(kept);
   return silenced;
 }
 

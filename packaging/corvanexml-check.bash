@@ -26,7 +26,7 @@ _corvanexml_check() {
       COMPREPLY=($(compgen -P "$prefix" -W \
         $'Msg001\nMsg002\nMsg003\nMsg004\nMsg006\nMsg007\nMsg008\nMsg009\nMsg010\nMsg100' -- "$cur"))
       return ;;
-    --exclude)
+    --exclude | --jobs)
       return ;;
     --schema | --baseline | --write-baseline | --output | --stdin-filename)
       compopt -o filenames 2>/dev/null
@@ -37,7 +37,7 @@ _corvanexml_check() {
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W $'--schema\n--tree\n--list-trees\n--show-tree\n--format\n--version
 --exit-zero\n--quiet\n--exclude\n--ignore\n--report-unused-directives\n--stdin-filename
---write-baseline\n--baseline\n--output\n--fix\n--diff\n--help' -- "$cur"))
+--write-baseline\n--baseline\n--output\n--fix\n--diff\n--jobs\n--help' -- "$cur"))
     return
   fi
   # Files to check: XML files and the folders that may hold them.

@@ -454,7 +454,8 @@ void TMainForm::checkFile(const QString& path) {
   OpenDialog->selectFile(checked.fileName());
   StatusBarCheck->clear();
   std::string bytes;
-  CheckOutcome outcome = CheckFile(state_, fullPath, &bytes);
+  // The file is walked while it loads, its finished items beside the parse.
+  CheckOutcome outcome = CheckFileFollowingLoad(state_, fullPath, std::nullopt, &bytes);
   failedLoad_.reset();
   if (!outcome.document && outcome.loadError && !outcome.loadError->unreadable) {
     failedLoad_ = FailedLoad{

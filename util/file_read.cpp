@@ -93,10 +93,15 @@ std::optional<std::string> ReadToEnd(int fd, std::string& reason) {
 
 std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& reason) {
   constexpr std::size_t kChunk = 65536;
+  // Room is cleared before it is read into, so a file whose size is known is read in one
+  // piece of that size and then one byte more, to see its end (or that it grew).
+  struct stat st {};
+  const std::size_t expected =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
   std::string content;
   while (content.size() < limit) {
     const std::size_t size = content.size();
-    const std::size_t chunk = std::min(kChunk, limit - size);
+    const std::size_t chunk = std::min(expected > 0 && size <= expected ? expected - size + 1 : kChunk, limit - size);
     content.resize(size + chunk);
     const ssize_t n = ::read(fd, content.data() + size, chunk);
     content.resize(size + static_cast<std::size_t>(n > 0 ? n : 0));

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace corvane::client {
@@ -74,13 +77,38 @@ inline constexpr std::uint32_t kClassAuxiliary = 0x20;
 // attributes, mandatory attributes, optional attributes.
 inline constexpr int kClassItemLists = 5;
 
+// Makes room for bytes without clearing it: a buffer's bytes are read only up to what was
+// written into them, and a schema read takes dozens of buffers of 64 KiB.
+template <class T>
+struct UnclearedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UnclearedAllocator<U>;
+  };
+  UnclearedAllocator() = default;
+  template <class U>
+  // Containers convert between the allocators of different types.
+  UnclearedAllocator(const UnclearedAllocator<U>& /*other*/) noexcept {}
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+// The bytes of a buffer, uncleared until written.
+using BufferBytes = std::vector<std::uint8_t, UnclearedAllocator<std::uint8_t>>;
+
 // A buffer passed between caller and client. The client serializes requests and result
 // blocks into its bytes; the count and next calls read them back from the cursor.
 struct DirBuffer {
-  std::vector<std::uint8_t> bytes;  // fixed at the size asked for in BufAlloc
-  std::size_t used = 0;             // bytes that hold data
-  std::size_t cursor = 0;           // next byte the count/next calls read
-  std::uint32_t operation = 0;      // set by BufInit
+  BufferBytes bytes;            // fixed at the size asked for in BufAlloc
+  std::size_t used = 0;         // bytes that hold data
+  std::size_t cursor = 0;       // next byte the count/next calls read
+  std::uint32_t operation = 0;  // set by BufInit
 };
 
 // Class record: flags word and the class's object identifier (NUL-padded, maybe cut).

@@ -271,7 +271,7 @@ ResultCode NextName(ContextHandle ctx, DirBuffer* result, BlockKind kind, char* 
 ResultCode BufAlloc(std::uint32_t size, DirBuffer** buffer) {
   if (!buffer) return kCodeInvalidBuffer;
   if (size == 0 || size > kMaxBufferBytes) return kCodeInvalidBufferSize;
-  *buffer = new DirBuffer{Bytes(size), 0, 0, 0};
+  *buffer = new DirBuffer{BufferBytes(size), 0, 0, 0};
   return 0;
 }
 

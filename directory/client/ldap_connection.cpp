@@ -1,7 +1,5 @@
 #include "ldap_connection.h"
 
-#include <lber.h>
-#include <ldap.h>
 #include <pthread.h>
 #include <strings.h>
 #include <sys/socket.h>
@@ -21,11 +19,18 @@
 
 #include "d_util.h"
 #include "file_read.h"
+#include "ldap_library.h"
 
 namespace corvane::client {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The library's functions, called only once LdapConnection::open has loaded it.
+const LdapLibrary& Ldap() {
+  std::string unused;
+  return *LoadLdapLibrary(unused);
+}
 
 // No answer the client asks for comes near this: the subschema entry of a large directory
 // is a few megabytes.
@@ -42,7 +47,7 @@ std::string Seconds(int seconds) { return std::to_string(seconds) + " s"; }
 
 // "what: the library's text (LDAP result N)".
 std::string Failure(const std::string& what, int rc) {
-  return what + ": " + ldap_err2string(rc) + " (LDAP result " + std::to_string(rc) + ")";
+  return what + ": " + Ldap().ldap_err2string(rc) + " (LDAP result " + std::to_string(rc) + ")";
 }
 
 // The password is the first line of a file that only its owner may read, refused like a
@@ -184,14 +189,14 @@ class TlsLogCapture {
  public:
   TlsLogCapture() {
     lines().clear();
-    ber_get_option(nullptr, LBER_OPT_LOG_PRINT_FN, &previousPrinter_);
-    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &previousLevel_);
-    ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN, reinterpret_cast<void*>(&Keep));
-    ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &kTraceLevel);
+    Ldap().ber_get_option(nullptr, LBER_OPT_LOG_PRINT_FN, &previousPrinter_);
+    Ldap().ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &previousLevel_);
+    Ldap().ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN, reinterpret_cast<void*>(&Keep));
+    Ldap().ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &kTraceLevel);
   }
   ~TlsLogCapture() {
-    ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &previousLevel_);
-    ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN, reinterpret_cast<void*>(previousPrinter_));
+    Ldap().ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &previousLevel_);
+    Ldap().ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN, reinterpret_cast<void*>(previousPrinter_));
   }
   TlsLogCapture(const TlsLogCapture&) = delete;
   TlsLogCapture& operator=(const TlsLogCapture&) = delete;
@@ -232,7 +237,7 @@ struct LdapConnection::Session {
   explicit Session(int timeoutSeconds) : timeoutSeconds(timeoutSeconds), guard(timeoutSeconds) {}
   ~Session() {
     const SigpipeHeld held;
-    if (ld) ldap_unbind_ext_s(ld, nullptr, nullptr);
+    if (ld) Ldap().ldap_unbind_ext_s(ld, nullptr, nullptr);
   }
 
   // Runs a library call under the guard; a stall becomes LDAP_TIMEOUT.
@@ -258,10 +263,10 @@ struct LdapConnection::Session {
 
   static int SocketAdded(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb* callback) {
     int fd = -1;
-    ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd);
+    Ldap().ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd);
     // The library would otherwise make room for whatever size a server announces.
     ber_len_t largest = kLargestAnswerBytes;
-    ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &largest);
+    Ldap().ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &largest);
     static_cast<Session*>(callback->lc_arg)->guard.setSocket(fd);
     return 0;
   }
@@ -283,17 +288,17 @@ bool LdapConnection::Session::initialize(const ConnectionConfig& config, std::st
   url = config.url;
   tls = config.startTls || url.starts_with("ldaps:");
   caFile = config.tlsCaFile.empty() ? kSystemCaFile : config.tlsCaFile;
-  if (const int rc = ldap_initialize(&ld, url.c_str()); rc != LDAP_SUCCESS) {
+  if (const int rc = Ldap().ldap_initialize(&ld, url.c_str()); rc != LDAP_SUCCESS) {
     error = Failure("invalid URL " + url, rc);
     return false;
   }
   const int version = LDAP_VERSION3;
   const timeval timeout{timeoutSeconds, 0};
-  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
-  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &timeout);
-  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &socketWatch);
+  Ldap().ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+  Ldap().ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
+  Ldap().ldap_set_option(ld, LDAP_OPT_TIMEOUT, &timeout);
+  Ldap().ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  Ldap().ldap_set_option(ld, LDAP_OPT_CONNECT_CB, &socketWatch);
   // A plain connection loads no certificates: only TLS can fail on the CA file.
   if (!tls) return true;
   std::string reason;
@@ -309,10 +314,10 @@ bool LdapConnection::Session::initialize(const ConnectionConfig& config, std::st
   }
   const int demand = LDAP_OPT_X_TLS_DEMAND;
   const int newContext = 0;
-  ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
-  ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, caFile.c_str());
+  Ldap().ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+  Ldap().ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, caFile.c_str());
   const TlsLogCapture log;
-  if (const int rc = ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &newContext); rc != LDAP_SUCCESS) {
+  if (const int rc = Ldap().ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &newContext); rc != LDAP_SUCCESS) {
     // The library's own text, "Can't contact LDAP server", would blame the server.
     const std::string reasons = TlsLogCapture::tlsReasons();
     error = "cannot use the CA file " + caFile + ": " +
@@ -328,12 +333,12 @@ bool LdapConnection::Session::initialize(const ConnectionConfig& config, std::st
 bool LdapConnection::Session::secure(const ConnectionConfig& config, std::string& error) {
   std::optional<TlsLogCapture> log;
   if (tls) log.emplace();
-  int rc = guarded([&] { return ldap_connect(ld); });
+  int rc = guarded([&] { return Ldap().ldap_connect(ld); });
   std::string step = "connecting";
   // Over ldaps:// the connection is already secured; StartTLS would be refused.
   if (rc == LDAP_SUCCESS && config.startTls && !url.starts_with("ldaps:")) {
     step = "starting TLS";
-    rc = guarded([&] { return ldap_start_tls_s(ld, nullptr, nullptr); });
+    rc = guarded([&] { return Ldap().ldap_start_tls_s(ld, nullptr, nullptr); });
   }
   if (rc == LDAP_SUCCESS) return true;
   const std::string reasons = tls ? TlsLogCapture::tlsReasons() : std::string();
@@ -351,8 +356,8 @@ bool LdapConnection::Session::secure(const ConnectionConfig& config, std::string
 bool LdapConnection::Session::bind(const ConnectionConfig& config, std::string& password, std::string& error) {
   berval credentials{password.size(), password.data()};
   const char* dn = config.bindDn.empty() ? nullptr : config.bindDn.c_str();
-  const int rc =
-      guarded([&] { return ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr); });
+  const int rc = guarded(
+      [&] { return Ldap().ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr); });
   if (rc == LDAP_SUCCESS) return true;
   const std::string who = dn ? "bind as " + config.bindDn : "anonymous bind";
   if (rc == LDAP_TIMEOUT)
@@ -368,6 +373,7 @@ LdapConnection::LdapConnection() = default;
 LdapConnection::~LdapConnection() = default;
 
 bool LdapConnection::open(const ConnectionConfig& config, std::string& error) {
+  if (LoadLdapLibrary(error) == nullptr) return false;
   session_ = std::make_unique<Session>(config.timeoutSeconds);
   // A mistake in the connection's own files shows before the server is asked anything.
   std::string password;
@@ -390,20 +396,20 @@ int LdapConnection::Session::collect(int msgid, const std::vector<const char*>& 
     timeval wait{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
     LDAPMessage* message = nullptr;
     errno = 0;
-    const int type = ldap_result(ld, msgid, LDAP_MSG_ONE, &wait, &message);
+    const int type = Ldap().ldap_result(ld, msgid, LDAP_MSG_ONE, &wait, &message);
     // A message whose type is not one of LDAP's comes back as type 0 too, beside a time-out.
-    const std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(message, &ldap_msgfree);
+    const std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(message, Ldap().ldap_msgfree);
     if (type == 0 && !message) return LDAP_TIMEOUT;
     if (type < 0) {
       const int error = errno;
       int rc = LDAP_OTHER;
-      ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+      Ldap().ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
       errno = error;
       return rc;
     }
     if (type == LDAP_RES_SEARCH_RESULT) {
       int rc = LDAP_OTHER;
-      if (const int parsed = ldap_parse_result(ld, message, &rc, nullptr, nullptr, nullptr, nullptr, 0);
+      if (const int parsed = Ldap().ldap_parse_result(ld, message, &rc, nullptr, nullptr, nullptr, nullptr, 0);
           parsed != LDAP_SUCCESS)
         return parsed;
       return rc;
@@ -415,17 +421,17 @@ int LdapConnection::Session::collect(int msgid, const std::vector<const char*>& 
     ++answerValues;
     BerElement* ber = nullptr;
     berval dn{};
-    if (type == LDAP_RES_SEARCH_ENTRY && ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
+    if (type == LDAP_RES_SEARCH_ENTRY && Ldap().ldap_get_dn_ber(ld, message, &ber, &dn) == LDAP_SUCCESS) {
       const bool keep = !found;
       if (keep) values.assign(attributes.size(), {});
       found = true;
       ber_len_t rest = 0;
-      ber_get_option(ber, LBER_OPT_REMAINING_BYTES, &rest);
+      Ldap().ber_get_option(ber, LBER_OPT_REMAINING_BYTES, &rest);
       answerBytes += dn.bv_len + rest;
       berval name{};
       berval* list = nullptr;
       while (answerBytes <= kLargestTreeBytes && answerValues <= kMostTreeValues &&
-             ldap_get_attribute_ber(ld, message, ber, &name, &list) == LDAP_SUCCESS && name.bv_val) {
+             Ldap().ldap_get_attribute_ber(ld, message, ber, &name, &list) == LDAP_SUCCESS && name.bv_val) {
         std::size_t count = 0;
         while (list && list[count].bv_val) ++count;
         answerValues += count;
@@ -433,11 +439,11 @@ int LdapConnection::Session::collect(int msgid, const std::vector<const char*>& 
           if (strncasecmp(name.bv_val, attributes[i], name.bv_len) == 0 && attributes[i][name.bv_len] == '\0')
             for (std::size_t v = 0; v < count && answerValues <= kMostTreeValues; ++v)
               values[i].emplace_back(list[v].bv_val, list[v].bv_len);
-        ber_memfree(list);
+        Ldap().ber_memfree(list);
         list = nullptr;
       }
     }
-    if (ber) ber_free(ber, 0);
+    if (ber) Ldap().ber_free(ber, 0);
     if (answerBytes > kLargestTreeBytes)
       overBound = "is larger than " + std::to_string(kLargestTreeBytes >> 20) + " MiB in all";
     else if (answerValues > kMostTreeValues)
@@ -445,7 +451,7 @@ int LdapConnection::Session::collect(int msgid, const std::vector<const char*>& 
     if (!overBound.empty()) {
       // Nothing more of this server is wanted: the rest of its answer is not waited for.
       int fd = -1;
-      if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) ::shutdown(fd, SHUT_RDWR);
+      if (Ldap().ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) ::shutdown(fd, SHUT_RDWR);
       return LDAP_SIZELIMIT_EXCEEDED;
     }
   }
@@ -464,8 +470,8 @@ bool LdapConnection::readEntry(const std::string& dn, const char* filter, const 
   errno = 0;
   const int rc = s.guarded([&] {
     int msgid = 0;
-    const int sent = ldap_search_ext(s.ld, dn.c_str(), LDAP_SCOPE_BASE, filter, names.data(), 0, nullptr, nullptr,
-                                     &timeout, 1, &msgid);
+    const int sent = Ldap().ldap_search_ext(s.ld, dn.c_str(), LDAP_SCOPE_BASE, filter, names.data(), 0, nullptr,
+                                            nullptr, &timeout, 1, &msgid);
     return sent != LDAP_SUCCESS ? sent : s.collect(msgid, attributes, values, found, overBound);
   });
   // The library drops a connection whose answer is announced larger than allowed, and says

@@ -179,7 +179,9 @@ int HexDigit(char c) {
 
 // Quoted texts escape a quote as \27 and a backslash as \5C.
 std::string Unescape(std::string_view s) {
+  if (s.find('\\') == std::string_view::npos) return std::string(s);
   std::string out;
+  out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '\\' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
       out.push_back(static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2])));
@@ -193,6 +195,8 @@ std::string Unescape(std::string_view s) {
 
 std::vector<Token> Tokenize(std::string_view s) {
   std::vector<Token> tokens;
+  // About one token in every few characters: room for all but the densest at once.
+  tokens.reserve(s.size() / 4 + 4);
   std::size_t i = 0;
   while (i < s.size()) {
     const char c = s[i];
@@ -208,8 +212,8 @@ std::vector<Token> Tokenize(std::string_view s) {
       i = close + 1;
     } else {
       std::size_t end = i;
-      while (end < s.size() && !IsBlank(s[end]) && std::string_view("()$'").find(s[end]) == std::string_view::npos)
-        ++end;
+      const auto endsWord = [](char d) { return d == '(' || d == ')' || d == '$' || d == '\'' || IsBlank(d); };
+      while (end < s.size() && !endsWord(s[end])) ++end;
       tokens.push_back({Token::Type::Word, std::string(s.substr(i, end - i))});
       i = end;
     }
@@ -223,10 +227,11 @@ struct Description {
   std::vector<std::pair<std::string, std::vector<std::string>>> fields;
   std::vector<std::string> flags;
 
-  std::vector<std::string> values(std::string_view keyword) const {
+  const std::vector<std::string>& values(std::string_view keyword) const {
+    static const std::vector<std::string> none;
     for (const auto& [key, vals] : fields)
       if (key == keyword) return vals;
-    return {};
+    return none;
   }
   bool hasFlag(std::string_view flag) const {
     for (const auto& f : flags)
@@ -249,7 +254,7 @@ class DescriptionParser {
     Description d;
     if (atEnd() || next().type != Token::Type::Open) Fail("definition does not begin with '('");
     if (atEnd() || peek().type != Token::Type::Word) Fail("object identifier missing");
-    d.oid = next().text;
+    d.oid = std::move(next().text);
     for (;;) {
       if (atEnd()) Fail("closing ')' missing");
       const Token& token = next();
@@ -270,23 +275,24 @@ class DescriptionParser {
  private:
   bool atEnd() const { return pos_ >= tokens_.size(); }
   const Token& peek() const { return tokens_[pos_]; }
-  const Token& next() { return tokens_[pos_++]; }
+  // Each token is read once, so its text may be moved out.
+  Token& next() { return tokens_[pos_++]; }
 
   static bool IsValue(const Token& t) { return t.type == Token::Type::Word || t.type == Token::Type::Quoted; }
 
   // One value, or a parenthesized list of values separated by blanks or '$'.
   std::vector<std::string> parseValues(const std::string& keyword) {
     if (atEnd()) Fail("value missing after " + keyword);
-    const Token& first = next();
-    if (IsValue(first)) return {first.text};
+    Token& first = next();
+    if (IsValue(first)) return {std::move(first.text)};
     if (first.type != Token::Type::Open) Fail("value missing after " + keyword);
     std::vector<std::string> values;
     for (;;) {
       if (atEnd()) Fail("list after " + keyword + " not closed");
-      const Token& token = next();
+      Token& token = next();
       if (token.type == Token::Type::Close) return values;
       if (IsValue(token))
-        values.push_back(token.text);
+        values.push_back(std::move(token.text));
       else if (token.type != Token::Type::Dollar)
         Fail("unexpected '(' in list after " + keyword);
     }
@@ -331,11 +337,11 @@ std::vector<std::string> NamesOf(const Description& d, const SchemaDefinitions& 
   std::vector<std::string> names = CheckedValues(d, "NAME");
   const std::string& extension = out.nameExtension;
   if (extension.empty()) return names;
-  for (auto& extra : d.values(extension)) {
+  for (const std::string& extra : d.values(extension)) {
     if (const std::optional<std::string> problem = NameProblem(extra, extension))
       WriteWarning(out.describe(where) + ": warning: value ignored: " + *problem);
     else if (!StringInList(extra, names, true))
-      names.push_back(std::move(extra));
+      names.push_back(extra);
   }
   return names;
 }

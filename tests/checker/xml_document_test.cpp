@@ -20,7 +20,7 @@ void Describe(const XmlDocument& doc, NodeId id, int depth, std::string& out) {
   out.append(2 * depth, ' ').append(doc.name(id));
   if (doc.node(id).kind == NodeKind::Text) out.append("=").append(doc.text(id));
   out.push_back('\n');
-  for (NodeId c = doc.node(id).firstChild; c != kNoNode; c = doc.node(c).nextSibling) Describe(doc, c, depth + 1, out);
+  for (NodeId c = doc.firstChild(id); c != kNoNode; c = doc.node(c).nextSibling) Describe(doc, c, depth + 1, out);
 }
 
 std::string Describe(std::string_view xml) {
@@ -56,7 +56,7 @@ TEST(XmlLoad, TextElementsHoldExactlyOneTextNode) {
   ASSERT_FALSE(r.error);
   const XmlDocument& doc = *r.document;
   std::vector<bool> isText;
-  for (NodeId c = doc.node(doc.root()).firstChild; c != kNoNode; c = doc.node(c).nextSibling) {
+  for (NodeId c = doc.firstChild(doc.root()); c != kNoNode; c = doc.node(c).nextSibling) {
     isText.push_back(doc.isTextElement(c));
   }
   EXPECT_EQ(isText, (std::vector<bool>{true, false, false, false}));
@@ -112,7 +112,7 @@ TEST(XmlLoad, ElementsKnowWhereTheirStartTagBegins) {
   LoadResult r = LoadXmlMemory("<r>\n  <a\n     x='>'>t</a><b>\xC3\xA9</b><c/>\n</r>");
   ASSERT_FALSE(r.error);
   const XmlDocument& doc = *r.document;
-  const NodeId a = doc.node(doc.root()).firstChild;
+  const NodeId a = doc.firstChild(doc.root());
   const NodeId b = doc.node(a).nextSibling;
   const NodeId c = doc.node(b).nextSibling;
   EXPECT_EQ(doc.node(a).line, 2u);
@@ -224,7 +224,7 @@ TEST(XmlLoad, OnlyContentModelsNestedTooDeeplyMeetALimitOfTheParser) {
                                longText + "</r>");
   ASSERT_FALSE(r.error) << r.error->message.substr(0, 200);
   const XmlDocument& doc = *r.document;
-  const NodeId text = doc.node(doc.node(doc.node(doc.root()).firstChild).nextSibling).nextSibling;
+  const NodeId text = doc.node(doc.node(doc.firstChild(doc.root())).nextSibling).nextSibling;
   EXPECT_EQ(doc.text(text).size(), longText.size());
 }
 
@@ -280,7 +280,7 @@ TEST(XmlLoad, LinesEndAtALineFeedACarriageReturnOrBoth) {
     LoadResult r = LoadXmlMemory("<r>" + end + "  <a/>" + end + end + "<b>" + end + "</b></r>");
     ASSERT_FALSE(r.error) << name;
     const XmlDocument& doc = *r.document;
-    const NodeId a = doc.node(doc.root()).firstChild;
+    const NodeId a = doc.firstChild(doc.root());
     const NodeId b = doc.node(a).nextSibling;
     EXPECT_EQ(doc.node(a).line, 2u) << name;
     EXPECT_EQ(doc.node(a).column, 3u) << name;

@@ -1,9 +1,11 @@
 // The stand-in directory client: its schema parser and resolution, its connections file,
 // its block-wise reads, and the schema files of the system's LDAP server.
 #include <gtest/gtest.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -13,6 +15,8 @@
 #include "connections.h"
 #include "d_nw.h"
 #include "dir_client.h"
+#include "directory_session.h"
+#include "scan_state.h"
 #include "schema_parser.h"
 #include "tree_schema.h"
 
@@ -685,6 +689,33 @@ TEST_F(ClientTest, ClassLargerThanABlockIsServedOverSeveralReads) {
   std::int32_t handle = kNoIteration;
   EXPECT_EQ(SchemaReadClasses(ctx, kLevelClassDefinitions, 1, nullptr, &handle, tiny), kCodeBufferTooSmall);
   EXPECT_EQ(BufFree(tiny), 0);
+}
+
+// Whether a library whose file name has part in it is loaded into this process.
+bool LibraryLoaded(const char* part) {
+  return dl_iterate_phdr(
+             [](dl_phdr_info* info, std::size_t /*size*/, void* wanted) {
+               return std::strstr(info->dlpi_name, static_cast<const char*>(wanted)) != nullptr ? 1 : 0;
+             },
+             const_cast<char*>(part)) != 0;
+}
+
+// The LDAP client library and its TLS stack are loaded when a tree is first read from a
+// server, not before: a tree of schema files needs none of it.
+TEST_F(ClientTest, TheLdapLibraryIsLoadedByTheFirstTreeReadFromAServer) {
+  // ctest runs each test in a process of its own; all in one process, one before may have.
+  if (LibraryLoaded("libldap")) GTEST_SKIP() << "an earlier test of this process read a tree from a server";
+  // Nothing listens on port 1 of the loopback address: the connection is refused at once.
+  writeConnections("[FILES]\nschema = " + kFixtures + "/mixed_spellings.ldif\n[DOWN]\nurl = ldap://127.0.0.1:1\n");
+  DirectorySession directory;
+  ASSERT_TRUE(directory.start());
+  ASSERT_EQ(directory.changeTree("FILES"), 0);
+  SchemaView schema;
+  directory.readSchema(schema);
+  EXPECT_FALSE(schema.SchemaClassList.empty());
+  EXPECT_FALSE(LibraryLoaded("libldap"));
+  EXPECT_NE(directory.changeTree("DOWN"), 0);
+  EXPECT_TRUE(LibraryLoaded("libldap"));
 }
 
 }  // namespace

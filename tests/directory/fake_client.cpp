@@ -89,7 +89,7 @@ ResultCode CtxMyName(ContextHandle, char* buffer) {
 
 ResultCode BufAlloc(std::uint32_t size, DirBuffer** buffer) {
   if (Script().allocCode != 0) return Script().allocCode;
-  *buffer = new DirBuffer{std::vector<std::uint8_t>(size), 0, 0, 0};
+  *buffer = new DirBuffer{client::BufferBytes(size), 0, 0, 0};
   ++Script().liveBuffers;
   return 0;
 }
