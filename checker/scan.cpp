@@ -263,25 +263,13 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity
       sourceText == nullptr ? LoadXmlFile(path, &expected) : LoadXmlFileKeepingText(path, *sourceText, &expected));
 }
 
-CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
-                                    std::string* sourceText) {
-  BeginCheck(s, path);
-  const FileIdentity* vetted = expected ? &*expected : nullptr;
-  if (sourceText != nullptr) {
-    if (std::optional<LoadError> error = ReadXmlFile(path, *sourceText, vetted)) {
-      return ScanLoaded(s, {nullptr, std::move(error)});
-    }
-  }
-  // What a document that does not load leaves is only its Msg 100, as if it had never been walked.
+namespace {
+
+// Walks a document while it loads, once the check has begun; what a document that does not
+// load leaves is only its Msg 100, as if it had never been walked.
+CheckOutcome FollowLoad(ScanState& s, StreamedLoad& load) {
   const TNodeInfo carried = s.NodeInfo;
   s.tree.clear();
-  std::optional<StreamedLoad> streamed;
-  if (sourceText != nullptr) {
-    streamed.emplace(*sourceText, path);
-  } else {
-    streamed.emplace(path, expected);
-  }
-  StreamedLoad& load = *streamed;
   std::optional<std::string> walkError = WalkFollowing(s, load);
   LoadResult loaded = load.result();
   if (loaded.error) {
@@ -294,6 +282,27 @@ CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const
   outcome.document = std::move(loaded.document);
   outcome.walkError = std::move(walkError);
   return outcome;
+}
+
+}  // namespace
+
+CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
+                                    std::string* sourceText) {
+  if (sourceText != nullptr) {
+    if (std::optional<LoadError> error = ReadXmlFile(path, *sourceText, expected ? &*expected : nullptr)) {
+      return CheckLoaded(s, path, {nullptr, std::move(error)});
+    }
+    return CheckTextFollowingLoad(s, path, *sourceText);
+  }
+  BeginCheck(s, path);
+  StreamedLoad load(path, expected);
+  return FollowLoad(s, load);
+}
+
+CheckOutcome CheckTextFollowingLoad(ScanState& s, const std::string& path, std::string_view content) {
+  BeginCheck(s, path);
+  StreamedLoad load(content, path);
+  return FollowLoad(s, load);
 }
 
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content) {

@@ -30,6 +30,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
+#include <future>
 
 #include "catalogue.h"
 #include "d_ini.h"
@@ -454,14 +455,20 @@ void TMainForm::checkFile(const QString& path) {
   OpenDialog->selectFile(checked.fileName());
   StatusBarCheck->clear();
   std::string bytes;
-  // The file is walked while it loads, its finished items beside the parse.
-  CheckOutcome outcome = CheckFileFollowingLoad(state_, fullPath, std::nullopt, &bytes);
+  std::optional<LoadError> unread = ReadXmlFile(fullPath, bytes, nullptr);
+  // The text is laid out for its view on a thread of its own while the file is checked, and
+  // the file is walked while it loads, its finished items beside the parse.
+  std::future<ViewText> laidOut;
+  if (!unread) laidOut = std::async(std::launch::async, [&bytes] { return LayOutText(DecodeFileText(bytes)); });
+  CheckOutcome outcome = unread ? CheckLoaded(state_, fullPath, {nullptr, std::move(unread)})
+                                : CheckTextFollowingLoad(state_, fullPath, bytes);
+  ViewText text = laidOut.valid() ? laidOut.get() : ViewText{};
   failedLoad_.reset();
   if (!outcome.document && outcome.loadError && !outcome.loadError->unreadable) {
     failedLoad_ = FailedLoad{
         fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column}, outcome.loadError->message};
   } else if (outcome.document) {
-    showXmlText(bytes);
+    showXmlText(std::move(text));
     treeModel_->publish(std::move(stagingTree_), std::move(outcome.document));
     stagingTree_.clear();
     // The top item names the file: a new document is shown from there.
@@ -535,7 +542,7 @@ void TMainForm::checkFileArgument(const QStringList& arguments) {
   QTimer::singleShot(0, this, [this, file] { checkFile(file); });
 }
 
-void TMainForm::showXmlText(const std::string& bytes) { MemoXml->setPlainText(DecodeFileText(bytes)); }
+void TMainForm::showXmlText(ViewText laidOut) { MemoXml->setViewText(std::move(laidOut)); }
 
 void TMainForm::showMessages() { errorsModel_->setMessages(stagingMessages_.lines()); }
 

@@ -31,6 +31,7 @@ namespace corvane {
 class DocumentTreeModel;
 class DocumentTreeView;
 class PlainTextView;
+struct ViewText;
 class SortedListModel;
 
 // The application's title and version, as the window and the desktop show them.
@@ -120,7 +121,7 @@ class TMainForm : public QMainWindow {
   void ClearMessages();
   // Empties the schema lists and their views, then the messages.
   void ClearSchemaViews();
-  void showXmlText(const std::string& bytes);
+  void showXmlText(ViewText laidOut);
   void showMessages();
   void refreshClassAttributes();
   // Watches what the check read, so that a change to any of it checks again.

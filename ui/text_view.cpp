@@ -58,16 +58,25 @@ PlainTextView::PlainTextView(QWidget* parent) : QAbstractScrollArea(parent) {
   setPlainText({});
 }
 
-void PlainTextView::setPlainText(const QString& text) {
+ViewText LayOutText(const QString& text) {
   // Lines end where the checker counts them: at a LF, a CR LF or a lone CR.
   QString lines = text;
   lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  text_ = ExpandTabs(lines, tabColumns_);
-  lineStart_.assign(1, 0);
-  for (qsizetype i = text_.indexOf(QLatin1Char('\n')); i >= 0; i = text_.indexOf(QLatin1Char('\n'), i + 1)) {
-    lineStart_.push_back(static_cast<int>(i) + 1);
+  ViewText laidOut;
+  laidOut.text = ExpandTabs(lines, laidOut.tabColumns);
+  laidOut.lineStart.assign(1, 0);
+  const QString& shown = laidOut.text;
+  for (qsizetype i = shown.indexOf(QLatin1Char('\n')); i >= 0; i = shown.indexOf(QLatin1Char('\n'), i + 1)) {
+    laidOut.lineStart.push_back(static_cast<int>(i) + 1);
   }
-  lineStart_.push_back(static_cast<int>(text_.size()) + 1);
+  laidOut.lineStart.push_back(static_cast<int>(shown.size()) + 1);
+  return laidOut;
+}
+
+void PlainTextView::setViewText(ViewText laidOut) {
+  text_ = std::move(laidOut.text);
+  lineStart_ = std::move(laidOut.lineStart);
+  tabColumns_ = std::move(laidOut.tabColumns);
   anchor_ = cursor_ = 0;
   markedLine_ = -1;
   verticalScrollBar()->setValue(0);

@@ -11,6 +11,16 @@
 
 namespace corvane {
 
+// A text laid out for the view: line ends made line feeds, tabs expanded, and where each line
+// starts and its tabs stood.
+struct ViewText {
+  QString text;
+  std::vector<int> lineStart;  // offset of each line, and one past the end
+  std::unordered_map<int, std::vector<int>> tabColumns;
+};
+// Lays a text out for the view; it needs no widget, so it may run on any thread.
+ViewText LayOutText(const QString& text);
+
 class PlainTextView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -18,7 +28,9 @@ class PlainTextView : public QAbstractScrollArea {
   explicit PlainTextView(QWidget* parent = nullptr);
 
   // Replaces the text; tabs show as blanks up to the next multiple of eight columns.
-  void setPlainText(const QString& text);
+  void setPlainText(const QString& text) { setViewText(LayOutText(text)); }
+  // Replaces the text with one laid out already.
+  void setViewText(ViewText laidOut);
   // The text as shown.
   const QString& toPlainText() const { return text_; }
   // The selected text.
