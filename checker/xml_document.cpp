@@ -14,6 +14,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <system_error>
 #include <unordered_map>
 
 #include "d_util.h"
@@ -980,7 +981,7 @@ StreamedLoad::StreamedLoad(std::string_view content, const std::string& name) {
 
 template <typename Load>
 void StreamedLoad::run(const std::string& name, Load load) {
-  thread_ = std::thread([this, name, load = std::move(load)] {
+  auto body = [this, name, load = std::move(load)] {
     LoadResult loaded;
     try {
       loaded = load();
@@ -988,7 +989,13 @@ void StreamedLoad::run(const std::string& name, Load load) {
       loaded = {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(name), 0, 0}};
     }
     end(std::move(loaded));
-  });
+  };
+  // Where the system refuses another thread the load runs here, whole, before the walk.
+  try {
+    thread_ = std::thread(body);
+  } catch (const std::system_error&) {
+    body();
+  }
 }
 
 }  // namespace corvane
