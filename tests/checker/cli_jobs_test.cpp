@@ -77,8 +77,6 @@ const char kDirectives[] =
     "  <task><id>E</id><id>E</id></task>\n"
     "</plugin>\n";
 
-std::string Quoted(const std::string& word) { return "'" + corvane::ReplaceSub(word, "'", "'\\''", true, true) + "'"; }
-
 class CliJobsTest : public testing::Test {
  protected:
   CliJobsTest() : folder_("corvane_cli_jobs"), here_(folder_.root()) {
@@ -103,19 +101,7 @@ class CliJobsTest : public testing::Test {
   }
 
   // Runs the program in the folder, its standard input read from stdin.xml.
-  RunResult run(const std::string& args) const {
-    const std::string program = (fs::path(corvane::ProgramFileName("")).parent_path() / "corvanexml-check").string();
-    const std::string root = Quoted(folder_.root().string());
-    FILE* pipe = ::popen(
-        ("cd " + root + " && XDG_CONFIG_HOME=" + root + " " + Quoted(program) + " " + args + " <stdin.xml 2>stderr.txt")
-            .c_str(),
-        "r");
-    std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, folder_.read("stderr.txt")};
-  }
+  RunResult run(const std::string& args) const { return RunProgramIn(folder_, args + " <stdin.xml"); }
 
   // Runs the arguments with one job and with several, and expects the same of both: status,
   // standard output and standard error (the GitHub format's stop token, which is new in

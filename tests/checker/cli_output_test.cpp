@@ -56,8 +56,6 @@ struct ProcessResult {
   std::string output;
 };
 
-std::string Quoted(const std::string& word) { return "'" + corvane::ReplaceSub(word, "'", "'\\''", true, true) + "'"; }
-
 ProcessResult RunProcess(const std::string& command) {
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return {-1, "popen failed"};

@@ -1,6 +1,7 @@
 // Runs corvanexml-check's work in the test process, as a new process would start it.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "d_util.h"
 #include "dir_client.h"
 #include "options.h"
 #include "run.h"
@@ -78,6 +80,29 @@ class InFolder {
  private:
   std::filesystem::path previous_;
 };
+
+// A word quoted for the shell.
+inline std::string Quoted(const std::string& word) {
+  return "'" + corvane::ReplaceSub(word, "'", "'\\''", true, true) + "'";
+}
+
+// Runs corvanexml-check as a process of its own in folder, where its configuration is looked
+// for: environment (NAME=value ...) and wrapper (a command that runs it, such as a time
+// limit) stand before it, args after it; its standard error is kept in stderr.txt there.
+inline RunResult RunProgramIn(const TempFolder& folder, const std::string& args, const std::string& environment = {},
+                              const std::string& wrapper = {}) {
+  const std::string program =
+      (std::filesystem::path(corvane::ProgramFileName("")).parent_path() / "corvanexml-check").string();
+  const std::string root = Quoted(folder.root().string());
+  const std::string command = "cd " + root + " && " + environment + " XDG_CONFIG_HOME=" + root + " " + wrapper + " " +
+                              Quoted(program) + " " + args + " 2>stderr.txt";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, folder.read("stderr.txt")};
+}
 
 // What the SARIF 2.1.0 schema finds wrong with a log, one line per error; empty when it is
 // valid. The log and the validating script are written into folder.

@@ -23,8 +23,6 @@ const char kDuplicate[] = "<plugin><task><id>T</id><id>T</id></task></plugin>";
 const char kToken[] = "tok-31337";
 const char kModule[] = "tree/portal/modules/M/";
 
-std::string Quoted(const std::string& word) { return "'" + corvane::ReplaceSub(word, "'", "'\\''", true, true) + "'"; }
-
 class CliWalkTest : public testing::Test {
  protected:
   CliWalkTest() : folder_("corvane_cli_walk"), here_(folder_.root()) {
@@ -40,17 +38,7 @@ class CliWalkTest : public testing::Test {
   // Runs the program as a CI job would, bounded in time: a run that blocks ends with 124
   // and fails the test instead of hanging it.
   RunResult run(const std::string& args) const {
-    const std::string program = (fs::path(corvane::ProgramFileName("")).parent_path() / "corvanexml-check").string();
-    const std::string root = Quoted(folder_.root().string());
-    FILE* pipe = ::popen(("cd " + root + " && CORVANE_WALK_TOKEN=" + kToken + " XDG_CONFIG_HOME=" + root +
-                          " timeout 20 " + Quoted(program) + " " + args + " 2>stderr.txt")
-                             .c_str(),
-                         "r");
-    std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, folder_.read("stderr.txt")};
+    return RunProgramIn(folder_, args, std::string("CORVANE_WALK_TOKEN=") + kToken, "timeout 20");
   }
 
   TempFolder folder_;
