@@ -77,6 +77,7 @@ void PlainMessages::startBlock(std::size_t atLeast) {
   constexpr std::size_t kBlockBytes = std::size_t{64} * 1024;
   const std::size_t size = std::max(kBlockBytes, atLeast);
   blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+  if (blocks_.size() == 1) firstBlockSize_ = size;
   free_ = blocks_.back().get();
   freeSize_ = size;
 }
@@ -84,9 +85,10 @@ void PlainMessages::startBlock(std::size_t atLeast) {
 void PlainMessages::clear() {
   texts_.clear();
   tags_.clear();
-  blocks_.clear();
-  free_ = nullptr;
-  freeSize_ = 0;
+  // The first block serves again: a run of small checks allocates it once.
+  if (blocks_.size() > 1) blocks_.resize(1);
+  free_ = blocks_.empty() ? nullptr : blocks_.front().get();
+  freeSize_ = blocks_.empty() ? 0 : firstBlockSize_;
 }
 
 std::vector<Message> PlainMessages::lines() const {

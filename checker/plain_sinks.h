@@ -75,6 +75,7 @@ class PlainMessages : public MessageList {
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* free_ = nullptr;  // the unused end of the last block
   std::size_t freeSize_ = 0;
+  std::size_t firstBlockSize_ = 0;
 };
 
 }  // namespace corvane

@@ -15,10 +15,10 @@
 #include <limits>
 #include <new>
 #include <system_error>
-#include <unordered_map>
 
 #include "d_util.h"
 #include "file_read.h"
+#include "text_index.h"
 
 namespace corvane {
 
@@ -255,13 +255,15 @@ class XmlDocumentBuilder {
   }
 
   std::uint32_t intern(std::string_view name) {
-    if (const auto it = nameIds_.find(name); it != nameIds_.end()) return it->second;
+    const auto nameAt = [this](std::size_t i) { return std::string_view(doc_.names_[i]); };
+    if (const std::int64_t known = nameIds_.find(name, nameAt); known >= 0) return static_cast<std::uint32_t>(known);
     const auto id = static_cast<std::uint32_t>(doc_.names_.size());
     if (doc_.names_.size() == doc_.names_.capacity()) {
       growing([&] { doc_.names_.reserve(2 * doc_.names_.capacity() + 16); });
     }
+    nameIds_.reserve(doc_.names_.size() + 1);
     doc_.names_.emplace_back(name);
-    nameIds_.emplace(doc_.names_.back(), id);
+    nameIds_.insert(id, nameAt);
     return id;
   }
 
@@ -271,21 +273,13 @@ class XmlDocumentBuilder {
     const auto key = std::make_pair(static_cast<const void*>(localName), static_cast<const void*>(prefix));
     RecentName& recent = recentNames_[PointerPairHash{}(key) % recentNames_.size()];
     if (recent.key == key) return recent.id;
-    recent = {key, lookUpElementName(key, localName, prefix)};
-    return recent.id;
-  }
-
-  std::uint32_t lookUpElementName(const std::pair<const void*, const void*>& key, const char* localName,
-                                  const char* prefix) {
-    if (const auto it = dictNames_.find(key); it != dictNames_.end()) return it->second;
     if (prefix != nullptr) {
       scratch_.assign(prefix).append(":").append(localName);
+      recent = {key, intern(scratch_)};
     } else {
-      scratch_.assign(localName);
+      recent = {key, intern(localName)};
     }
-    const std::uint32_t id = intern(scratch_);
-    dictNames_.emplace(key, id);
-    return id;
+    return recent.id;
   }
 
   void startElement(const char* localName, const char* prefix) {
@@ -538,10 +532,6 @@ class XmlDocumentBuilder {
       return bits(p.first) ^ (bits(p.second) * 31);
     }
   };
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
 
   XmlDocument& doc_;
   StreamedLoad* stream_;
@@ -560,8 +550,7 @@ class XmlDocumentBuilder {
   std::size_t textStart_ = 0;
   std::string blanks_;  // the blanks since the last node, while no other text came
   std::string scratch_;
-  std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> nameIds_;
-  std::unordered_map<std::pair<const void*, const void*>, std::uint32_t, PointerPairHash> dictNames_;
+  TextIndex nameIds_;  // the position of each name in the document's names
   struct RecentName {
     std::pair<const void*, const void*> key{nullptr, nullptr};  // no name has a null address
     std::uint32_t id = 0;

@@ -1,44 +1,31 @@
 #include "string_list.h"
 
-#include "d_util.h"
+#include <algorithm>
 
 namespace corvane {
 
-std::size_t StringList::add(std::string text, std::int64_t object) {
+void StringList::reserve(std::size_t count) {
+  if (count > entries_.capacity()) entries_.reserve(std::max(count, 2 * entries_.capacity()));
+  exact_.reserve(count);
+  if (foldedBuilt_) folded_.reserve(count);
+}
+
+void StringList::append(std::string text, std::int64_t object) noexcept {
+  const auto at = [this](std::size_t i) { return textAt(i); };
   entries_.push_back({std::move(text), object});
-  try {
-    indexLast();
-  } catch (...) {
-    removeLast();
-    throw;
-  }
+  exact_.insert(entries_.size() - 1, at);
+  if (foldedBuilt_) folded_.insert(entries_.size() - 1, at);
+}
+
+std::size_t StringList::add(std::string text, std::int64_t object) {
+  reserve(entries_.size() + 1);
+  append(std::move(text), object);
   return entries_.size() - 1;
 }
 
 void StringList::addAll(std::vector<std::string> texts) {
-  const std::size_t before = entries_.size();
-  try {
-    for (std::string& text : texts) add(std::move(text));
-  } catch (...) {
-    while (entries_.size() > before) removeLast();
-    throw;
-  }
-}
-
-void StringList::indexLast() {
-  const std::size_t i = entries_.size() - 1;
-  exact_.try_emplace(entries_[i].text, i);
-  if (foldedBuilt_) indexEntry(i);
-}
-
-void StringList::removeLast() {
-  const std::size_t i = entries_.size() - 1;
-  if (const auto it = exact_.find(entries_[i].text); it != exact_.end() && it->second == i) exact_.erase(it);
-  // Finding the entry's folded key would take an allocation; the folded index is made again
-  // when it is next asked.
-  folded_.clear();
-  foldedBuilt_ = false;
-  entries_.pop_back();
+  reserve(entries_.size() + texts.size());
+  for (std::string& text : texts) append(std::move(text), 0);
 }
 
 void StringList::clear() {
@@ -49,29 +36,32 @@ void StringList::clear() {
 }
 
 std::int64_t StringList::indexOf(std::string_view text) const {
-  const auto it = exact_.find(text);
-  return it == exact_.end() ? -1 : static_cast<std::int64_t>(it->second);
+  return exact_.find(text, [this](std::size_t i) { return textAt(i); });
 }
 
 std::int64_t StringList::indexOfText(std::string_view text) const {
+  const auto at = [this](std::size_t i) { return textAt(i); };
   if (!foldedBuilt_) {
-    for (std::size_t i = 0; i < entries_.size(); ++i) indexEntry(i);
+    folded_.clear();
+    folded_.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) folded_.insert(i, at);
     foldedBuilt_ = true;
   }
-  const auto it = folded_.find(UpperCaseAscii(text));
-  return it == folded_.end() ? -1 : static_cast<std::int64_t>(it->second);
+  return folded_.find(text, at);
 }
 
-void StringList::indexEntry(std::size_t i) const { folded_.try_emplace(UpperCaseAscii(entries_[i].text), i); }
+void StringList::reindex() {
+  const auto at = [this](std::size_t i) { return textAt(i); };
+  exact_.clear();
+  for (std::size_t i = 0; i < entries_.size(); ++i) exact_.insert(i, at);
+  folded_.clear();
+  foldedBuilt_ = false;
+}
 
 void StringList::removeIf(const std::function<bool(const Entry&)>& drop) {
-  // What goes and the index of what stays are settled before any entry moves.
+  // What goes is settled before any entry moves; fewer entries need no more room.
   std::vector<bool> dropped(entries_.size());
-  Index exact;
-  for (std::size_t i = 0, next = 0; i < entries_.size(); ++i) {
-    dropped[i] = drop(entries_[i]);
-    if (!dropped[i]) exact.try_emplace(entries_[i].text, next++);
-  }
+  for (std::size_t i = 0; i < entries_.size(); ++i) dropped[i] = drop(entries_[i]);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (dropped[i]) continue;
@@ -79,9 +69,7 @@ void StringList::removeIf(const std::function<bool(const Entry&)>& drop) {
     ++kept;
   }
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end());
-  exact_.swap(exact);
-  folded_.clear();
-  foldedBuilt_ = false;
+  reindex();
 }
 
 std::vector<std::string> StringList::lines() const {

@@ -7,8 +7,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "text_index.h"
 
 namespace corvane {
 
@@ -45,22 +46,18 @@ class StringList {
   std::vector<std::string> lines() const;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
-
-  void indexEntry(std::size_t i) const;
-  // Indexes the last entry.
-  void indexLast();
-  // Takes the last entry out of the list and its indexes; cannot fail.
-  void removeLast();
+  // Makes room for count entries in all, in the list and its indexes.
+  void reserve(std::size_t count);
+  // Appends an entry for which room was made.
+  void append(std::string text, std::int64_t object) noexcept;
+  std::string_view textAt(std::size_t i) const { return entries_[i].text; }
+  // Indexes every entry again, after entries moved.
+  void reindex();
 
   std::vector<Entry> entries_;
-  Index exact_;
+  TextIndex exact_{TextIndex::Match::Exact};
   // Built on the first folded lookup, kept up to date afterwards.
-  mutable Index folded_;
+  mutable TextIndex folded_{TextIndex::Match::Folded};
   mutable bool foldedBuilt_ = false;
 };
 

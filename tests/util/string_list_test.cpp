@@ -30,3 +30,25 @@ TEST(StringList, RemovingKeepsOrderAndIndexes) {
   list.clear();
   EXPECT_FALSE(list.contains("n0"));
 }
+
+// Past many growths of the index, every text still answers its first entry, in both cases.
+TEST(StringList, LargeListsKeepAnsweringTheFirstEntry) {
+  StringList list;
+  for (int i = 0; i < 3000; ++i) list.add("Name " + std::to_string(i % 1000), i);
+  list.addAll({"NAME 5", "extra"});
+  for (int i = 0; i < 1000; i += 37) {
+    const std::string text = "Name " + std::to_string(i);
+    EXPECT_EQ(list.indexOf(text), i);
+    EXPECT_EQ(list.indexOfText("NAME " + std::to_string(i)), i);
+  }
+  EXPECT_EQ(list.indexOf("NAME 5"), 3000);
+  EXPECT_EQ(list.indexOf("extra"), 3001);
+  EXPECT_EQ(list.indexOf("Name 1000"), -1);
+  list.removeIf([](const StringList::Entry& e) { return e.object < 1000; });
+  EXPECT_EQ(list.indexOf("Name 0"), 0);
+  EXPECT_EQ(list.indexOfText("name 999"), 999);
+  list.clear();
+  list.add("Name 0");
+  EXPECT_EQ(list.indexOf("Name 0"), 0);
+  EXPECT_EQ(list.size(), 1u);
+}

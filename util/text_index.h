@@ -1,0 +1,108 @@
+// A hash index over texts kept elsewhere, found by their position there: one flat array of
+// slots probed in turn, each holding part of a text's hash and its position. A lookup that
+// misses touches no text, and an insert allocates nothing once room was made for it.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+namespace corvane {
+
+class TextIndex {
+ public:
+  // Exact: texts equal byte for byte. Folded: equal with ASCII letters in either case.
+  enum class Match : std::uint8_t { Exact, Folded };
+
+  explicit TextIndex(Match match = Match::Exact) : match_(match) {}
+
+  // Position of the first indexed text equal to text, or -1. textAt(i) gives the text at i.
+  template <typename TextAt>
+  std::int64_t find(std::string_view text, const TextAt& textAt) const {
+    if (slots_.empty()) return -1;
+    const std::uint32_t hash = Hash(text);
+    for (std::size_t s = hash & mask(); slots_[s].position != 0; s = (s + 1) & mask()) {
+      const Slot& slot = slots_[s];
+      if (slot.hash == hash && equal(textAt(slot.position - 1), text)) return slot.position - 1;
+    }
+    return -1;
+  }
+
+  // Makes room for count texts in all, so that inserting them cannot fail. Throws when the
+  // room cannot be had; the index is then unchanged.
+  void reserve(std::size_t count) {
+    if (count >= kMaxPositions) throw std::length_error("too many texts to index");
+    if (2 * count <= slots_.size()) return;
+    std::size_t size = slots_.empty() ? kMinSlots : slots_.size();
+    while (size < 2 * count) size *= 2;
+    std::vector<Slot> grown(size);
+    std::swap(slots_, grown);
+    for (const Slot& slot : grown) {
+      if (slot.position != 0) slots_[freeSlot(slot.hash)] = slot;
+    }
+  }
+
+  // Indexes the text at position unless an equal one is indexed already. Room for it was
+  // made with reserve.
+  template <typename TextAt>
+  void insert(std::size_t position, const TextAt& textAt) noexcept {
+    const std::string_view text = textAt(position);
+    const std::uint32_t hash = Hash(text);
+    std::size_t s = hash & mask();
+    for (; slots_[s].position != 0; s = (s + 1) & mask()) {
+      const Slot& slot = slots_[s];
+      if (slot.hash == hash && equal(textAt(slot.position - 1), text)) return;
+    }
+    slots_[s] = {hash, static_cast<std::uint32_t>(position + 1)};
+  }
+
+  // Forgets every text; the room made stays.
+  void clear() noexcept { std::fill(slots_.begin(), slots_.end(), Slot{}); }
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;      // the text's hash, which also picks its first slot
+    std::uint32_t position = 0;  // the text's position + 1; 0 for an empty slot
+  };
+  static constexpr std::size_t kMinSlots = 16;
+  static constexpr std::size_t kMaxPositions = UINT32_MAX / 2;
+
+  static char Fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+  std::uint32_t Hash(std::string_view text) const {
+    std::uint64_t hash = 14695981039346656037ULL;
+    if (match_ == Match::Exact) {
+      hash = std::hash<std::string_view>{}(text);
+    } else {
+      // FNV-1a over the letters in upper case.
+      for (const char c : text) hash = (hash ^ static_cast<unsigned char>(Fold(c))) * 1099511628211ULL;
+    }
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+  }
+
+  bool equal(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    if (match_ == Match::Exact) return a == b;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (Fold(a[i]) != Fold(b[i])) return false;
+    }
+    return true;
+  }
+
+  std::size_t mask() const { return slots_.size() - 1; }
+
+  std::size_t freeSlot(std::uint32_t hash) const noexcept {
+    std::size_t s = hash & mask();
+    while (slots_[s].position != 0) s = (s + 1) & mask();
+    return s;
+  }
+
+  Match match_;
+  std::vector<Slot> slots_;
+};
+
+}  // namespace corvane
