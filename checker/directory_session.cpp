@@ -51,6 +51,9 @@ void DirectorySession::readSchema(SchemaView& schema) {
   schema.GetClassAttributes = [ctx](const std::string& className, StringList& attributes) {
     return GetClassAttributes(ctx, className, attributes);
   };
+  schema.GetSuperClasses = [ctx](const std::string& className, StringList& superClasses) {
+    return ReadSuperClasses(ctx, className, superClasses);
+  };
 }
 
 void DirectorySession::readSchema(SchemaView& schema, StringList& auxAttributes) {

@@ -52,6 +52,9 @@ struct SchemaView {
   StringList ClassAttrList;  // cache: "Class" and "Class*Attribute" lines of every class read
   // Reads the attributes of one class from the directory into the list; returns its code.
   std::function<std::int32_t(const std::string& className, StringList& attributes)> GetClassAttributes;
+  // Reads the superclasses one class names itself; returns its code. Only the editor's
+  // questions about a class need them.
+  std::function<std::int32_t(const std::string& className, StringList& superClasses)> GetSuperClasses;
 };
 
 struct ScanState {

@@ -41,8 +41,8 @@ bool Before(const SourcePosition& a, const SourcePosition& b) {
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// The offset of the '>' that ends the start tag beginning at start; quoted values may hold
-// one. Nothing when the tag does not end.
+}  // namespace
+
 std::optional<std::size_t> StartTagEnd(std::string_view source, std::size_t start) {
   char quote = 0;
   for (std::size_t i = start; i < source.size(); ++i) {
@@ -57,8 +57,6 @@ std::optional<std::size_t> StartTagEnd(std::string_view source, std::size_t star
   }
   return std::nullopt;
 }
-
-}  // namespace
 
 std::vector<std::optional<std::size_t>> ByteOffsets(std::string_view source,
                                                     std::span<const SourcePosition> positions) {

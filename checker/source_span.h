@@ -26,6 +26,10 @@ struct SourceSpan {
 // over the source for all of them.
 std::vector<std::optional<std::size_t>> ByteOffsets(std::string_view source, std::span<const SourcePosition> positions);
 
+// The offset of the '>' that ends the start tag (or other markup) beginning at byte start;
+// quoted values may hold one. Nothing when it does not end.
+std::optional<std::size_t> StartTagEnd(std::string_view source, std::size_t start);
+
 // The text of the text element `element`, whose start tag begins at byte `start` of source
 // (its '<', at the position the document gives): nothing unless the bytes between its tags
 // are its text exactly as written (no reference, no other encoding), so that replacing them

@@ -6,40 +6,59 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "plain_sinks.h"
 #include "scan_state.h"
 
 namespace corvane {
 
-// A finding's one certain correction: the text of a text element replaced.
+// Text added at the end of a file other than the checked one.
+struct FileAppend {
+  std::string path;  // the file
+  std::string text;  // appended whole; it ends with a line feed
+};
+
+// A finding's correction: the text of a text element replaced, or a line added to a bundle.
 struct Suggestion {
   NodeId element = kNoNode;      // the text element whose text is wrong
   std::string text;              // the text it should have
   std::string_view description;  // what the change does, for a reader
+  // False for a guess (the nearest name): offered to a reader, never applied unasked.
+  bool certain = true;
+  // Set instead of text for a key missing from its bundle: element is the key's, kept as it is.
+  std::optional<FileAppend> append;
 };
 
 // Finds the corrections of a tree's findings. The schema's names are indexed once, so each
-// finding costs a lookup, however large the schema.
+// finding costs a lookup, or a bounded comparison with the names of about its length.
 class Suggester {
  public:
   explicit Suggester(const SchemaView& schema);
 
-  // The correction of message, found in tree and doc, when it has exactly one: for Msg 009
-  // the class name with "_" for each blank; for Msg 001 and Msg 006 the schema's spelling of
-  // the name, when exactly one schema name equals the written one with letter case ignored.
-  std::optional<Suggestion> of(const Message& message, const PlainTree& tree, const XmlDocument& doc) const;
+  // The correction of message, found in tree and doc, when it has one: for Msg 009 the class
+  // name with "_" for each blank; for Msg 001 and Msg 006 the schema's spelling of the name,
+  // when exactly one schema name equals the written one with letter case ignored, or else,
+  // as a guess, the one schema name nearest to it (at most two letters inserted, deleted or
+  // changed, letter case ignored; none on a tie). With the web application's root, for
+  // Msg 003 the line "key=" appended to the bundle's properties file.
+  std::optional<Suggestion> of(const Message& message, const PlainTree& tree, const XmlDocument& doc,
+                               std::string_view webAppRoot = {}) const;
 
  private:
   // The written names in upper case, each with the one schema name of that spelling, or
-  // nothing when several differ only in letter case.
-  using Spellings = std::unordered_map<std::string, std::optional<std::string>>;
+  // nothing when several differ only in letter case; beside them the names by length.
+  struct Names {
+    std::unordered_map<std::string, std::optional<std::string>> spellings;
+    std::vector<std::vector<std::string>> byLength;  // the keys of spellings, by their length
+  };
 
-  static Spellings Index(const StringList& names);
-  static std::optional<std::string> SpellingOf(const Spellings& spellings, std::string_view written);
+  static Names Index(const StringList& names);
+  // The one name nearest to written, when it is near enough; see of.
+  static std::optional<std::string> NearestOf(const Names& names, std::string_view written);
 
-  Spellings classes_;
-  Spellings attributes_;
+  Names classes_;
+  Names attributes_;
 };
 
 }  // namespace corvane

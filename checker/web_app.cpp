@@ -37,17 +37,38 @@ std::string JspPath(std::string_view root, std::string_view module, std::string_
   return path;
 }
 
-KeyTable KeyTable::Parse(std::string_view content) {
-  KeyTable table;
+namespace {
+
+// Calls take with each line of a properties file, without its line end.
+template <typename Take>
+void ForEachLine(std::string_view content, Take take) {
   std::size_t start = 0;
   while (start < content.size()) {
     std::size_t end = content.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = content.size();
-    const std::string_view line = content.substr(start, end - start);
-    table.folded_.insert(UpperCaseAscii(line.substr(0, line.find('='))));
+    take(content.substr(start, end - start));
     // CR LF ends one line, not two.
     start = end + ((end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n') ? 2 : 1);
   }
+}
+
+}  // namespace
+
+std::vector<PropertiesLine> PropertiesLines(std::string_view content) {
+  std::vector<PropertiesLine> lines;
+  ForEachLine(content, [&lines](std::string_view line) {
+    const std::size_t equals = line.find('=');
+    const std::string_view value = equals == std::string_view::npos ? std::string_view{} : line.substr(equals + 1);
+    lines.push_back({line.substr(0, equals), value, lines.size()});
+  });
+  return lines;
+}
+
+KeyTable KeyTable::Parse(std::string_view content) {
+  KeyTable table;
+  ForEachLine(content, [&table](std::string_view line) {
+    table.folded_.insert(UpperCaseAscii(line.substr(0, line.find('='))));
+  });
   return table;
 }
 

@@ -19,6 +19,15 @@ std::string PropertiesPath(std::string_view root, std::string_view bundle);
 // root + "portal/modules/<module>/skins/default/devices/<device>/<page>.jsp".
 std::string JspPath(std::string_view root, std::string_view module, std::string_view device, std::string_view page);
 
+// One line of a properties file as the key lookups read it.
+struct PropertiesLine {
+  std::string_view key;    // the text before the first "=" (the whole line without one)
+  std::string_view value;  // the text after it
+  std::size_t line = 0;    // counted from 0
+};
+// The lines of a properties file, split as KeyTable::Parse splits them (LF, CR LF, lone CR).
+std::vector<PropertiesLine> PropertiesLines(std::string_view content);
+
 // The keys of one properties file, looked up exactly with ASCII letter case ignored.
 class KeyTable {
  public:

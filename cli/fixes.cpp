@@ -56,12 +56,15 @@ std::string ChangeLine(const std::string& path, const ReportedMessage& m, std::s
          ": \"" + std::string(old) + "\" -> \"" + m.fix->replacement + "\"";
 }
 
-// The findings with a fix, in the file's order, one for each stretch of text: a class name
-// may be the subject of several findings.
+// Whether --fix applies the finding's fix: a guess at the name meant is left to a reader.
+bool Applied(const ReportedMessage& m) { return m.fix && m.fix->certain; }
+
+// The findings with a fix to apply, in the file's order, one for each stretch of text: a
+// class name may be the subject of several findings.
 std::vector<const ReportedMessage*> FixedFindings(const FileReport& report) {
   std::vector<const ReportedMessage*> fixed;
   for (const ReportedMessage& m : report.messages) {
-    if (m.fix) fixed.push_back(&m);
+    if (Applied(m)) fixed.push_back(&m);
   }
   const auto offset = [](const ReportedMessage* m) { return m->fix->span.offset; };
   std::stable_sort(fixed.begin(), fixed.end(), [&](auto* a, auto* b) { return offset(a) < offset(b); });
@@ -80,7 +83,8 @@ std::vector<std::optional<Fix>> FindFixes(const Suggester& suggester, std::span<
   std::vector<SourcePosition> starts;
   for (std::size_t i = 0; i < messages.size(); ++i) {
     std::optional<Suggestion> suggestion = suggester.of(messages[i], tree, doc);
-    if (!suggestion) continue;
+    // A change to another file (a key added to its bundle) is no fix of this one.
+    if (!suggestion || suggestion->append) continue;
     const XmlDocument::Node& element = doc.node(suggestion->element);
     suggested.push_back(i);
     starts.push_back({element.line, element.column});
@@ -94,7 +98,9 @@ std::vector<std::optional<Fix>> FindFixes(const Suggester& suggester, std::span<
     Suggestion& suggestion = suggestions[k];
     const auto [at, fresh] = spans.try_emplace(suggestion.element);
     if (fresh) at->second = TextElementSpan(source, *offsets[k], doc, suggestion.element);
-    if (at->second) fixes[suggested[k]] = Fix{*at->second, std::move(suggestion.text), suggestion.description};
+    if (at->second) {
+      fixes[suggested[k]] = Fix{*at->second, std::move(suggestion.text), suggestion.description, suggestion.certain};
+    }
   }
   return fixes;
 }
@@ -151,7 +157,7 @@ void FixFile(const Options& options, FileReport& report, std::string_view source
   for (const ReportedMessage* m : changes) {
     WriteLine(err, ChangeLine(report.path, *m, source.substr(m->fix->span.offset, m->fix->span.length)));
   }
-  std::erase_if(report.messages, [](const ReportedMessage& m) { return m.fix.has_value(); });
+  std::erase_if(report.messages, Applied);
 }
 
 }  // namespace corvane::cli

@@ -27,10 +27,11 @@ std::string ApplyFixes(std::string_view source, std::vector<const Fix*> fixes);
 // Fixes change no line end, so the two have the same lines, compared one by one.
 std::string UnifiedDiff(std::string_view before, std::string_view after, const std::string& path);
 
-// What --fix or --diff does with a checked file whose bytes are source: the fixes of its
-// findings, applied. --diff writes their diff to out. --fix writes the fixed file over the
-// one checked (whole, keeping its mode), says each change on err and drops the fixed
-// findings from the report; a file it cannot write is a trouble of the run.
+// What --fix or --diff does with a checked file whose bytes are source: the certain fixes of
+// its findings, applied (a guess at the name meant is only shown, by the machine formats).
+// --diff writes their diff to out. --fix writes the fixed file over the one checked (whole,
+// keeping its mode), says each change on err and drops the fixed findings from the report;
+// a file it cannot write is a trouble of the run.
 void FixFile(const Options& options, FileReport& report, std::string_view source, std::ostream& out, std::ostream& err,
              RunSummary& run);
 

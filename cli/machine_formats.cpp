@@ -37,10 +37,6 @@ std::string PathUri(const std::string& path) {
   return uri;
 }
 
-// The README shipped with the program: until the project has a home page, the place that
-// explains the tool and, in its message table, every rule.
-std::string ReadmeUri() { return PathUri(ProgramDataFile("README.md")); }
-
 constexpr char kSourceRoot[] = "%SRCROOT%";
 
 // A full path without ".." steps, each taken as the file system takes it: the folder up to
@@ -184,6 +180,8 @@ int HexDigit(char c) {
 }
 
 }  // namespace
+
+std::string ReadmeUri() { return PathUri(ProgramDataFile("README.md")); }
 
 RecordedPath RecordPath(const std::string& path) {
   if (IsValidUtf8(path)) return {path, false};

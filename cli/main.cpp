@@ -8,6 +8,7 @@
 
 #include "options.h"
 #include "run.h"
+#include "server.h"
 #include "warnings.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
       return kExitClean;
     }
     if (options->listTrees) return ListTrees(std::cout, std::cerr);
+    if (options->lsp) return corvane::lsp::RunServer(*options);
     return RunChecks(*options, std::cin, std::cout, std::cerr);
   } catch (const std::bad_alloc&) {
     // What was written so far stays; the message must not need memory of its own.

@@ -46,6 +46,7 @@ constexpr Flag kFlags[] = {
     {"--carry-over", &Options::carryOver},
     {"--fix", &Options::fix},
     {"--diff", &Options::diff},
+    {"--lsp", &Options::lsp},
 };
 
 // Stores an option's value, or says in error why it cannot.
@@ -142,7 +143,10 @@ std::string OptionConflict(const Options& options) {
     return "--show-tree goes with --format text or list";
   }
   if (std::string fixing = FixConflict(options, stdinReads > 0); !fixing.empty()) return fixing;
-  if (!options.help && !options.version && !options.listTrees && options.inputs.empty()) return "no file to check";
+  if (options.lsp && !options.inputs.empty()) return "--lsp checks the documents an editor opens: it takes no FILE";
+  if (options.lsp && (options.fix || options.diff)) return "--lsp cannot be used with --fix or --diff";
+  const bool checksFiles = !options.help && !options.version && !options.listTrees && !options.lsp;
+  if (checksFiles && options.inputs.empty()) return "no file to check";
   return {};
 }
 
@@ -201,6 +205,7 @@ std::string VersionText() { return "corvanexml-check " CORVANE_VERSION "\n"; }
 std::string HelpText() {
   return R"(Usage: corvanexml-check [OPTION]... FILE|FOLDER|-...
        corvanexml-check --list-trees
+       corvanexml-check --lsp [--tree NAME | --schema FILE]...
 
 Checks console plug-in XML files (books, pages, tasks, modules, roles, translator
 files) and prints every problem as a numbered message line, "Msg 001" to "Msg 010"
@@ -279,6 +284,12 @@ exactly one schema name equals it with letter case ignored (Msg 001, Msg 006)):
                    keeps its mode), say each change on standard error, and report
                    the findings left
 --diff             print the corrections as a unified diff and change nothing
+
+Editors:
+--lsp              serve an editor over the Language Server Protocol on standard
+                   input and output (logs on standard error): each open document
+                   is checked as it is typed, as if it were saved where it lives;
+                   --tree, --schema, --ignore and --report-unused-directives count
 
 --help, -h         this text
 --version          the version

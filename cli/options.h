@@ -32,6 +32,7 @@ struct Options {
   unsigned jobs = 0;                     // --jobs N: files read at once; 0 for one per core
   bool fix = false;                      // --fix
   bool diff = false;                     // --diff
+  bool lsp = false;                      // --lsp: serve editors over the Language Server Protocol
   OutputFormat format = OutputFormat::Text;
   bool formatGiven = false;                  // --format was given, not left to the default
   std::vector<std::string> excludes;         // --exclude GLOB (repeatable)

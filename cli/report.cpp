@@ -91,6 +91,7 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
       const SourcePosition position = tree.positionOf(m, doc);
       r.line = position.line;
       r.column = position.column;
+      if (at < tree.items().size()) r.node = tree.items()[at].node;
       if (itemPaths) r.itemPath = paths.of(at);
     } else if (loadError) {
       r.line = loadError->line;
@@ -102,7 +103,7 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
 }
 
 ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code) {
-  return {std::move(text), code, doc.node(node).line, doc.node(node).column, {}, {}};
+  return {std::move(text), code, doc.node(node).line, doc.node(node).column, {}, {}, node};
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> ParseErrorLine(const ReportedMessage& m) {

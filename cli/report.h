@@ -22,6 +22,7 @@ struct Fix {
   SourceSpan span;
   std::string replacement;
   std::string_view description;  // what the change does
+  bool certain = true;           // --fix and --diff apply only certain fixes; a guess is only shown
 };
 
 // One finding with where it points in the source.
@@ -33,6 +34,7 @@ struct ReportedMessage {
   // Labels from the top-level item down, the middle of a deep path elided; empty for none.
   std::vector<std::string> itemPath;
   std::optional<Fix> fix;  // only where fixes were looked for
+  NodeId node = kNoNode;   // the element (or comment) it points at; kNoNode for none
 };
 
 struct FileReport {
@@ -106,6 +108,10 @@ RecordedPath RecordPath(const std::string& path);
 // The path a record names; nothing when a percent-encoded text holds a "%" without two hex
 // digits after it.
 std::optional<std::string> RecordedPathBytes(const std::string& text, bool percent);
+
+// The README shipped with the program as a file URI: until the project has a home page, the
+// place that explains the tool and, in its message table, every rule.
+std::string ReadmeUri();
 
 // The JSON document for all files.
 std::string JsonReport(const std::vector<FileReport>& files);

@@ -19,13 +19,13 @@
 #include "d_util.h"
 #include "dir_client.h"
 #include "directory_session.h"
+#include "file_findings.h"
 #include "fixes.h"
 #include "output.h"
 #include "plain_sinks.h"
 #include "project_file.h"
 #include "report.h"
 #include "scan.h"
-#include "suppression.h"
 #include "visible_text.h"
 #include "warnings.h"
 
@@ -67,31 +67,6 @@ std::string NoPrimaryTree(const StringList& trees) {
   return reason + ", or choose a tree with --tree NAME (the trees: " + JoinLines(trees, ", ") + ")";
 }
 
-// Points the session at the tree the options name (schema files, a configured tree, or the
-// primary connection's tree as the window does at start). Returns a usage error, if any.
-std::string SelectTree(const Options& options, DirectorySession& directory, SchemaView& schema) {
-  if (!options.schemaFiles.empty()) {
-    if (std::string error = client::ServeSchemaFiles(options.schemaFiles); !error.empty()) return error;
-  }
-  StringList trees;
-  if (std::string error = StartWithTrees(directory, trees); !error.empty()) return error;
-  std::string tree = options.tree ? *options.tree : directory.primaryTree();
-  const std::int64_t index = trees.indexOfText(tree);
-  if (index < 0) {
-    if (options.tree) return "no tree named '" + tree + "'; the trees are: " + JoinLines(trees, ", ");
-    return NoPrimaryTree(trees);
-  }
-  tree = trees[static_cast<std::size_t>(index)].text;
-  const ResultCode code = directory.changeTree(tree);
-  // The client lists a longer name cut to 32 characters, and then knows no tree of that name.
-  if (code == client::kCodeUnknownTree) {
-    return "the tree name '" + tree + "...' is longer than 32 characters: shorten it in " + ConnectionsFile();
-  }
-  if (code != 0) return "the schema of tree '" + tree + "' cannot be read";
-  directory.readSchema(schema);
-  return {};
-}
-
 // Why a path the user gave names no file to check.
 std::string PathProblem(const std::string& path, const std::error_code& ec) {
   if (path.empty()) return "'': an empty argument names no file";
@@ -113,15 +88,6 @@ std::optional<std::string> ReadAll(std::istream& in, std::string& reason) {
   reason = errno != 0 ? ErrnoText(errno) : "read error";
   return std::nullopt;
 }
-
-// A checked input: the path findings name, the full path it was checked under (empty for
-// standard input without a name), and what the check left.
-struct CheckedInput {
-  std::string path;
-  std::string fullPath;
-  CheckOutcome outcome;
-  std::string source;  // the bytes checked, kept only where fixes are looked for
-};
 
 // Whether the run looks for fixes: to apply or show them, or to report them in JSON or SARIF.
 bool LooksForFixes(const Options& options) {
@@ -204,47 +170,7 @@ std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& 
     run.fail(err, "cannot read standard input: " + reason);
     return std::nullopt;
   }
-  checked.outcome = CheckText(state, checked.fullPath.empty() ? checked.path : checked.fullPath, *text);
-  if (LooksForFixes(options)) checked.source = *text;
-  return checked;
-}
-
-// The findings of a checked document that the options let through, before the baseline:
-// ignored codes and what directives silence are dropped; unused directives are added when
-// asked for; with a suggester, each finding carries its fix, if any. A directive the checker
-// cannot read is said on err.
-FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
-                    const PlainTree& tree, std::vector<Message> sorted, const Suggester* suggester, std::ostream& err) {
-  const XmlDocument* doc = checked.outcome.document.get();
-  const std::optional<LoadError>& loadError = checked.outcome.loadError;
-  Suppressions directives;
-  if (doc != nullptr) {
-    directives = Suppressions(tree, *doc);
-    for (const Suppressions::Problem& problem : directives.problems()) {
-      const XmlDocument::Node& at = doc->node(problem.comment);
-      WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' +
-                         std::to_string(at.column) + ": " + problem.what);
-    }
-  }
-  // That a file could not be read, or not checked to its end, is no finding to ignore.
-  const bool stopped = checked.outcome.walkError.has_value();
-  CodeSet ignored = options.ignored | projectIgnored;
-  if (stopped || (loadError && loadError->unreadable)) ignored.reset(kXmlError);
-  std::vector<Message> silenced = RemoveSilenced(sorted, ignored, directives);
-  std::vector<std::optional<Fix>> fixes;
-  if (suggester != nullptr && doc != nullptr) fixes = FindFixes(*suggester, sorted, tree, *doc, checked.source);
-  // Only JSON shows the labels, which take a walk up the tree for every finding.
-  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,
-                                     options.format == OutputFormat::Json);
-  // The report keeps the messages' order.
-  for (std::size_t i = 0; i < fixes.size(); ++i) report.messages[i].fix = std::move(fixes[i]);
-  report.stopped = stopped;
-  report.silenced =
-      MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(silenced), loadError, false).messages;
-  if (options.reportUnusedDirectives && !ignored.test(kUnusedDirective) && doc != nullptr) {
-    for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));
-  }
-  return report;
+  return CheckDocumentText(state, std::move(checked.path), std::move(checked.fullPath), *text, LooksForFixes(options));
 }
 
 // The normalised absolute path of a file, links resolved as far as they exist.
@@ -309,6 +235,29 @@ std::string FilesProblem(const Options& options, ProjectFiles& projects, const s
 }
 
 }  // namespace
+
+std::string SelectTree(const Options& options, DirectorySession& directory, SchemaView& schema) {
+  if (!options.schemaFiles.empty()) {
+    if (std::string error = client::ServeSchemaFiles(options.schemaFiles); !error.empty()) return error;
+  }
+  StringList trees;
+  if (std::string error = StartWithTrees(directory, trees); !error.empty()) return error;
+  std::string tree = options.tree ? *options.tree : directory.primaryTree();
+  const std::int64_t index = trees.indexOfText(tree);
+  if (index < 0) {
+    if (options.tree) return "no tree named '" + tree + "'; the trees are: " + JoinLines(trees, ", ");
+    return NoPrimaryTree(trees);
+  }
+  tree = trees[static_cast<std::size_t>(index)].text;
+  const ResultCode code = directory.changeTree(tree);
+  // The client lists a longer name cut to 32 characters, and then knows no tree of that name.
+  if (code == client::kCodeUnknownTree) {
+    return "the tree name '" + tree + "...' is longer than 32 characters: shorten it in " + ConnectionsFile();
+  }
+  if (code != 0) return "the schema of tree '" + tree + "' cannot be read";
+  directory.readSchema(schema);
+  return {};
+}
 
 int ListTrees(std::ostream& out, std::ostream& err) {
   DirectorySession directory;
@@ -382,10 +331,8 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
         CheckInput(options, input, std::move(readAhead[i]), state, in, run, err);
     if (!checked) continue;
     const ProjectFile* project = projectOf[i];
-    std::vector<Message> sorted = messages.sorted();
-    messages.clear();  // its lines live on in sorted: a long list is not held twice
-    FileReport report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, tree,
-                                 std::move(sorted), suggester ? &*suggester : nullptr, err);
+    FileReport report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, tree, messages,
+                                 suggester ? &*suggester : nullptr, err);
     if (report.unreadable || report.stopped) run.successful = false;
     if (baseline) baseline->excuse(report);
     if (options.fix || options.diff) FixFile(options, report, checked->source, out, err, run);

@@ -4,7 +4,9 @@
 #include <istream>
 #include <ostream>
 
+#include "directory_session.h"
 #include "options.h"
+#include "scan_state.h"
 
 namespace corvane::cli {
 
@@ -19,6 +21,10 @@ inline constexpr int kExitTrouble = 2;
 // input completes the run-wide options; each file's own project file adds its excludes and
 // ignored codes. Returns the exit status.
 int RunChecks(const Options& options, std::istream& in, std::ostream& out, std::ostream& err);
+// Points the session at the tree the options name (schema files, a configured tree, or the
+// primary connection's tree as the window does at start) and reads its schema into schema.
+// Returns why that cannot be done (for the command line, a usage error), if so.
+std::string SelectTree(const Options& options, DirectorySession& directory, SchemaView& schema);
 // Writes the client's trees, one per line, to out; why there are none goes to err.
 int ListTrees(std::ostream& out, std::ostream& err);
 

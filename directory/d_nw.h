@@ -60,6 +60,8 @@ ResultCode ReadAttributeList(ContextHandle ctx, StringList& list);
 // letter cases (spellings of one attribute) are all kept; an empty class name reads all
 // classes.
 ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, StringList& list);
+// Adds the superclasses a class names itself (item list 0), in the order defined.
+ResultCode ReadSuperClasses(ContextHandle ctx, const std::string& className, StringList& list);
 // "*": ReadAttributeList; any other name: ReadClassDefinition.
 ResultCode GetClassAttributes(ContextHandle ctx, const std::string& className, StringList& list);
 // Fills an empty list with the auxiliary classes.

@@ -77,7 +77,9 @@ bool IsNewName(const StringList& list, std::string_view name, std::size_t since)
 // same name, its item lists where they stopped.
 class ClassItemTaker {
  public:
-  explicit ClassItemTaker(StringList& list) : list_(list) {}
+  // Keeps the item lists numbered from firstList on, the attribute lists unless told otherwise.
+  explicit ClassItemTaker(StringList& list, int firstList = kMandatoryList, int lastList = client::kClassItemLists - 1)
+      : list_(list), firstList_(firstList), lastList_(lastList) {}
 
   void startClass(std::string_view name) {
     if (className_ == name) return;
@@ -86,7 +88,7 @@ class ClassItemTaker {
   }
 
   void take(int listNumber, const char* name) {
-    if (listNumber < kMandatoryList) return;
+    if (listNumber < firstList_ || listNumber > lastList_) return;
     std::optional<std::size_t>& start = listStarts_[static_cast<std::size_t>(listNumber)];
     if (!start) start = list_.size();
     if (IsNewName(list_, name, *start)) list_.add(name, listNumber);
@@ -94,6 +96,8 @@ class ClassItemTaker {
 
  private:
   StringList& list_;
+  int firstList_;
+  int lastList_;
   std::optional<std::string> className_;
   // Where each item list of the class began in list_.
   std::array<std::optional<std::size_t>, client::kClassItemLists> listStarts_;
@@ -159,7 +163,10 @@ ResultCode ReadAttributeList(ContextHandle ctx, StringList& list) {
   return code;
 }
 
-ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, StringList& list) {
+namespace {
+
+// Reads the definition of one class (all classes for an empty name) and keeps what taker keeps.
+ResultCode ReadClassItems(ContextHandle ctx, const std::string& className, ClassItemTaker& taker) {
   const std::uint8_t allClasses = className.empty() ? 1 : 0;
   ScopedBuffer request;
   ResultCode code = request.allocate(kRequestBytes);
@@ -168,7 +175,6 @@ ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, 
   Client().BufPutClassName(ctx, request.get(), StrToPChar(className));
   ScopedBuffer result;
   if ((code = result.allocate(kDefinitionBytes)) != 0) return code;
-  ClassItemTaker taker(list);
   std::int32_t handle = kNoIteration;
   std::int32_t previous = kNoIteration;
   do {
@@ -178,6 +184,18 @@ ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, 
     // A read that leaves the handle where it was would repeat forever.
   } while (handle != kNoIteration && handle != previous);
   return code;
+}
+
+}  // namespace
+
+ResultCode ReadClassDefinition(ContextHandle ctx, const std::string& className, StringList& list) {
+  ClassItemTaker taker(list);
+  return ReadClassItems(ctx, className, taker);
+}
+
+ResultCode ReadSuperClasses(ContextHandle ctx, const std::string& className, StringList& list) {
+  ClassItemTaker taker(list, 0, 0);
+  return ReadClassItems(ctx, className, taker);
 }
 
 ResultCode GetClassAttributes(ContextHandle ctx, const std::string& className, StringList& list) {

@@ -37,7 +37,7 @@ _corvanexml_check() {
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W $'--schema\n--tree\n--list-trees\n--show-tree\n--format\n--version
 --exit-zero\n--quiet\n--exclude\n--ignore\n--report-unused-directives\n--stdin-filename
---write-baseline\n--baseline\n--output\n--fix\n--diff\n--jobs\n--help' -- "$cur"))
+--write-baseline\n--baseline\n--output\n--fix\n--diff\n--jobs\n--lsp\n--help' -- "$cur"))
     return
   fi
   # Files to check: XML files and the folders that may hold them.

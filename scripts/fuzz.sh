@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz cli_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz ldap_answer_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(check_fuzz cli_fuzz schema_fuzz connections_fuzz properties_fuzz settings_fuzz shell_fuzz export_fuzz ldap_answer_fuzz lsp_fuzz)
 
 build=build/fuzz
 if [ ! -f $build/CMakeCache.txt ]; then
@@ -38,6 +38,8 @@ seed() {
     properties_fuzz) copy_seeds "$corpus" $(find tests/fixtures examples -name '*.properties') ;;
     settings_fuzz) printf '[Settings]\nMainForm.Top=201\nMainForm.Left=279\r\n; note\n[Other]\nx=1\n' >"$corpus/seed.ini" ;;
     shell_fuzz) printf 'https://example.com/a b' >"$corpus/url"; printf '/bin/echo  "a b" c\\ d' >"$corpus/cmd" ;;
+    lsp_fuzz)
+      printf 'Content-Length: 58\r\n\r\n{"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}Content-Length: 125\r\n\r\n{"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.xml","version":1,"text":"<a/>"}}}' >"$corpus/seed" ;;
     export_fuzz) printf 'a<b&c\x1fx\r\ny\x1ex\x1e\x1eq"\n' >"$corpus/table" ;;
     # A bind answered, the root entry naming the subschema entry, and that entry with one
     # attribute type and one class.

@@ -37,6 +37,6 @@ tidy() {
   clang-tidy -p "$LINT_BUILD" $LINT_TIDY_ARGS "$1" && touch "$LINT_CLEAN/$key"
 }
 export -f tidy
-git ls-files -z 'util/*.cpp' 'checker/*.cpp' 'directory/*.cpp' 'cli/*.cpp' 'ui/*.cpp' 'app/*.cpp' ':!*bench*' |
+git ls-files -z 'util/*.cpp' 'checker/*.cpp' 'directory/*.cpp' 'cli/*.cpp' 'lsp/*.cpp' 'ui/*.cpp' 'app/*.cpp' ':!*bench*' |
   xargs -0 -n1 -P"$(nproc)" bash -c 'tidy "$1"' _ \
     2> >(grep -v 'warnings\? generated\.$' >&2)

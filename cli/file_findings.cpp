@@ -1,0 +1,56 @@
+#include "file_findings.h"
+
+#include <utility>
+#include <vector>
+
+#include "fixes.h"
+#include "suppression.h"
+#include "warnings.h"
+
+namespace corvane::cli {
+
+CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string fullPath, std::string_view text,
+                               bool keepSource) {
+  CheckedInput checked{std::move(path), std::move(fullPath), {}, {}};
+  checked.outcome = CheckText(state, checked.fullPath.empty() ? checked.path : checked.fullPath, text);
+  if (keepSource) checked.source = text;
+  return checked;
+}
+
+FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
+                    const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, std::ostream& err) {
+  std::vector<Message> sorted = messages.sorted();
+  messages.clear();  // its lines live on in sorted: a long list is not held twice
+  const XmlDocument* doc = checked.outcome.document.get();
+  const std::optional<LoadError>& loadError = checked.outcome.loadError;
+  Suppressions directives;
+  if (doc != nullptr) {
+    directives = Suppressions(tree, *doc);
+    for (const Suppressions::Problem& problem : directives.problems()) {
+      const XmlDocument::Node& at = doc->node(problem.comment);
+      WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' +
+                         std::to_string(at.column) + ": " + problem.what);
+    }
+  }
+  // That a file could not be read, or not checked to its end, is no finding to ignore.
+  const bool stopped = checked.outcome.walkError.has_value();
+  CodeSet ignored = options.ignored | projectIgnored;
+  if (stopped || (loadError && loadError->unreadable)) ignored.reset(kXmlError);
+  std::vector<Message> silenced = RemoveSilenced(sorted, ignored, directives);
+  std::vector<std::optional<Fix>> fixes;
+  if (suggester != nullptr && doc != nullptr) fixes = FindFixes(*suggester, sorted, tree, *doc, checked.source);
+  // Only JSON shows the labels, which take a walk up the tree for every finding.
+  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,
+                                     options.format == OutputFormat::Json);
+  // The report keeps the messages' order.
+  for (std::size_t i = 0; i < fixes.size(); ++i) report.messages[i].fix = std::move(fixes[i]);
+  report.stopped = stopped;
+  report.silenced =
+      MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(silenced), loadError, false).messages;
+  if (options.reportUnusedDirectives && !ignored.test(kUnusedDirective) && doc != nullptr) {
+    for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));
+  }
+  return report;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,61 @@
+// The protocol's base layer: messages framed by a "Content-Length" header, read from a
+// stream of bytes as they arrive and written whole.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvane::lsp {
+
+// The largest message body taken: larger ones are refused, never allocated.
+inline constexpr std::size_t kMaxContentLength = std::size_t{64} << 20;
+// The largest header part taken (the lines up to the empty one).
+inline constexpr std::size_t kMaxHeaderLength = std::size_t{8} << 10;
+
+// What the reader found next in the bytes: a message body, or a framing fault that made it
+// drop a header (the bytes after that header are read as a new message).
+struct Frame {
+  std::string body;
+  std::string fault;  // empty for a message; else what was wrong, for a log line and an error
+};
+
+// Cuts messages out of the bytes fed to it, in any pieces. Holds at most one header part and
+// one body of at most kMaxContentLength bytes.
+class FrameReader {
+ public:
+  // Adds bytes read from the stream.
+  void feed(std::string_view bytes);
+  // The next message or fault, once its bytes have all arrived.
+  std::optional<Frame> next();
+  // Whether bytes of an unfinished message are held (the stream ended inside one).
+  bool partial() const { return !buffer_.empty() || expected_.has_value(); }
+
+ private:
+  std::optional<Frame> readHeader();
+
+  std::string buffer_;
+  std::size_t consumed_ = 0;             // bytes at the start of buffer_ that are done with
+  std::optional<std::size_t> expected_;  // the body length, once its header is read
+  bool skippingLine_ = false;            // dropping the rest of a header part that was too long
+};
+
+// Writes framed messages to a sink, whole, one at a time from any thread.
+class FrameWriter {
+ public:
+  // Takes the bytes of one framed message; false when they could not be written.
+  using Sink = std::function<bool(std::string_view)>;
+  explicit FrameWriter(Sink sink) : sink_(std::move(sink)) {}
+
+  // Frames body and writes it; false when the sink failed (the peer is gone).
+  bool write(std::string_view body);
+
+ private:
+  std::mutex mutex_;
+  Sink sink_;
+};
+
+}  // namespace corvane::lsp

@@ -1,0 +1,214 @@
+#include "check_worker.h"
+
+#include <exception>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+#include <utility>
+
+#include "diagnostics.h"
+#include "directory_session.h"
+#include "file_findings.h"
+#include "log.h"
+#include "plain_sinks.h"
+#include "project_file.h"
+#include "run.h"
+#include "scan.h"
+
+namespace corvane::lsp {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kMessageError = 1;
+
+// The checker's own state, used by the worker thread alone: the tree, the message list and
+// the scan state the rules share, and the directory session the schema is read through.
+class DocumentChecker {
+ public:
+  explicit DocumentChecker(const cli::Options& options) : options_(options), state_(tree_, messages_) {}
+
+  // Points the checks at the tree options name; why it cannot be, if so, and then the
+  // previous tree stays.
+  std::string selectTree(const cli::Options& options) {
+    auto directory = std::make_unique<DirectorySession>();
+    SchemaView schema;
+    std::string error = cli::SelectTree(options, *directory, schema);
+    if (!error.empty()) return error;
+    // The old schema's class cache reads through the old session: both go together.
+    state_.schema = std::move(schema);
+    directory_ = std::move(directory);
+    return {};
+  }
+  bool hasTree() const { return directory_ != nullptr; }
+
+  // The diagnostics of a document, found as the command line finds a file's (each check
+  // from a fresh state, with the project file around the document).
+  json diagnostics(const DocumentSnapshot& document, PositionEncoding encoding) {
+    std::string fullPath;
+    cli::ProjectFiles projects;  // read again for each check: it may have been edited
+    const cli::ProjectFile* project = nullptr;
+    if (document.path) {
+      std::error_code ec;
+      fullPath = FullPathToCheck(*document.path, ec);
+      project = projects.forPath(*document.path);
+      if (!projects.error().empty()) return ProblemAtStart(projects.error());
+      if (projects.excludes(*document.path)) return json::array();
+    }
+    ForgetCarriedState(state_);
+    const cli::CheckedInput checked =
+        cli::CheckDocumentText(state_, document.path.value_or(document.uri), fullPath, *document.text, false);
+    std::ostringstream err;
+    const cli::FileReport report = cli::Findings(options_, project != nullptr ? project->ignored : cli::CodeSet(),
+                                                 checked, tree_, messages_, nullptr, err);
+    if (!err.str().empty()) Log(err.str());
+    return Diagnostics(report, checked.outcome.document.get(), *document.text, encoding);
+  }
+
+ private:
+  // A problem that stops the check, shown at the document's start.
+  static json ProblemAtStart(const std::string& problem) {
+    const json start = {{"line", 0}, {"character", 0}};
+    return json::array({{{"range", {{"start", start}, {"end", start}}},
+                         {"severity", kMessageError},
+                         {"source", "corvanexml"},
+                         {"message", problem}}});
+  }
+
+  const cli::Options& options_;
+  PlainTree tree_;
+  PlainMessages messages_;
+  ScanState state_;
+  std::unique_ptr<DirectorySession> directory_;
+};
+
+// The options with the tree a choice names.
+cli::Options WithTree(cli::Options options, const TreeChoice& choice) {
+  options.tree = choice.tree;
+  options.schemaFiles = choice.schemaFiles;
+  return options;
+}
+
+}  // namespace
+
+CheckWorker::CheckWorker(cli::Options options, Publish publish, Notify notify)
+    : options_(std::move(options)), publish_(std::move(publish)), notify_(std::move(notify)) {}
+
+CheckWorker::~CheckWorker() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void CheckWorker::start(PositionEncoding encoding, std::optional<TreeChoice> tree) {
+  if (thread_.joinable()) return;
+  encoding_ = encoding;
+  thread_ = std::thread([this, initial = std::move(tree)] { run(initial); });
+}
+
+void CheckWorker::markDirty(const std::string& uri) {
+  if (dirtySet_.insert(uri).second) dirty_.push_back(uri);
+}
+
+void CheckWorker::check(DocumentSnapshot document) {
+  {
+    const std::lock_guard lock(mutex_);
+    const std::string uri = document.uri;
+    open_[uri] = {std::move(document), ++serial_};
+    markDirty(uri);
+  }
+  wake_.notify_all();
+}
+
+void CheckWorker::close(const std::string& uri) {
+  const std::lock_guard lock(mutex_);
+  open_.erase(uri);
+  if (dirtySet_.erase(uri) > 0) std::erase(dirty_, uri);
+  // Under the lock: no check of the document published later can bring its findings back.
+  publish_(uri, std::nullopt, json::array());
+}
+
+void CheckWorker::recheckAll() {
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& [uri, open] : open_) markDirty(uri);
+  }
+  wake_.notify_all();
+}
+
+void CheckWorker::chooseTree(TreeChoice choice) {
+  {
+    const std::lock_guard lock(mutex_);
+    choice_ = std::move(choice);
+  }
+  wake_.notify_all();
+}
+
+void CheckWorker::run(std::optional<TreeChoice> initial) {
+  DocumentChecker checker(options_);
+  if (initial) {
+    if (const std::string error = checker.selectTree(WithTree(options_, *initial)); !error.empty()) {
+      Log("the tree the editor chose cannot be used: " + error);
+      notify_(kMessageError, "corvanexml: the tree the editor chose cannot be used: " + error);
+    }
+  }
+  if (!checker.hasTree()) {
+    if (const std::string error = checker.selectTree(options_); !error.empty()) {
+      Log(error);
+      notify_(kMessageError, "corvanexml: no tree to check against: " + error);
+    }
+  }
+  std::unique_lock lock(mutex_);
+  while (true) {
+    wake_.wait(lock, [&] { return stop_ || choice_ || !dirty_.empty(); });
+    if (stop_) return;
+    if (choice_) {
+      const TreeChoice choice = std::move(*choice_);
+      choice_.reset();
+      lock.unlock();
+      std::string error;
+      if (!choice.tree || choice.schemaFiles.empty()) {
+        error = checker.selectTree(WithTree(options_, choice));
+      } else {
+        error = "a tree and schema files cannot be used together";
+      }
+      if (!error.empty()) {
+        Log("the tree was not changed: " + error);
+        notify_(kMessageError,
+                "corvanexml: the tree was not changed: " + error +
+                    (checker.hasTree() ? " (the documents are still checked against the previous tree)" : ""));
+      }
+      lock.lock();
+      if (error.empty()) {
+        for (const auto& [uri, open] : open_) markDirty(uri);
+      }
+      continue;
+    }
+    const std::string uri = std::move(dirty_.front());
+    dirty_.pop_front();
+    dirtySet_.erase(uri);
+    const auto it = open_.find(uri);
+    if (it == open_.end() || !checker.hasTree()) continue;
+    const DocumentSnapshot document = it->second.document;
+    const std::uint64_t serial = it->second.serial;
+    lock.unlock();
+    std::optional<json> diagnostics;
+    try {
+      diagnostics = checker.diagnostics(document, encoding_);
+    } catch (const std::exception& e) {
+      Log("checking " + document.uri + " failed: " + e.what());
+    }
+    lock.lock();
+    // A newer edit, a close or files changed meanwhile: this result is stale.
+    const auto now = open_.find(uri);
+    if (diagnostics && now != open_.end() && now->second.serial == serial && dirtySet_.count(uri) == 0) {
+      publish_(uri, document.version, std::move(*diagnostics));
+    }
+  }
+}
+
+}  // namespace corvane::lsp

@@ -1,0 +1,103 @@
+// The checks of open documents, made on a thread of their own so that the protocol never
+// waits for one; each result is published only while it is the newest for its document.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "options.h"
+#include "text_document.h"
+
+namespace corvane::lsp {
+
+// An open document as it stands at one version.
+struct DocumentSnapshot {
+  std::string uri;
+  std::optional<std::string> path;  // for a file URI: where the document lives
+  std::int64_t version = 0;
+  std::shared_ptr<const std::string> text;
+};
+
+// Where the names are looked up, as --tree and --schema say it; neither means the primary
+// connection's tree.
+struct TreeChoice {
+  std::optional<std::string> tree;
+  std::vector<std::string> schemaFiles;
+};
+
+// What the dispatcher asks of the checks. Every call returns at once.
+class Checks {
+ public:
+  virtual ~Checks() = default;
+  // Begins checking, with positions counted as the session agreed, against the tree the
+  // editor chose (if it did not, or that fails, the command line's).
+  virtual void start(PositionEncoding encoding, std::optional<TreeChoice> tree) = 0;
+  // Checks a document opened or changed; an older check of it still running is stale.
+  virtual void check(DocumentSnapshot document) = 0;
+  // Forgets a closed document and publishes an empty list for it.
+  virtual void close(const std::string& uri) = 0;
+  // Checks every open document again: files around them changed.
+  virtual void recheckAll() = 0;
+  // Changes the tree; a change that fails is told and the tree stays.
+  virtual void chooseTree(TreeChoice choice) = 0;
+};
+
+// The checks made by one worker thread, which alone talks to the directory client.
+class CheckWorker : public Checks {
+ public:
+  // Sends a document's diagnostics (the version they belong to, if any).
+  using Publish =
+      std::function<void(const std::string& uri, std::optional<std::int64_t> version, nlohmann::json diagnostics)>;
+  // Shows the user a message of a type (1 error, 2 warning, 3 info).
+  using Notify = std::function<void(int type, const std::string& message)>;
+
+  // options: the command line's (--tree, --schema, --ignore, ...).
+  CheckWorker(cli::Options options, Publish publish, Notify notify);
+  // Stops the thread after the check it is making.
+  ~CheckWorker() override;
+  CheckWorker(const CheckWorker&) = delete;
+  CheckWorker& operator=(const CheckWorker&) = delete;
+
+  void start(PositionEncoding encoding, std::optional<TreeChoice> tree) override;
+  void check(DocumentSnapshot document) override;
+  void close(const std::string& uri) override;
+  void recheckAll() override;
+  void chooseTree(TreeChoice choice) override;
+
+ private:
+  struct Open {
+    DocumentSnapshot document;
+    std::uint64_t serial = 0;  // which edit this is, so a check knows whether it is the newest
+  };
+
+  void run(std::optional<TreeChoice> initial);
+  void markDirty(const std::string& uri);
+
+  cli::Options options_;
+  Publish publish_;
+  Notify notify_;
+  PositionEncoding encoding_ = PositionEncoding::Utf16;
+
+  std::mutex mutex_;  // guards what follows; results are published under it
+  std::condition_variable wake_;
+  std::map<std::string, Open> open_;
+  std::deque<std::string> dirty_;     // documents waiting for a check, oldest first
+  std::set<std::string> dirtySet_;    // the same, for lookups
+  std::optional<TreeChoice> choice_;  // a tree change waiting
+  std::uint64_t serial_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace corvane::lsp

@@ -1,0 +1,71 @@
+#include "diagnostics.h"
+
+#include <optional>
+#include <vector>
+
+#include "catalogue.h"
+#include "rule_info.h"
+#include "source_span.h"
+
+namespace corvane::lsp {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kSeverityError = 1;
+constexpr int kSeverityWarning = 2;
+
+json PositionJson(const Position& p) { return {{"line", p.line}, {"character", p.character}}; }
+
+// The bytes a finding covers: [first, second).
+using ByteRange = std::pair<std::size_t, std::size_t>;
+
+// The bytes of the element (or comment) that starts at start: its text where the source
+// writes it as it reads, else its start tag.
+ByteRange ElementRange(std::string_view text, std::size_t start, const XmlDocument& doc, NodeId node) {
+  if (doc.node(node).kind == NodeKind::Element && doc.isTextElement(node)) {
+    if (const std::optional<SourceSpan> value = TextElementSpan(text, start, doc, node)) {
+      return {value->offset, value->offset + value->length};
+    }
+  }
+  const std::optional<std::size_t> end = StartTagEnd(text, start);
+  return {start, end ? *end + 1 : start};
+}
+
+}  // namespace
+
+json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
+                 PositionEncoding encoding) {
+  // Every finding's place is found in one pass over the text.
+  std::vector<SourcePosition> starts;
+  starts.reserve(report.messages.size());
+  for (const cli::ReportedMessage& m : report.messages) starts.push_back({m.line, m.column});
+  const std::vector<std::optional<std::size_t>> offsets = ByteOffsets(text, starts);
+  const LineIndex lines(text);
+  const std::string href = cli::ReadmeUri() + "#messages";
+  json diagnostics = json::array();
+  for (std::size_t i = 0; i < report.messages.size(); ++i) {
+    const cli::ReportedMessage& m = report.messages[i];
+    ByteRange bytes{0, 0};
+    if (offsets[i] && doc != nullptr && m.node != kNoNode && m.node < doc->nodeCount()) {
+      bytes = ElementRange(text, *offsets[i], *doc, m.node);
+    } else if (offsets[i]) {
+      bytes = {*offsets[i], lines.lineEnd(*offsets[i])};
+    }
+    json diagnostic = {
+        {"range",
+         {{"start", PositionJson(lines.position(bytes.first, encoding))},
+          {"end", PositionJson(lines.position(bytes.second, encoding))}}},
+        {"severity", m.code == kXmlError ? kSeverityError : kSeverityWarning},
+        {"code", cli::RuleId(m.code)},
+        {"codeDescription", {{"href", href}}},
+        {"source", "corvanexml"},
+        {"message", m.text},
+    };
+    diagnostics.push_back(std::move(diagnostic));
+  }
+  return diagnostics;
+}
+
+}  // namespace corvane::lsp

@@ -1,0 +1,426 @@
+#include "server.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <exception>
+#include <utility>
+
+#include "file_uri.h"
+#include "log.h"
+
+namespace corvane::lsp {
+
+namespace {
+
+using nlohmann::json;
+
+// A request that ends in an error response.
+struct RpcError {
+  int code;
+  std::string message;
+};
+
+constexpr int kMessageError = 1;
+constexpr int kSyncIncremental = 2;
+
+std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A request's id as a key: its JSON text, so that 1 and "1" differ.
+std::string IdKey(const json& id) { return Dump(id); }
+
+bool ValidId(const json& id) { return id.is_string() || id.is_number_integer() || id.is_number_unsigned(); }
+
+// The tree settings an editor sends (at the top level or under "corvanexml"); nothing when
+// they name neither tree nor schema files.
+std::optional<TreeChoice> TreeSettings(const json& settings) {
+  if (!settings.is_object()) return std::nullopt;
+  const auto own = settings.find("corvanexml");
+  const json& s = own != settings.end() && own->is_object() ? *own : settings;
+  const auto tree = s.find("tree");
+  const auto schema = s.find("schemaFiles");
+  if (tree == s.end() && schema == s.end()) return std::nullopt;
+  TreeChoice choice;
+  if (tree != s.end() && !tree->is_null()) {
+    if (!tree->is_string()) throw RpcError{kInvalidParams, "the setting 'tree' is a tree's name"};
+    if (!tree->get_ref<const std::string&>().empty()) choice.tree = tree->get<std::string>();
+  }
+  if (schema != s.end() && !schema->is_null()) {
+    const json files = schema->is_string() ? json::array({*schema}) : *schema;
+    if (!files.is_array() || !std::all_of(files.begin(), files.end(), [](const json& f) { return f.is_string(); })) {
+      throw RpcError{kInvalidParams, "the setting 'schemaFiles' is a list of file names"};
+    }
+    for (const json& file : files) choice.schemaFiles.push_back(file.get<std::string>());
+  }
+  return choice;
+}
+
+bool IsWatchedFile(std::string_view uri) {
+  const auto endsWith = [&](std::string_view suffix) {
+    return uri.size() >= suffix.size() &&
+           std::equal(
+               suffix.begin(), suffix.end(), uri.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+               [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b); });
+  };
+  return endsWith(".properties") || endsWith(".jsp") || endsWith(".corvanexml.toml");
+}
+
+}  // namespace
+
+// A method the server knows: a request is answered with what its handler returns.
+struct Server::Method {
+  std::string_view name;
+  bool request;
+  json (Server::*handler)(const json& params);
+};
+
+const Server::Method* Server::FindMethod(std::string_view name) {
+  static const Method kMethods[] = {
+      {"initialize", true, &Server::initialize},
+      {"initialized", false, &Server::initialized},
+      {"shutdown", true, &Server::shutdown},
+      {"textDocument/didOpen", false, &Server::didOpen},
+      {"textDocument/didChange", false, &Server::didChange},
+      {"textDocument/didClose", false, &Server::didClose},
+      {"workspace/didChangeWatchedFiles", false, &Server::didChangeWatchedFiles},
+      {"workspace/didChangeConfiguration", false, &Server::didChangeConfiguration},
+      {"$/cancelRequest", false, &Server::cancelRequest},
+      {"textDocument/completion", true, &Server::completion},
+      {"textDocument/hover", true, &Server::hover},
+      {"textDocument/definition", true, &Server::definition},
+      {"textDocument/codeAction", true, &Server::codeAction},
+  };
+  const auto it =
+      std::find_if(std::begin(kMethods), std::end(kMethods), [&](const Method& m) { return m.name == name; });
+  return it == std::end(kMethods) ? nullptr : it;
+}
+
+void Server::receive(const Frame& frame) {
+  if (!frame.fault.empty()) {
+    queue_.push_back({nullptr, "bad frame: " + frame.fault});
+    return;
+  }
+  Incoming incoming{std::make_unique<json>(), {}};
+  try {
+    *incoming.message = json::parse(frame.body);
+  } catch (const json::parse_error& e) {
+    incoming.fault = std::string("the message is no JSON: ") + e.what();
+  }
+  // A cancellation counts for the requests that wait before it.
+  const json& m = *incoming.message;
+  if (m.is_object() && m.value("method", json()) == "$/cancelRequest") {
+    const auto params = m.find("params");
+    if (params != m.end() && params->is_object() && params->contains("id") && ValidId((*params)["id"])) {
+      cancelled_.insert(IdKey((*params)["id"]));
+    }
+  }
+  queue_.push_back(std::move(incoming));
+}
+
+std::optional<int> Server::handleNext() {
+  Incoming incoming = std::move(queue_.front());
+  queue_.pop_front();
+  if (!incoming.fault.empty()) {
+    Log(incoming.fault);
+    respondError(nullptr, kParseError, incoming.fault);
+    return std::nullopt;
+  }
+  return handle(*incoming.message);
+}
+
+std::optional<int> Server::handle(const json& message) {
+  if (!message.is_object()) {
+    respondError(nullptr, kInvalidRequest, "a message is a JSON object");
+    return std::nullopt;
+  }
+  const auto id = message.find("id");
+  const auto method = message.find("method");
+  if (method == message.end() && id != message.end() && (message.contains("result") || message.contains("error"))) {
+    return std::nullopt;  // the client's answer to a request of ours; none needs reading
+  }
+  const bool idOk = id == message.end() || ValidId(*id);
+  if (message.value("jsonrpc", json()) != "2.0" || method == message.end() || !method->is_string() || !idOk) {
+    respondError(idOk && id != message.end() ? *id : json(), kInvalidRequest,
+                 "a request or notification has \"jsonrpc\": \"2.0\", a method name and an id that is a number or a "
+                 "string");
+    return std::nullopt;
+  }
+  const std::string& name = method->get_ref<const std::string&>();
+  const bool request = id != message.end();
+  if (name == "exit") return exitStatus();
+  if (request && cancelled_.erase(IdKey(*id)) > 0) {
+    respondError(*id, kRequestCancelled, "the request was cancelled");
+    return std::nullopt;
+  }
+  const json params = message.value("params", json());
+  const Method* known = FindMethod(name);
+  if (!request) {
+    // Notifications before initialize and after shutdown are dropped; unknown ones ignored.
+    if (known == nullptr || known->request || state_ != State::Running) return std::nullopt;
+    try {
+      (this->*(known->handler))(params);
+    } catch (const RpcError& e) {
+      Log(name + ": " + e.message);
+    } catch (const json::exception& e) {
+      Log(name + ": bad parameters: " + e.what());
+    }
+    return std::nullopt;
+  }
+  try {
+    if (state_ == State::ShutDown) throw RpcError{kInvalidRequest, "the server was shut down"};
+    if (state_ == State::Uninitialized && name != "initialize") {
+      throw RpcError{kServerNotInitialized, "the server was not initialized"};
+    }
+    if (known == nullptr || !known->request) throw RpcError{kMethodNotFound, "no such method: " + name};
+    respond(*id, (this->*(known->handler))(params));
+  } catch (const RpcError& e) {
+    respondError(*id, e.code, e.message);
+  } catch (const json::exception& e) {
+    respondError(*id, kInvalidParams, std::string("bad parameters: ") + e.what());
+  } catch (const std::bad_alloc&) {
+    respondError(*id, kInternalError, "out of memory");
+  }
+  return std::nullopt;
+}
+
+void Server::send(const json& message) {
+  if (!writer_.write(Dump(message))) Log("the client can no longer be written to");
+}
+
+void Server::respond(const json& id, json result) {
+  send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+}
+
+void Server::respondError(const json& id, int code, const std::string& message) {
+  send({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+}
+
+void Server::notify(std::string_view method, json params) {
+  send({{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}});
+}
+
+const Server::Document& Server::documentOf(const json& params) const {
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const auto it = documents_.find(uri);
+  if (it == documents_.end()) throw RpcError{kInvalidParams, "the document is not open: " + uri};
+  return it->second;
+}
+
+std::size_t Server::offsetOf(const Document& document, const json& position) const {
+  const Position p{position.at("line").get<std::uint32_t>(), position.at("character").get<std::uint32_t>()};
+  const std::optional<std::size_t> offset = LineIndex(*document.text).offset(p, encoding_);
+  if (!offset) throw RpcError{kInvalidParams, "the position lies outside the document"};
+  return *offset;
+}
+
+void Server::checkDocument(const std::string& uri, const Document& document) {
+  checks_.check({uri, document.path, document.version, document.text});
+}
+
+json Server::initialize(const json& params) {
+  if (state_ != State::Uninitialized) throw RpcError{kInvalidRequest, "initialize came twice"};
+  const json capabilities = params.value("capabilities", json::object());
+  const json encodings = capabilities.value("general", json::object()).value("positionEncodings", json::array());
+  if (encodings.is_array() && std::find(encodings.begin(), encodings.end(), "utf-8") != encodings.end()) {
+    encoding_ = PositionEncoding::Utf8;
+  }
+  watchRegistration_ = capabilities.value("workspace", json::object())
+                           .value("didChangeWatchedFiles", json::object())
+                           .value("dynamicRegistration", false);
+  std::optional<TreeChoice> tree;
+  if (const auto options = params.find("initializationOptions"); options != params.end()) {
+    tree = TreeSettings(*options);
+  }
+  state_ = State::Running;
+  checks_.start(encoding_, std::move(tree));
+  return {{"capabilities",
+           {{"positionEncoding", encoding_ == PositionEncoding::Utf8 ? "utf-8" : "utf-16"},
+            {"textDocumentSync", {{"openClose", true}, {"change", kSyncIncremental}}}}},
+          {"serverInfo", {{"name", "corvanexml-check"}, {"version", CORVANE_VERSION}}}};
+}
+
+json Server::initialized(const json&) {
+  if (!watchRegistration_) return nullptr;
+  // Bundles and pages change outside the editor too; the client tells of each change.
+  const json watchers = json::array(
+      {{{"globPattern", "**/*.properties"}}, {{"globPattern", "**/*.jsp"}}, {{"globPattern", "**/.corvanexml.toml"}}});
+  send({{"jsonrpc", "2.0"},
+        {"id", "corvanexml-" + std::to_string(nextRequestId_++)},
+        {"method", "client/registerCapability"},
+        {"params",
+         {{"registrations", json::array({{{"id", "corvanexml-watched-files"},
+                                          {"method", "workspace/didChangeWatchedFiles"},
+                                          {"registerOptions", {{"watchers", watchers}}}}})}}}});
+  return nullptr;
+}
+
+json Server::shutdown(const json&) {
+  state_ = State::ShutDown;
+  return nullptr;
+}
+
+json Server::didOpen(const json& params) {
+  const json& item = params.at("textDocument");
+  const std::string& uri = item.at("uri").get_ref<const std::string&>();
+  Document& document = documents_[uri];
+  document = {PathOfFileUri(uri), item.at("version").get<std::int64_t>(),
+              std::make_shared<const std::string>(item.at("text").get<std::string>())};
+  checkDocument(uri, document);
+  return nullptr;
+}
+
+json Server::didChange(const json& params) {
+  const json& item = params.at("textDocument");
+  const std::string& uri = item.at("uri").get_ref<const std::string&>();
+  const auto it = documents_.find(uri);
+  if (it == documents_.end()) throw RpcError{kInvalidParams, "a change of a document that is not open: " + uri};
+  std::vector<TextChange> changes;
+  for (const json& change : params.at("contentChanges")) {
+    TextChange& c = changes.emplace_back();
+    c.text = change.at("text").get<std::string>();
+    if (const auto range = change.find("range"); range != change.end()) {
+      c.start = Position{range->at("start").at("line").get<std::uint32_t>(),
+                         range->at("start").at("character").get<std::uint32_t>()};
+      c.end = Position{range->at("end").at("line").get<std::uint32_t>(),
+                       range->at("end").at("character").get<std::uint32_t>()};
+    }
+  }
+  std::string text = *it->second.text;
+  if (!ApplyChanges(text, changes, encoding_)) {
+    // The editor and the server no longer agree on the text; reopening the document mends it.
+    notify("window/showMessage",
+           {{"type", kMessageError},
+            {"message", "corvanexml: a change of " + uri + " lies outside the document; close and reopen it"}});
+    throw RpcError{kInvalidParams, "a change lies outside the document " + uri};
+  }
+  it->second.version = item.at("version").get<std::int64_t>();
+  it->second.text = std::make_shared<const std::string>(std::move(text));
+  checkDocument(uri, it->second);
+  return nullptr;
+}
+
+json Server::didClose(const json& params) {
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  documents_.erase(uri);
+  checks_.close(uri);
+  return nullptr;
+}
+
+json Server::didChangeWatchedFiles(const json& params) {
+  const json& changes = params.at("changes");
+  if (std::any_of(changes.begin(), changes.end(),
+                  [](const json& c) { return IsWatchedFile(c.at("uri").get_ref<const std::string&>()); })) {
+    checks_.recheckAll();
+  }
+  return nullptr;
+}
+
+json Server::didChangeConfiguration(const json& params) {
+  if (std::optional<TreeChoice> tree = TreeSettings(params.value("settings", json()))) {
+    checks_.chooseTree(std::move(*tree));
+  }
+  return nullptr;
+}
+
+json Server::cancelRequest(const json&) {
+  // Counted when it arrived; a request it names that was answered already stays answered.
+  return nullptr;
+}
+
+// The editor queries work on the document's text at a byte offset; until they answer,
+// these requests have no result, and the server advertises none of them.
+json Server::completion(const json& params) {
+  offsetOf(documentOf(params), params.at("position"));
+  return json::array();
+}
+
+json Server::hover(const json& params) {
+  offsetOf(documentOf(params), params.at("position"));
+  return nullptr;
+}
+
+json Server::definition(const json& params) {
+  offsetOf(documentOf(params), params.at("position"));
+  return nullptr;
+}
+
+json Server::codeAction(const json& params) {
+  const Document& document = documentOf(params);
+  offsetOf(document, params.at("range").at("start"));
+  offsetOf(document, params.at("range").at("end"));
+  return json::array();
+}
+
+namespace {
+
+// Writes all of bytes to a file descriptor.
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Whether bytes can be read from fd without waiting.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+}  // namespace
+
+int RunServer(const cli::Options& options) {
+  // The protocol owns standard output: whatever else would write there goes to the log.
+  const int out = ::dup(STDOUT_FILENO);
+  if (out < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    Log("standard output cannot be taken for the protocol");
+    return 1;
+  }
+  FrameWriter writer([out](std::string_view bytes) { return WriteAll(out, bytes); });
+  const auto send = [&writer](const json& message) {
+    if (!writer.write(Dump(message))) Log("the client can no longer be written to");
+  };
+  CheckWorker worker(
+      options,
+      [send](const std::string& uri, std::optional<std::int64_t> version, json diagnostics) {
+        json params = {{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
+        if (version) params["version"] = *version;
+        send({{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}});
+      },
+      [send](int type, const std::string& message) {
+        send(
+            {{"jsonrpc", "2.0"}, {"method", "window/showMessage"}, {"params", {{"type", type}, {"message", message}}}});
+      });
+  Server server(writer, worker);
+  FrameReader reader;
+  std::array<char, 65536> buffer{};
+  Log("serving the Language Server Protocol on standard input and output");
+  while (true) {
+    while (const std::optional<Frame> frame = reader.next()) server.receive(*frame);
+    // Bytes already there are read before the next message is handled, so that a
+    // cancellation among them finds the request still waiting.
+    if (server.pending() && !Readable(STDIN_FILENO)) {
+      if (const std::optional<int> status = server.handleNext()) return *status;
+      continue;
+    }
+    const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      while (server.pending()) {
+        if (const std::optional<int> status = server.handleNext()) return *status;
+      }
+      if (reader.partial()) Log("the input ended inside a message");
+      Log(n < 0 ? "standard input cannot be read" : "the input ended without exit");
+      return server.exitStatus();
+    }
+    reader.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+  }
+}
+
+}  // namespace corvane::lsp
