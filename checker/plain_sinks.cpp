@@ -68,7 +68,7 @@ void PlainMessages::add(Message message) {
   if (text.size() > freeSize_) startBlock(text.size());
   std::copy(text.begin(), text.end(), free_);
   texts_.emplace_back(free_, text.size());
-  tags_.push_back({message.code, message.item, message.source});
+  tags_.push_back({message.code, Tag::Compact(message.item), Tag::Compact(message.source)});
   free_ += text.size();
   freeSize_ -= text.size();
 }

@@ -1,6 +1,7 @@
 // Tree and message list kept as plain data, for the command-line program and the tests.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,15 +61,21 @@ class PlainMessages : public MessageList {
   std::vector<Message> sorted() const;
 
  private:
+  // A message's code and items, in half the room: a tree has fewer than 2^32 items.
   struct Tag {
-    int code;
-    TreeItem item;
-    TreeItem source;
+    std::int32_t code;
+    std::uint32_t item;
+    std::uint32_t source;
+
+    static std::uint32_t Compact(TreeItem i) { return i == kNoItem ? UINT32_MAX : static_cast<std::uint32_t>(i); }
+    static TreeItem Full(std::uint32_t i) { return i == UINT32_MAX ? kNoItem : i; }
   };
 
   // Starts a block with room for at least atLeast bytes; the list is unchanged if that fails.
   void startBlock(std::size_t atLeast);
-  Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source}; }
+  Message line(std::size_t i) const {
+    return {std::string(texts_[i]), tags_[i].code, Tag::Full(tags_[i].item), Tag::Full(tags_[i].source)};
+  }
 
   std::vector<std::string_view> texts_;  // into blocks_
   std::vector<Tag> tags_;

@@ -37,7 +37,7 @@ FileReport Findings(const Options& options, const CodeSet& projectIgnored, const
   CodeSet ignored = options.ignored | projectIgnored;
   if (stopped || (loadError && loadError->unreadable)) ignored.reset(kXmlError);
   std::vector<Message> silenced = RemoveSilenced(sorted, ignored, directives);
-  std::vector<std::optional<Fix>> fixes;
+  std::vector<std::unique_ptr<const Fix>> fixes;
   if (suggester != nullptr && doc != nullptr) fixes = FindFixes(*suggester, sorted, tree, *doc, checked.source);
   // Only JSON shows the labels, which take a walk up the tree for every finding.
   FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,

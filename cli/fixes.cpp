@@ -75,9 +75,10 @@ std::vector<const ReportedMessage*> FixedFindings(const FileReport& report) {
 
 }  // namespace
 
-std::vector<std::optional<Fix>> FindFixes(const Suggester& suggester, std::span<const Message> messages,
-                                          const PlainTree& tree, const XmlDocument& doc, std::string_view source) {
-  std::vector<std::optional<Fix>> fixes(messages.size());
+std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, std::span<const Message> messages,
+                                                  const PlainTree& tree, const XmlDocument& doc,
+                                                  std::string_view source) {
+  std::vector<std::unique_ptr<const Fix>> fixes(messages.size());
   std::vector<std::size_t> suggested;
   std::vector<Suggestion> suggestions;
   std::vector<SourcePosition> starts;
@@ -99,7 +100,8 @@ std::vector<std::optional<Fix>> FindFixes(const Suggester& suggester, std::span<
     const auto [at, fresh] = spans.try_emplace(suggestion.element);
     if (fresh) at->second = TextElementSpan(source, *offsets[k], doc, suggestion.element);
     if (at->second) {
-      fixes[suggested[k]] = Fix{*at->second, std::move(suggestion.text), suggestion.description, suggestion.certain};
+      fixes[suggested[k]] = std::make_unique<const Fix>(
+          Fix{*at->second, std::move(suggestion.text), suggestion.description, suggestion.certain});
     }
   }
   return fixes;

@@ -17,8 +17,9 @@ namespace corvane::cli {
 // The correction of each message (nothing for one without), placed in source, the bytes doc
 // was read from. A correction whose text is not written there as it reads (a reference, a
 // CDATA section, another encoding) has no place, and so no fix.
-std::vector<std::optional<Fix>> FindFixes(const Suggester& suggester, std::span<const Message> messages,
-                                          const PlainTree& tree, const XmlDocument& doc, std::string_view source);
+std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, std::span<const Message> messages,
+                                                  const PlainTree& tree, const XmlDocument& doc,
+                                                  std::string_view source);
 
 // source with the fixes applied, each stretch of it once.
 std::string ApplyFixes(std::string_view source, std::vector<const Fix*> fixes);

@@ -231,7 +231,7 @@ std::string JsonReport(const std::vector<FileReport>& files) {
                  {"level", Level(m.code)}};
       entry["line"] = m.line > 0 ? json(m.line) : json(nullptr);
       entry["column"] = m.column > 0 ? json(m.column) : json(nullptr);
-      entry["item"] = m.itemPath.empty() ? json(nullptr) : json(m.itemPath);
+      entry["item"] = m.itemPath ? json(*m.itemPath) : json(nullptr);
       if (m.fix) {
         json suggestion{{"text", m.fix->replacement}, {"description", m.fix->description}};
         suggestion.update(SpanRegion(m.fix->span));

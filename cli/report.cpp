@@ -92,7 +92,11 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
       r.line = position.line;
       r.column = position.column;
       if (at < tree.items().size()) r.node = tree.items()[at].node;
-      if (itemPaths) r.itemPath = paths.of(at);
+      if (itemPaths) {
+        if (std::vector<std::string> path = paths.of(at); !path.empty()) {
+          r.itemPath = std::make_unique<const std::vector<std::string>>(std::move(path));
+        }
+      }
     } else if (loadError) {
       r.line = loadError->line;
       r.column = loadError->column;

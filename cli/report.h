@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -31,10 +32,12 @@ struct ReportedMessage {
   int code = 0;
   std::uint32_t line = 0;    // 0: unknown
   std::uint32_t column = 0;  // 0: unknown
-  // Labels from the top-level item down, the middle of a deep path elided; empty for none.
-  std::vector<std::string> itemPath;
-  std::optional<Fix> fix;  // only where fixes were looked for
-  NodeId node = kNoNode;   // the element (or comment) it points at; kNoNode for none
+  // Labels from the top-level item down, the middle of a deep path elided; null for none.
+  // Held apart, as only JSON asks for them.
+  std::unique_ptr<const std::vector<std::string>> itemPath;
+  // Only where fixes were looked for; held apart, as few findings have one.
+  std::unique_ptr<const Fix> fix;
+  NodeId node = kNoNode;  // the element (or comment) it points at; kNoNode for none
 };
 
 struct FileReport {
