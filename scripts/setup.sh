@@ -15,11 +15,20 @@ packages=(
   python3-jsonschema vim
   dpkg-dev file groff-base desktop-file-utils lintian pre-commit git
   xvfb openbox wmctrl
+  neovim elpa-eglot
 )
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# The editor tests run eglot in a terminal Emacs; an Emacs with a window serves as well, and
+# the variants exclude each other, so one already installed stays.
+installed emacs-gtk || installed emacs-lucid || packages+=(emacs-nox)
 
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
