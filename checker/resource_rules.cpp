@@ -66,13 +66,14 @@ void CheckResourceKey(ScanState& s, const RuleContext& c) {
 void LoadProperties(ScanState& s, std::string_view bundle) {
   TResource& resource = s.NodeInfo.Resource;
   if (bundle == resource.Bundle) return;
-  // The bundle is remembered only with what was found for it, also when memory runs out.
-  std::string name(bundle);
-  std::string fileName = PropertiesPath(s.WebAppRoot, bundle);
-  const bool found = s.files.fileExists(fileName);
-  resource.Bundle = std::move(name);
-  resource.FileName = std::move(fileName);
-  resource.Found = found;
+  const WebAppFiles::BundleFile& file = s.files.bundleFile(s.WebAppRoot, bundle);
+  // The bundle is remembered only with what was found for it, also when memory runs out:
+  // with room made first, the copies cannot fail.
+  resource.Bundle.reserve(bundle.size());
+  resource.FileName.reserve(file.path.size());
+  resource.Bundle.assign(bundle);
+  resource.FileName.assign(file.path);
+  resource.Found = file.exists;
   // A file that exists but cannot be read throws and ends the walk with the bundle
   // remembered as found: until a read succeeds its lookups use the keys of the last read.
   if (resource.Found) resource.Keys = s.files.keys(resource.FileName);
@@ -99,12 +100,8 @@ void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, c
 void CheckMergeTemplate(ScanState& s, const RuleContext& c) {
   if (c.name != "merge-template") return;
   if (!LevelAllowed(kMergeTemplateLevels, s.NodeInfo.Kind, c.level)) return;
-  const std::string module = StrBefore(c.text, ".", true);
-  const std::string page = StrAfter(c.text, ".", true);
-  const std::string underDefault = JspPath(s.WebAppRoot, module, "default", page);
-  if (s.files.fileExists(underDefault)) return;
-  if (s.files.fileExists(JspPath(s.WebAppRoot, module, "browser", page))) return;
-  AddMessage(s.messages, c.item, kMissingJsp, c.text, underDefault);
+  const WebAppFiles::TemplatePage& page = s.files.templatePage(s.WebAppRoot, c.text);
+  if (!page.exists) AddMessage(s.messages, c.item, kMissingJsp, c.text, page.underDefault);
 }
 
 }  // namespace corvane

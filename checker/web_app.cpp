@@ -66,22 +66,22 @@ std::vector<PropertiesLine> PropertiesLines(std::string_view content) {
 
 KeyTable KeyTable::Parse(std::string_view content) {
   KeyTable table;
-  ForEachLine(content, [&table](std::string_view line) {
-    table.folded_.insert(UpperCaseAscii(line.substr(0, line.find('='))));
+  table.keys_.reserve(content.size());
+  const auto at = [&table](std::size_t i) { return table.keyAt(i); };
+  ForEachLine(content, [&](std::string_view line) {
+    const std::string_view key = line.substr(0, line.find('='));
+    if (table.index_.find(key, at) >= 0) return;
+    table.index_.reserve(table.spans_.size() + 1);
+    table.spans_.emplace_back(table.keys_.size(), key.size());
+    table.keys_.append(key);
+    table.index_.insert(table.spans_.size() - 1, at);
   });
   return table;
 }
 
-bool KeyTable::contains(std::string_view key) const { return folded_.contains(key); }
-
-std::size_t KeyTable::FoldedHash::operator()(std::string_view text) const {
-  // FNV-1a over the letters in upper case.
-  std::size_t hash = 14695981039346656037ULL;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(FoldChar(c))) * 1099511628211ULL;
-  return hash;
+bool KeyTable::contains(std::string_view key) const {
+  return index_.find(key, [this](std::size_t i) { return keyAt(i); }) >= 0;
 }
-
-bool KeyTable::FoldedEqual::operator()(std::string_view a, std::string_view b) const { return SameText(a, b); }
 
 namespace {
 
@@ -110,6 +110,31 @@ bool WebAppFiles::fileExists(const std::string& path) {
   return exists_.emplace(path, IsRegularFile(path)).first->second;
 }
 
+void WebAppFiles::useRoot(std::string_view root) {
+  if (root == namesRoot_) return;
+  bundles_.clear();
+  templates_.clear();
+  namesRoot_ = root;
+}
+
+const WebAppFiles::BundleFile& WebAppFiles::bundleFile(std::string_view root, std::string_view bundle) {
+  useRoot(root);
+  if (const auto it = bundles_.find(bundle); it != bundles_.end()) return it->second;
+  BundleFile file{PropertiesPath(root, bundle)};
+  file.exists = fileExists(file.path);
+  return bundles_.emplace(std::string(bundle), std::move(file)).first->second;
+}
+
+const WebAppFiles::TemplatePage& WebAppFiles::templatePage(std::string_view root, std::string_view mergeTemplate) {
+  useRoot(root);
+  if (const auto it = templates_.find(mergeTemplate); it != templates_.end()) return it->second;
+  const std::string module = StrBefore(mergeTemplate, ".", true);
+  const std::string page = StrAfter(mergeTemplate, ".", true);
+  TemplatePage found{JspPath(root, module, "default", page)};
+  found.exists = fileExists(found.underDefault) || fileExists(JspPath(root, module, "browser", page));
+  return templates_.emplace(std::string(mergeTemplate), std::move(found)).first->second;
+}
+
 std::vector<std::string> WebAppFiles::paths() const {
   std::vector<std::string> all;
   all.reserve(keys_.size() + exists_.size());
@@ -125,6 +150,8 @@ void WebAppFiles::clear() {
   if (keepAcrossChecks_) return;
   keys_.clear();
   exists_.clear();
+  bundles_.clear();
+  templates_.clear();
 }
 
 }  // namespace corvane

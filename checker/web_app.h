@@ -7,8 +7,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
+
+#include "text_index.h"
 
 namespace corvane {
 
@@ -34,19 +35,17 @@ class KeyTable {
   // Each line's text before its first "=" (a line without "=" whole); nothing trimmed.
   static KeyTable Parse(std::string_view content);
   bool contains(std::string_view key) const;
-  std::size_t size() const { return folded_.size(); }
+  // How many different keys, letter case ignored.
+  std::size_t size() const { return spans_.size(); }
 
  private:
-  // Hash and equality with ASCII letter case ignored, so that a key is looked up as given.
-  struct FoldedHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const;
-  };
-  struct FoldedEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
-  };
-  std::unordered_set<std::string, FoldedHash, FoldedEqual> folded_;  // each key in upper case
+  std::string_view keyAt(std::size_t i) const {
+    return std::string_view(keys_).substr(spans_[i].first, spans_[i].second);
+  }
+
+  std::string keys_;                                        // the keys, one after another
+  std::vector<std::pair<std::size_t, std::size_t>> spans_;  // offset and length of each in keys_
+  TextIndex index_{TextIndex::Match::Folded};
 };
 
 // Files of the web application as seen during one check, or during a run of checks.
@@ -61,15 +60,44 @@ class WebAppFiles {
   std::shared_ptr<const KeyTable> keys(const std::string& path);
   // Whether a regular file exists at path, probed on first use.
   bool fileExists(const std::string& path);
+
+  // The properties file of a bundle in the web application at root, and whether it exists.
+  struct BundleFile {
+    std::string path;
+    bool exists = false;
+  };
+  // The file of bundle under root, worked out once per bundle name and probed as fileExists.
+  const BundleFile& bundleFile(std::string_view root, std::string_view bundle);
+  // The JSP page a merge template ("Module.page") names in the web application at root.
+  struct TemplatePage {
+    std::string underDefault;  // its path under the default device
+    bool exists = false;       // it exists there or under the browser device
+  };
+  // The page of mergeTemplate under root, worked out once per template and probed as fileExists.
+  const TemplatePage& templatePage(std::string_view root, std::string_view mergeTemplate);
   // Every file asked about since the last clear, once each: read, probed, found or not.
   std::vector<std::string> paths() const;
   // Forgets everything (a new check begins), unless it is kept across checks.
   void clear();
 
  private:
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  template <typename T>
+  using ByName = std::unordered_map<std::string, T, NameHash, std::equal_to<>>;
+
+  // Forgets the bundles and templates worked out unless they were worked out under root.
+  void useRoot(std::string_view root);
+
   bool keepAcrossChecks_ = false;
   std::unordered_map<std::string, std::shared_ptr<const KeyTable>> keys_;
   std::unordered_map<std::string, bool> exists_;
+  // By the short names the rules read, so that each item's lookup makes no path.
+  std::string namesRoot_;
+  ByName<BundleFile> bundles_;
+  ByName<TemplatePage> templates_;
 };
 
 }  // namespace corvane

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cli_run.h"
+
 using namespace corvane;
 
 TEST(WebApp, RootIsTheFolderBeforePortal) {
@@ -24,4 +26,27 @@ TEST(WebApp, KeysAreTheTextBeforeTheFirstEqualsOfEachLine) {
   for (const char* present : {"a", "A", "b ", "c", "# note", "", "d"}) EXPECT_TRUE(keys.contains(present)) << present;
   for (const char* absent : {"b", "d=e", "1", "a=1"}) EXPECT_FALSE(keys.contains(absent)) << absent;
   EXPECT_EQ(keys.size(), 6u);
+}
+
+// What a check found out about a bundle or a page stays for that check only: the next one
+// sees files made meanwhile, and another web application never sees the first one's answers.
+TEST(WebApp, BundlesAndPagesAreProbedAgainForEachCheckAndEachRoot) {
+  const cli_test::TempFolder app("webapp_memo");
+  const std::string root = app.path("");
+  const char* bundle = "WEB-INF/classes/a/Res.properties";
+  WebAppFiles files;
+  EXPECT_FALSE(files.bundleFile(root, "a.Res").exists);
+  EXPECT_FALSE(files.templatePage(root, "Mod.view").exists);
+  app.write(bundle, "key=1\n");
+  app.write("portal/modules/Mod/skins/default/devices/browser/view.jsp", "");
+  EXPECT_FALSE(files.bundleFile(root, "a.Res").exists);  // the same check
+  files.clear();
+  EXPECT_TRUE(files.bundleFile(root, "a.Res").exists);
+  EXPECT_EQ(files.bundleFile(root, "a.Res").path, app.path(bundle));
+  const WebAppFiles::TemplatePage& found = files.templatePage(root, "Mod.view");
+  EXPECT_TRUE(found.exists);
+  EXPECT_EQ(found.underDefault, app.path("portal/modules/Mod/skins/default/devices/default/view.jsp"));
+  EXPECT_FALSE(files.bundleFile("/nowhere/", "a.Res").exists);
+  EXPECT_FALSE(files.templatePage("/nowhere/", "Mod.view").exists);
+  EXPECT_TRUE(files.bundleFile(root, "a.Res").exists);
 }
