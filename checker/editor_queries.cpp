@@ -749,22 +749,38 @@ std::optional<Location> DefinitionAt(const EditorDocument& doc, std::size_t offs
 }
 
 std::optional<QuickFix> QuickFixOf(const Suggestion& suggestion, const XmlDocument& doc, std::string_view source) {
-  if (suggestion.append) {
-    const FileAppend& append = *suggestion.append;
-    const std::size_t first = append.text.find_first_not_of('\n');
-    const std::string line =
-        first == std::string::npos ? std::string() : append.text.substr(first, append.text.size() - first - 1);
-    return QuickFix{"Add \"" + line + "\" to " + append.path, append.path, {}, append.text, suggestion.certain};
+  return QuickFixesOf(std::span(&suggestion, 1), doc, source)[0];
+}
+
+std::vector<std::optional<QuickFix>> QuickFixesOf(std::span<const Suggestion> suggestions, const XmlDocument& doc,
+                                                  std::string_view source) {
+  std::vector<std::optional<QuickFix>> fixes(suggestions.size());
+  std::vector<std::size_t> inDocument;
+  std::vector<SourcePosition> starts;
+  for (std::size_t i = 0; i < suggestions.size(); ++i) {
+    const Suggestion& suggestion = suggestions[i];
+    if (suggestion.append) {
+      const FileAppend& append = *suggestion.append;
+      const std::size_t first = append.text.find_first_not_of('\n');
+      const std::string line =
+          first == std::string::npos ? std::string() : append.text.substr(first, append.text.size() - first - 1);
+      fixes[i] = QuickFix{"Add \"" + line + "\" to " + append.path, append.path, {}, append.text, suggestion.certain};
+    } else if (suggestion.element != kNoNode) {
+      const XmlDocument::Node& element = doc.node(suggestion.element);
+      inDocument.push_back(i);
+      starts.push_back({element.line, element.column});
+    }
   }
-  if (suggestion.element == kNoNode) return std::nullopt;
-  const XmlDocument::Node& element = doc.node(suggestion.element);
-  const std::array<SourcePosition, 1> starts{SourcePosition{element.line, element.column}};
-  const std::optional<std::size_t> start = ByteOffsets(source, starts)[0];
-  if (!start) return std::nullopt;
-  const std::optional<SourceSpan> span = TextElementSpan(source, *start, doc, suggestion.element);
-  if (!span) return std::nullopt;
-  return QuickFix{
-      "Change to \"" + suggestion.text + "\"", {}, {span->offset, span->length}, suggestion.text, suggestion.certain};
+  const std::vector<std::optional<std::size_t>> offsets = ByteOffsets(source, starts);
+  for (std::size_t k = 0; k < inDocument.size(); ++k) {
+    const Suggestion& suggestion = suggestions[inDocument[k]];
+    if (!offsets[k]) continue;
+    const std::optional<SourceSpan> span = TextElementSpan(source, *offsets[k], doc, suggestion.element);
+    if (!span) continue;
+    fixes[inDocument[k]] = QuickFix{
+        "Change to \"" + suggestion.text + "\"", {}, {span->offset, span->length}, suggestion.text, suggestion.certain};
+  }
+  return fixes;
 }
 
 }  // namespace corvane

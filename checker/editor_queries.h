@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -142,5 +143,9 @@ struct QuickFix {
 // The quick fix of a suggestion (see Suggester) for a document loaded from source; nothing when
 // the element's text is not written there as it reads (a reference, a CDATA section).
 std::optional<QuickFix> QuickFixOf(const Suggestion& suggestion, const XmlDocument& doc, std::string_view source);
+// The quick fix of each of several suggestions for one document, as QuickFixOf gives it, the
+// elements found in one pass over source.
+std::vector<std::optional<QuickFix>> QuickFixesOf(std::span<const Suggestion> suggestions, const XmlDocument& doc,
+                                                  std::string_view source);
 
 }  // namespace corvane

@@ -8,12 +8,14 @@
 
 #include "diagnostics.h"
 #include "directory_session.h"
+#include "editor_queries.h"
 #include "file_findings.h"
 #include "log.h"
 #include "plain_sinks.h"
 #include "project_file.h"
 #include "run.h"
 #include "scan.h"
+#include "suggestions.h"
 
 namespace corvane::lsp {
 
@@ -22,6 +24,39 @@ namespace {
 using nlohmann::json;
 
 constexpr int kMessageError = 1;
+
+// Whether a reported finding is the listed message m.
+bool SameFinding(const cli::ReportedMessage& reported, const Message& m, const PlainTree& tree) {
+  if (reported.code != m.code || reported.text != m.text) return false;
+  const TreeItem at = m.source != kNoItem ? m.source : m.item;
+  const NodeId node = at < tree.items().size() ? tree.items()[at].node : kNoNode;
+  return reported.node == node;
+}
+
+// The quick fix of each reported finding, found by the suggester the command line uses. The
+// report holds the listed messages, less those ignored or silenced, in the list's order, and
+// after them what it adds itself (unused directives): one walk along the list pairs them.
+std::vector<std::optional<QuickFix>> QuickFixes(const Suggester& suggester, const std::vector<Message>& listed,
+                                                const cli::FileReport& report, const PlainTree& tree,
+                                                const XmlDocument& doc, std::string_view text,
+                                                std::string_view webAppRoot) {
+  std::vector<std::size_t> corrected;  // the reported findings with a suggestion
+  std::vector<Suggestion> suggestions;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < report.messages.size(); ++i) {
+    while (next < listed.size() && !SameFinding(report.messages[i], listed[next], tree)) ++next;
+    if (next == listed.size()) break;
+    if (std::optional<Suggestion> suggestion = suggester.of(listed[next], tree, doc, webAppRoot)) {
+      corrected.push_back(i);
+      suggestions.push_back(std::move(*suggestion));
+    }
+    ++next;
+  }
+  std::vector<std::optional<QuickFix>> found = QuickFixesOf(suggestions, doc, text);
+  std::vector<std::optional<QuickFix>> fixes(report.messages.size());
+  for (std::size_t k = 0; k < corrected.size(); ++k) fixes[corrected[k]] = std::move(found[k]);
+  return fixes;
+}
 
 // The checker's own state, used by the worker thread alone: the tree, the message list and
 // the scan state the rules share, and the directory session the schema is read through.
@@ -39,9 +74,13 @@ class DocumentChecker {
     // The old schema's class cache reads through the old session: both go together.
     state_.schema = std::move(schema);
     directory_ = std::move(directory);
+    suggester_.emplace(state_.schema);
+    editorSchema_ = std::make_shared<const EditorSchema>(state_.schema);
     return {};
   }
   bool hasTree() const { return directory_ != nullptr; }
+  // The schema of the tree chosen last, for the protocol thread.
+  std::shared_ptr<const EditorSchema> editorSchema() const { return editorSchema_; }
 
   // The diagnostics of a document, found as the command line finds a file's (each check
   // from a fresh state, with the project file around the document).
@@ -59,11 +98,18 @@ class DocumentChecker {
     ForgetCarriedState(state_);
     const cli::CheckedInput checked =
         cli::CheckDocumentText(state_, document.path.value_or(document.uri), fullPath, *document.text, false);
+    // Findings empties the list; the messages are kept to find their corrections.
+    const std::vector<Message> listed = messages_.sorted();
     std::ostringstream err;
     const cli::FileReport report = cli::Findings(options_, project != nullptr ? project->ignored : cli::CodeSet(),
                                                  checked, tree_, messages_, nullptr, err);
     if (!err.str().empty()) Log(err.str());
-    return Diagnostics(report, checked.outcome.document.get(), *document.text, encoding);
+    const XmlDocument* doc = checked.outcome.document.get();
+    std::vector<std::optional<QuickFix>> fixes;
+    if (doc != nullptr && suggester_) {
+      fixes = QuickFixes(*suggester_, listed, report, tree_, *doc, *document.text, state_.WebAppRoot);
+    }
+    return Diagnostics(report, doc, *document.text, encoding, fixes);
   }
 
  private:
@@ -81,6 +127,8 @@ class DocumentChecker {
   PlainMessages messages_;
   ScanState state_;
   std::unique_ptr<DirectorySession> directory_;
+  std::optional<Suggester> suggester_;  // over the schema lists of the tree chosen
+  std::shared_ptr<const EditorSchema> editorSchema_;
 };
 
 // The options with the tree a choice names.
@@ -127,6 +175,7 @@ void CheckWorker::check(DocumentSnapshot document) {
 void CheckWorker::close(const std::string& uri) {
   const std::lock_guard lock(mutex_);
   open_.erase(uri);
+  published_.erase(uri);
   if (dirtySet_.erase(uri) > 0) std::erase(dirty_, uri);
   // Under the lock: no check of the document published later can bring its findings back.
   publish_(uri, std::nullopt, json::array());
@@ -148,6 +197,18 @@ void CheckWorker::chooseTree(TreeChoice choice) {
   wake_.notify_all();
 }
 
+std::optional<PublishedDiagnostics> CheckWorker::published(const std::string& uri) {
+  const std::lock_guard lock(mutex_);
+  const auto it = published_.find(uri);
+  if (it == published_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::shared_ptr<const EditorSchema> CheckWorker::schema() {
+  const std::lock_guard lock(mutex_);
+  return schema_;
+}
+
 void CheckWorker::run(std::optional<TreeChoice> initial) {
   DocumentChecker checker(options_);
   if (initial) {
@@ -163,6 +224,7 @@ void CheckWorker::run(std::optional<TreeChoice> initial) {
     }
   }
   std::unique_lock lock(mutex_);
+  schema_ = checker.editorSchema();
   while (true) {
     wake_.wait(lock, [&] { return stop_ || choice_ || !dirty_.empty(); });
     if (stop_) return;
@@ -184,6 +246,7 @@ void CheckWorker::run(std::optional<TreeChoice> initial) {
       }
       lock.lock();
       if (error.empty()) {
+        schema_ = checker.editorSchema();
         for (const auto& [uri, open] : open_) markDirty(uri);
       }
       continue;
@@ -206,6 +269,7 @@ void CheckWorker::run(std::optional<TreeChoice> initial) {
     // A newer edit, a close or files changed meanwhile: this result is stale.
     const auto now = open_.find(uri);
     if (diagnostics && now != open_.end() && now->second.serial == serial && dirtySet_.count(uri) == 0) {
+      published_[uri] = {document.version, std::make_shared<const json>(*diagnostics)};
       publish_(uri, document.version, std::move(*diagnostics));
     }
   }

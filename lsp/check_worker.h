@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "editor_schema.h"
 #include "options.h"
 #include "text_document.h"
 
@@ -36,6 +37,14 @@ struct TreeChoice {
   std::vector<std::string> schemaFiles;
 };
 
+// The diagnostics last published for a document, and the version of it they were found in.
+// A diagnostic with a correction carries it as "data": {"fix": {"title", "preferred",
+// "newText", and "range" in the document or "path" of the file newText is appended to}}.
+struct PublishedDiagnostics {
+  std::int64_t version = 0;
+  std::shared_ptr<const nlohmann::json> diagnostics;  // shared, so that handing it out copies nothing
+};
+
 // What the dispatcher asks of the checks. Every call returns at once.
 class Checks {
  public:
@@ -51,6 +60,10 @@ class Checks {
   virtual void recheckAll() = 0;
   // Changes the tree; a change that fails is told and the tree stays.
   virtual void chooseTree(TreeChoice choice) = 0;
+  // What was last published for an open document; nothing before its first result.
+  virtual std::optional<PublishedDiagnostics> published(const std::string& uri) = 0;
+  // The schema of the tree checked against, a new one for each tree; null before the first.
+  virtual std::shared_ptr<const EditorSchema> schema() = 0;
 };
 
 // The checks made by one worker thread, which alone talks to the directory client.
@@ -74,6 +87,8 @@ class CheckWorker : public Checks {
   void close(const std::string& uri) override;
   void recheckAll() override;
   void chooseTree(TreeChoice choice) override;
+  std::optional<PublishedDiagnostics> published(const std::string& uri) override;
+  std::shared_ptr<const EditorSchema> schema() override;
 
  private:
   struct Open {
@@ -95,6 +110,8 @@ class CheckWorker : public Checks {
   std::deque<std::string> dirty_;     // documents waiting for a check, oldest first
   std::set<std::string> dirtySet_;    // the same, for lookups
   std::optional<TreeChoice> choice_;  // a tree change waiting
+  std::map<std::string, PublishedDiagnostics> published_;
+  std::shared_ptr<const EditorSchema> schema_;
   std::uint64_t serial_ = 0;
   bool stop_ = false;
   std::thread thread_;

@@ -33,10 +33,22 @@ ByteRange ElementRange(std::string_view text, std::size_t start, const XmlDocume
   return {start, end ? *end + 1 : start};
 }
 
+// A quick fix as a diagnostic's data carries it, its range counted as the session counts.
+json FixJson(const QuickFix& fix, const LineIndex& lines, PositionEncoding encoding) {
+  json data = {{"title", fix.title}, {"preferred", fix.preferred}, {"newText", fix.newText}};
+  if (!fix.path.empty()) {
+    data["path"] = fix.path;
+  } else {
+    data["range"] = {{"start", PositionJson(lines.position(fix.range.offset, encoding))},
+                     {"end", PositionJson(lines.position(fix.range.offset + fix.range.length, encoding))}};
+  }
+  return data;
+}
+
 }  // namespace
 
 json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
-                 PositionEncoding encoding) {
+                 PositionEncoding encoding, std::span<const std::optional<QuickFix>> fixes) {
   // Every finding's place is found in one pass over the text.
   std::vector<SourcePosition> starts;
   starts.reserve(report.messages.size());
@@ -63,6 +75,7 @@ json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::str
         {"source", "corvanexml"},
         {"message", m.text},
     };
+    if (i < fixes.size() && fixes[i]) diagnostic["data"] = {{"fix", FixJson(*fixes[i], lines, encoding)}};
     diagnostics.push_back(std::move(diagnostic));
   }
   return diagnostics;

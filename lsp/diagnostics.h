@@ -2,8 +2,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <span>
 #include <string_view>
 
+#include "editor_queries.h"
 #include "report.h"
 #include "text_document.h"
 #include "xml_document.h"
@@ -14,8 +17,10 @@ namespace corvane::lsp {
 // fault (its text where it is a text element written as it reads, else its start tag), or
 // for a finding without an element the rest of its line; severity Error for Msg 100 and
 // Warning for the others; code "Msg001" and so on, with the README's message table as its
-// description; source "corvanexml". text is what was checked, doc what it loaded into.
+// description; source "corvanexml". text is what was checked, doc what it loaded into. A
+// finding with a quick fix in fixes (one for each of the report's messages, or none at all)
+// carries it in "data", as PublishedDiagnostics describes.
 nlohmann::json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
-                           PositionEncoding encoding);
+                           PositionEncoding encoding, std::span<const std::optional<QuickFix>> fixes = {});
 
 }  // namespace corvane::lsp

@@ -49,4 +49,21 @@ std::optional<std::string> PathOfFileUri(std::string_view uri) {
   return path;
 }
 
+std::string FileUriOfPath(std::string_view path) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string uri = "file://";
+  uri.reserve(uri.size() + path.size());
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                       c == '-' || c == '.' || c == '_' || c == '~';
+    if (plain) {
+      uri.push_back(c);
+    } else {
+      uri.append({'%', kHex[byte >> 4U], kHex[byte & 0xFU]});
+    }
+  }
+  return uri;
+}
+
 }  // namespace corvane::lsp

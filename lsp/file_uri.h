@@ -11,4 +11,7 @@ namespace corvane::lsp {
 // of another scheme, of another host, or with a bad escape.
 std::optional<std::string> PathOfFileUri(std::string_view uri);
 
+// The file URI of an absolute path, every byte but the unreserved ones and "/" escaped.
+std::string FileUriOfPath(std::string_view path);
+
 }  // namespace corvane::lsp

@@ -9,6 +9,7 @@
 #include <exception>
 #include <utility>
 
+#include "file_read.h"
 #include "file_uri.h"
 #include "log.h"
 
@@ -26,6 +27,7 @@ struct RpcError {
 
 constexpr int kMessageError = 1;
 constexpr int kSyncIncremental = 2;
+constexpr std::string_view kQuickFix = "quickfix";
 
 std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
@@ -56,6 +58,50 @@ std::optional<TreeChoice> TreeSettings(const json& settings) {
     for (const json& file : files) choice.schemaFiles.push_back(file.get<std::string>());
   }
   return choice;
+}
+
+// The completion item kind that shows what a candidate is.
+int CompletionItemKind(CandidateKind kind) {
+  enum : int { kClass = 7, kModule = 9, kProperty = 10, kFile = 17, kReference = 18, kConstant = 21 };
+  switch (kind) {
+    case CandidateKind::Class: return kClass;
+    case CandidateKind::Attribute: return kProperty;
+    case CandidateKind::Key: return kConstant;
+    case CandidateKind::Bundle: return kModule;
+    case CandidateKind::Id: return kReference;
+    case CandidateKind::Template: return kFile;
+  }
+  return kClass;
+}
+
+json PositionJson(const Position& p) { return {{"line", p.line}, {"character", p.character}}; }
+
+json RangeJson(const LineIndex& lines, ByteRange range, PositionEncoding encoding) {
+  return {{"start", PositionJson(lines.position(range.offset, encoding))},
+          {"end", PositionJson(lines.position(range.offset + range.length, encoding))}};
+}
+
+// Whether position a lies before position b.
+bool Before(const json& a, const json& b) {
+  const auto line = [](const json& p) { return p.at("line").get<std::uint32_t>(); };
+  const auto character = [](const json& p) { return p.at("character").get<std::uint32_t>(); };
+  return line(a) < line(b) || (line(a) == line(b) && character(a) < character(b));
+}
+
+// Whether two ranges share a position; a range's end counts, so that a cursor just after a
+// value still touches it.
+bool Touch(const json& a, const json& b) {
+  return !Before(a.at("end"), b.at("start")) && !Before(b.at("end"), a.at("start"));
+}
+
+// Whether a code action request lets quick fixes through.
+bool WantsQuickFixes(const json& context) {
+  if (!context.is_object()) return true;
+  const auto only = context.find("only");
+  if (only == context.end() || !only->is_array()) return true;
+  return std::any_of(only->begin(), only->end(), [](const json& kind) {
+    return kind.is_string() && (kind.get_ref<const std::string&>().empty() || kind == kQuickFix);
+  });
 }
 
 bool IsWatchedFile(std::string_view uri) {
@@ -230,6 +276,13 @@ json Server::initialize(const json& params) {
   watchRegistration_ = capabilities.value("workspace", json::object())
                            .value("didChangeWatchedFiles", json::object())
                            .value("dynamicRegistration", false);
+  documentChanges_ = capabilities.value("workspace", json::object())
+                         .value("workspaceEdit", json::object())
+                         .value("documentChanges", false);
+  // A client without code action literals takes only commands: it is told no kinds.
+  const bool actionLiterals = capabilities.value("textDocument", json::object())
+                                  .value("codeAction", json::object())
+                                  .contains("codeActionLiteralSupport");
   std::optional<TreeChoice> tree;
   if (const auto options = params.find("initializationOptions"); options != params.end()) {
     tree = TreeSettings(*options);
@@ -238,7 +291,14 @@ json Server::initialize(const json& params) {
   checks_.start(encoding_, std::move(tree));
   return {{"capabilities",
            {{"positionEncoding", encoding_ == PositionEncoding::Utf8 ? "utf-8" : "utf-16"},
-            {"textDocumentSync", {{"openClose", true}, {"change", kSyncIncremental}}}}},
+            {"textDocumentSync", {{"openClose", true}, {"change", kSyncIncremental}}},
+            // ">" ends the start tag of a value; "." parts bundle names, keys and templates.
+            {"completionProvider", {{"triggerCharacters", json::array({">", "."})}, {"resolveProvider", false}}},
+            {"hoverProvider", true},
+            {"definitionProvider", true},
+            {"codeActionProvider", actionLiterals
+                                       ? json{{"codeActionKinds", json::array({kQuickFix})}, {"resolveProvider", false}}
+                                       : json(true)}}},
           {"serverInfo", {{"name", "corvanexml-check"}, {"version", CORVANE_VERSION}}}};
 }
 
@@ -265,9 +325,11 @@ json Server::shutdown(const json&) {
 json Server::didOpen(const json& params) {
   const json& item = params.at("textDocument");
   const std::string& uri = item.at("uri").get_ref<const std::string&>();
+  // Read whole before it is kept: a notification that lacks a field leaves no document without text.
+  Document opened{PathOfFileUri(uri), item.at("version").get<std::int64_t>(),
+                  std::make_shared<const std::string>(item.at("text").get<std::string>())};
   Document& document = documents_[uri];
-  document = {PathOfFileUri(uri), item.at("version").get<std::int64_t>(),
-              std::make_shared<const std::string>(item.at("text").get<std::string>())};
+  document = std::move(opened);
   checkDocument(uri, document);
   return nullptr;
 }
@@ -330,28 +392,144 @@ json Server::cancelRequest(const json&) {
   return nullptr;
 }
 
-// The editor queries work on the document's text at a byte offset; until they answer,
-// these requests have no result, and the server advertises none of them.
+SchemaFacts& Server::schemaFacts() {
+  std::shared_ptr<const EditorSchema> current = checks_.schema();
+  // Until the worker has read a tree, the questions see a schema without classes.
+  if (facts_ != nullptr && (current == nullptr || current == schema_)) return *facts_;
+  facts_.reset();
+  schema_ = current != nullptr ? std::move(current) : std::make_shared<const EditorSchema>(SchemaView{});
+  facts_ = std::make_unique<SchemaFacts>(schema_->view());
+  return *facts_;
+}
+
 json Server::completion(const json& params) {
-  offsetOf(documentOf(params), params.at("position"));
-  return json::array();
+  const Document& document = documentOf(params);
+  const std::size_t offset = offsetOf(document, params.at("position"));
+  const std::shared_ptr<const std::string> text = document.text;
+  const std::optional<Completion> found =
+      CompleteAt({*text, document.path.value_or(std::string())}, offset, schemaFacts());
+  if (!found) return nullptr;
+  const json range = RangeJson(LineIndex(*text), found->range, encoding_);
+  json items = json::array();
+  for (const Candidate& c : found->candidates) {
+    items.push_back({{"label", c.label},
+                     {"kind", CompletionItemKind(c.kind)},
+                     {"detail", c.detail},
+                     {"sortText", c.sortText},
+                     {"textEdit", {{"range", range}, {"newText", c.label}}}});
+  }
+  return {{"isIncomplete", false}, {"items", std::move(items)}};
 }
 
 json Server::hover(const json& params) {
-  offsetOf(documentOf(params), params.at("position"));
-  return nullptr;
+  const Document& document = documentOf(params);
+  const std::size_t offset = offsetOf(document, params.at("position"));
+  const std::shared_ptr<const std::string> text = document.text;
+  const std::optional<Hover> found = HoverAt({*text, document.path.value_or(std::string())}, offset, schemaFacts());
+  if (!found) return nullptr;
+  return {{"contents", {{"kind", "markdown"}, {"value", found->markdown}}},
+          {"range", RangeJson(LineIndex(*text), found->range, encoding_)}};
+}
+
+json Server::positionIn(const std::string& path, std::size_t line, std::size_t column) const {
+  const Position lineStart{static_cast<std::uint32_t>(line), 0};
+  if (column == 0) return PositionJson(lineStart);
+  std::optional<std::string> content;
+  if (const auto open = documents_.find(FileUriOfPath(path)); open != documents_.end()) {
+    content = *open->second.text;
+  } else {
+    std::string reason;
+    content = ReadRegularFile(path, reason);
+  }
+  if (!content) return PositionJson(lineStart);
+  const LineIndex lines(*content);
+  const std::optional<std::size_t> offset =
+      lines.offset({lineStart.line, static_cast<std::uint32_t>(column)}, PositionEncoding::Utf8);
+  return PositionJson(offset ? lines.position(*offset, encoding_) : lineStart);
 }
 
 json Server::definition(const json& params) {
-  offsetOf(documentOf(params), params.at("position"));
-  return nullptr;
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
+  const Document& document = documentOf(params);
+  const std::size_t offset = offsetOf(document, params.at("position"));
+  const std::shared_ptr<const std::string> text = document.text;
+  const std::string path = document.path.value_or(std::string());
+  const std::optional<Location> found = DefinitionAt({*text, path}, offset);
+  if (!found) return nullptr;
+  if (found->path == path) return {{"uri", uri}, {"range", RangeJson(LineIndex(*text), found->range, encoding_)}};
+  const json at = positionIn(found->path, found->line, found->column);
+  return {{"uri", FileUriOfPath(found->path)}, {"range", {{"start", at}, {"end", at}}}};
+}
+
+json Server::workspaceEdit(const std::string& uri, std::optional<std::int64_t> version, json edit) const {
+  if (!documentChanges_) return {{"changes", {{uri, json::array({std::move(edit)})}}}};
+  const json identifier = {{"uri", uri}, {"version", version ? json(*version) : json(nullptr)}};
+  return {
+      {"documentChanges", json::array({{{"textDocument", identifier}, {"edits", json::array({std::move(edit)})}}})}};
+}
+
+json Server::quickFixAction(const std::string& uri, const Document& document, const json& fix) const {
+  json action = {{"title", fix.at("title")}, {"kind", kQuickFix}};
+  if (fix.at("preferred").get<bool>()) action["isPreferred"] = true;
+  const std::string& newText = fix.at("newText").get_ref<const std::string&>();
+  const auto path = fix.find("path");
+  if (path == fix.end()) {
+    action["edit"] = workspaceEdit(uri, document.version, {{"range", fix.at("range")}, {"newText", newText}});
+    return action;
+  }
+  // A line appended to another file, at its end as it is now.
+  const std::string fileUri = FileUriOfPath(path->get_ref<const std::string&>());
+  std::optional<std::string> content;
+  std::optional<std::int64_t> version;
+  if (const auto open = documents_.find(fileUri); open != documents_.end()) {
+    content = *open->second.text;
+    version = open->second.version;
+  } else {
+    std::string reason;
+    content = ReadRegularFile(path->get_ref<const std::string&>(), reason);
+  }
+  if (!content) return nullptr;
+  // The line starts with a line break where the file lacked its last one when it was checked;
+  // a file changed since then is checked again, and its correction waits for that.
+  const bool lacksBreak = !content->empty() && content->back() != '\n' && content->back() != '\r';
+  if (lacksBreak != newText.starts_with('\n')) return nullptr;
+  const json end = PositionJson(LineIndex(*content).position(content->size(), encoding_));
+  action["edit"] = workspaceEdit(fileUri, version, {{"range", {{"start", end}, {"end", end}}}, {"newText", newText}});
+  return action;
 }
 
 json Server::codeAction(const json& params) {
+  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
   const Document& document = documentOf(params);
-  offsetOf(document, params.at("range").at("start"));
-  offsetOf(document, params.at("range").at("end"));
-  return json::array();
+  const json& range = params.at("range");
+  offsetOf(document, range.at("start"));
+  offsetOf(document, range.at("end"));
+  json actions = json::array();
+  if (!WantsQuickFixes(params.value("context", json::object()))) return actions;
+  // The corrections were placed in the text the check read: for any other version they would
+  // change the wrong bytes.
+  const std::optional<PublishedDiagnostics> published = checks_.published(uri);
+  if (!published || published->diagnostics == nullptr || published->version != document.version) return actions;
+  // One action for each correction, however many findings it mends.
+  std::map<std::string, std::size_t> actionOf;
+  for (const json& diagnostic : *published->diagnostics) {
+    const auto data = diagnostic.find("data");
+    if (data == diagnostic.end() || !data->contains("fix") || !Touch(diagnostic.at("range"), range)) continue;
+    const json& fix = data->at("fix");
+    const auto [known, fresh] = actionOf.try_emplace(Dump(fix), actions.size());
+    if (!fresh) {
+      actions[known->second]["diagnostics"].push_back(diagnostic);
+      continue;
+    }
+    json action = quickFixAction(uri, document, fix);
+    if (action.is_null()) {
+      actionOf.erase(known);
+      continue;
+    }
+    action["diagnostics"] = json::array({diagnostic});
+    actions.push_back(std::move(action));
+  }
+  return actions;
 }
 
 namespace {

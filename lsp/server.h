@@ -13,6 +13,7 @@
 
 #include "base_protocol.h"
 #include "check_worker.h"
+#include "editor_queries.h"
 #include "options.h"
 #include "text_document.h"
 
@@ -72,6 +73,15 @@ class Server {
   const Document& documentOf(const nlohmann::json& params) const;
   std::size_t offsetOf(const Document& document, const nlohmann::json& position) const;
   void checkDocument(const std::string& uri, const Document& document);
+  // The schema facts of the tree the checks use now.
+  SchemaFacts& schemaFacts();
+  // A position of another file, from its line and byte column: read from the open document or
+  // the file when the column needs counting.
+  nlohmann::json positionIn(const std::string& path, std::size_t line, std::size_t column) const;
+  // The code action of a quick fix a published diagnostic carries; null when it no longer fits.
+  nlohmann::json quickFixAction(const std::string& uri, const Document& document, const nlohmann::json& fix) const;
+  // A workspace edit of one file, as the client takes edits.
+  nlohmann::json workspaceEdit(const std::string& uri, std::optional<std::int64_t> version, nlohmann::json edit) const;
 
   // Requests and notifications, one handler each.
   nlohmann::json initialize(const nlohmann::json& params);
@@ -93,6 +103,12 @@ class Server {
   State state_ = State::Uninitialized;
   PositionEncoding encoding_ = PositionEncoding::Utf16;
   bool watchRegistration_ = false;  // the client registers file watchers when asked
+  bool documentChanges_ = false;    // the client takes workspace edits as documentChanges
+  // The facts are read on this thread only, from the worker's copy of the schema: each thread
+  // keeps its own cache, so neither waits for the other (see EditorSchema). A new copy, made
+  // when the tree changes, gets fresh facts.
+  std::shared_ptr<const EditorSchema> schema_;
+  std::unique_ptr<SchemaFacts> facts_;
   std::map<std::string, Document> documents_;
   std::deque<Incoming> queue_;
   std::set<std::string> cancelled_;  // ids of waiting requests, as JSON text

@@ -18,6 +18,8 @@ class RecordedChecks : public corvane::lsp::Checks {
   void close(const std::string&) override {}
   void recheckAll() override {}
   void chooseTree(corvane::lsp::TreeChoice) override {}
+  std::optional<corvane::lsp::PublishedDiagnostics> published(const std::string&) override { return std::nullopt; }
+  std::shared_ptr<const corvane::lsp::EditorSchema> schema() override { return nullptr; }
   std::size_t bytes = 0;
 };
 
