@@ -1,6 +1,7 @@
 #include "text_document.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "d_util.h"
 
@@ -12,12 +13,25 @@ namespace {
 // bytes), one otherwise; a byte that is no part of a well-formed character counts as one.
 std::size_t Utf16Units(const Utf8Char& c) { return c.wellFormed && c.size == 4 ? 2 : 1; }
 
+// Where the line after the one holding from starts, or npos when that is the last line. The
+// bytes are searched with memchr: a large document is indexed again for every edit.
+std::size_t NextLineStart(std::string_view text, std::size_t from) {
+  const char* begin = text.data() + from;
+  const std::size_t rest = text.size() - from;
+  const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', rest));
+  const std::size_t lfAt = lf == nullptr ? rest : static_cast<std::size_t>(lf - begin);
+  const auto* cr = static_cast<const char*>(std::memchr(begin, '\r', lfAt));
+  if (cr == nullptr) return lf == nullptr ? std::string_view::npos : from + lfAt + 1;
+  const std::size_t crAt = from + static_cast<std::size_t>(cr - begin);
+  return crAt + (crAt + 1 < text.size() && text[crAt + 1] == '\n' ? 2 : 1);
+}
+
 }  // namespace
 
-LineIndex::LineIndex(std::string_view text) : text_(text), starts_{0} {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    if (text[i] == '\n' || text[i] == '\r') starts_.push_back(i + 1);
+LineIndex::LineIndex(std::string_view text, std::uint32_t lastLine) : text_(text), starts_{0} {
+  for (std::size_t at = NextLineStart(text, 0); at != std::string_view::npos && starts_.size() <= lastLine;
+       at = NextLineStart(text, at)) {
+    starts_.push_back(at);
   }
 }
 
@@ -63,7 +77,8 @@ bool ApplyChanges(std::string& text, const std::vector<TextChange>& changes, Pos
       text = change.text;
       continue;
     }
-    const LineIndex lines(text);
+    // Only the lines up to the change's end are indexed: an edit costs what lies before it.
+    const LineIndex lines(text, std::max(change.start->line, change.end->line));
     const std::optional<std::size_t> from = lines.offset(*change.start, encoding);
     const std::optional<std::size_t> to = lines.offset(*change.end, encoding);
     if (!from || !to || *to < *from) return false;

@@ -22,7 +22,9 @@ struct Position {
 // Where each line of a text starts; lines end at a LF, a CR LF or a lone CR.
 class LineIndex {
  public:
-  explicit LineIndex(std::string_view text);
+  // Indexes the lines up to lastLine (all of them by default); positions on later lines
+  // are not in the index.
+  explicit LineIndex(std::string_view text, std::uint32_t lastLine = UINT32_MAX);
 
   // The position of a byte offset (one past the text is its end); an offset inside a
   // character counts as that character's start.
