@@ -1,5 +1,6 @@
 #include "check_worker.h"
 
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <sstream>
@@ -149,6 +150,7 @@ CheckWorker::~CheckWorker() {
     stop_ = true;
   }
   wake_.notify_all();
+  firstTreeRead_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -205,7 +207,11 @@ std::optional<PublishedDiagnostics> CheckWorker::published(const std::string& ur
 }
 
 std::shared_ptr<const EditorSchema> CheckWorker::schema() {
-  const std::lock_guard lock(mutex_);
+  // An editor asks for a completion as soon as the file is open, often before the first tree
+  // is read: the answer waits for it rather than offering nothing, but never for long.
+  constexpr std::chrono::seconds kFirstTreeWait{10};
+  std::unique_lock lock(mutex_);
+  firstTreeRead_.wait_for(lock, kFirstTreeWait, [&] { return firstTreeTried_ || stop_; });
   return schema_;
 }
 
@@ -225,6 +231,8 @@ void CheckWorker::run(std::optional<TreeChoice> initial) {
   }
   std::unique_lock lock(mutex_);
   schema_ = checker.editorSchema();
+  firstTreeTried_ = true;
+  firstTreeRead_.notify_all();
   while (true) {
     wake_.wait(lock, [&] { return stop_ || choice_ || !dirty_.empty(); });
     if (stop_) return;

@@ -62,7 +62,8 @@ class Checks {
   virtual void chooseTree(TreeChoice choice) = 0;
   // What was last published for an open document; nothing before its first result.
   virtual std::optional<PublishedDiagnostics> published(const std::string& uri) = 0;
-  // The schema of the tree checked against, a new one for each tree; null before the first.
+  // The schema of the tree checked against, a new one for each tree; null when there is none.
+  // Asked before the first tree is read, it waits for it a while.
   virtual std::shared_ptr<const EditorSchema> schema() = 0;
 };
 
@@ -106,6 +107,8 @@ class CheckWorker : public Checks {
 
   std::mutex mutex_;  // guards what follows; results are published under it
   std::condition_variable wake_;
+  std::condition_variable firstTreeRead_;
+  bool firstTreeTried_ = false;  // the tree given at the start was read, or failed
   std::map<std::string, Open> open_;
   std::deque<std::string> dirty_;     // documents waiting for a check, oldest first
   std::set<std::string> dirtySet_;    // the same, for lookups

@@ -394,7 +394,7 @@ json Server::cancelRequest(const json&) {
 
 SchemaFacts& Server::schemaFacts() {
   std::shared_ptr<const EditorSchema> current = checks_.schema();
-  // Until the worker has read a tree, the questions see a schema without classes.
+  // Without a tree (none could be read), the questions see a schema without classes.
   if (facts_ != nullptr && (current == nullptr || current == schema_)) return *facts_;
   facts_.reset();
   schema_ = current != nullptr ? std::move(current) : std::make_shared<const EditorSchema>(SchemaView{});

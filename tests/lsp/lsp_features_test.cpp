@@ -128,6 +128,17 @@ TEST_F(LspFeaturesTest, Completion_OffersWhatEachValueTakesAndReplacesTheWholeVa
   EXPECT_TRUE(ask(client, "textDocument/completion", doc, After(kTask, "<attributes>")).is_null());
 }
 
+// An editor asks as soon as the file is open, before the first check has read the tree.
+TEST_F(LspFeaturesTest, Completion_AskedAsTheFileOpensWaitsForTheTree) {
+  LspClient client;
+  client.initialize();
+  const std::string doc = "app/portal/modules/Demo/Task.xml";
+  client.notify("textDocument/didOpen",
+                {{"textDocument", {{"uri", uri(doc)}, {"languageId", "xml"}, {"version", 1}, {"text", kTask}}}});
+  json classes = ask(client, "textDocument/completion", doc, After(kTask, "<object-type-name>Us"));
+  EXPECT_FALSE(Item(classes["items"], "User").is_null());
+}
+
 TEST_F(LspFeaturesTest, Completion_WorksOnUnsavedTextLeftUnclosed) {
   LspClient client;
   client.initialize();
