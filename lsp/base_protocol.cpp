@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <system_error>
+#include <utility>
 
 namespace corvane::lsp {
 
@@ -58,24 +59,38 @@ HeaderResult ParseHeader(std::string_view header) {
 }  // namespace
 
 void FrameReader::feed(std::string_view bytes) {
-  // What was read is dropped before the buffer grows, so it holds one message at most.
-  if (consumed_ > 0) {
+  if (expected_) bytes.remove_prefix(takeBody(bytes));
+  // What was read is dropped before the buffer grows; a buffer left large by a long header
+  // part is given back.
+  if (consumed_ == buffer_.size()) {
+    if (buffer_.capacity() > kMaxHeaderLength) buffer_ = std::string();
+    buffer_.clear();
+    consumed_ = 0;
+  } else if (consumed_ > 0) {
     buffer_.erase(0, consumed_);
     consumed_ = 0;
   }
   buffer_.append(bytes);
 }
 
+std::size_t FrameReader::takeBody(std::string_view bytes) {
+  const std::size_t take = std::min(bytes.size(), *expected_ - body_.size());
+  body_.append(bytes.substr(0, take));
+  return take;
+}
+
 std::optional<Frame> FrameReader::next() {
   while (true) {
-    const std::string_view pending = std::string_view(buffer_).substr(consumed_);
     if (expected_) {
-      if (pending.size() < *expected_) return std::nullopt;
-      Frame frame{std::string(pending.substr(0, *expected_)), {}};
-      consumed_ += *expected_;
+      if (body_.size() < *expected_) {
+        // The rest of the body may wait in the buffer, read with the header.
+        consumed_ += takeBody(std::string_view(buffer_).substr(consumed_));
+        if (body_.size() < *expected_) return std::nullopt;
+      }
       expected_.reset();
-      return frame;
+      return Frame{std::exchange(body_, std::string()), {}};
     }
+    const std::string_view pending = std::string_view(buffer_).substr(consumed_);
     if (skippingLine_) {
       // After a header part too long to take, the next message starts at its own header.
       const std::size_t start = pending.find("\nContent-Length:");
@@ -116,6 +131,7 @@ std::optional<Frame> FrameReader::readHeader() {
   consumed_ += bodyStart;
   if (!header.length) return Frame{{}, header.fault};
   expected_ = header.length;
+  body_.reserve(*header.length);
   return next();
 }
 

@@ -23,8 +23,9 @@ struct Frame {
   std::string fault;  // empty for a message; else what was wrong, for a log line and an error
 };
 
-// Cuts messages out of the bytes fed to it, in any pieces. Holds at most one header part and
-// one body of at most kMaxContentLength bytes.
+// Cuts messages out of the bytes fed to it, in any pieces. Holds at most one header part, the
+// bytes of one read that follow a body, and one body of at most kMaxContentLength bytes; a
+// body is gathered in a string of its own length, handed out without a copy.
 class FrameReader {
  public:
   // Adds bytes read from the stream.
@@ -32,12 +33,15 @@ class FrameReader {
   // The next message or fault, once its bytes have all arrived.
   std::optional<Frame> next();
   // Whether bytes of an unfinished message are held (the stream ended inside one).
-  bool partial() const { return !buffer_.empty() || expected_.has_value(); }
+  bool partial() const { return consumed_ < buffer_.size() || expected_.has_value(); }
 
  private:
   std::optional<Frame> readHeader();
+  // Moves up to what the body still lacks from the start of bytes into it; the bytes taken.
+  std::size_t takeBody(std::string_view bytes);
 
-  std::string buffer_;
+  std::string buffer_;                   // header parts, and what follows a body in one read
+  std::string body_;                     // the body being gathered
   std::size_t consumed_ = 0;             // bytes at the start of buffer_ that are done with
   std::optional<std::size_t> expected_;  // the body length, once its header is read
   bool skippingLine_ = false;            // dropping the rest of a header part that was too long

@@ -11,6 +11,7 @@
 #include "directory_session.h"
 #include "editor_queries.h"
 #include "file_findings.h"
+#include "json_text.h"
 #include "log.h"
 #include "plain_sinks.h"
 #include "project_file.h"
@@ -85,7 +86,7 @@ class DocumentChecker {
 
   // The diagnostics of a document, found as the command line finds a file's (each check
   // from a fresh state, with the project file around the document).
-  json diagnostics(const DocumentSnapshot& document, PositionEncoding encoding) {
+  DiagnosticList diagnostics(const DocumentSnapshot& document, PositionEncoding encoding) {
     std::string fullPath;
     cli::ProjectFiles projects;  // read again for each check: it may have been edited
     const cli::ProjectFile* project = nullptr;
@@ -94,7 +95,7 @@ class DocumentChecker {
       fullPath = FullPathToCheck(*document.path, ec);
       project = projects.forPath(*document.path);
       if (!projects.error().empty()) return ProblemAtStart(projects.error());
-      if (projects.excludes(*document.path)) return json::array();
+      if (projects.excludes(*document.path)) return {};
     }
     ForgetCarriedState(state_);
     const cli::CheckedInput checked =
@@ -115,12 +116,13 @@ class DocumentChecker {
 
  private:
   // A problem that stops the check, shown at the document's start.
-  static json ProblemAtStart(const std::string& problem) {
+  static DiagnosticList ProblemAtStart(const std::string& problem) {
     const json start = {{"line", 0}, {"character", 0}};
-    return json::array({{{"range", {{"start", start}, {"end", start}}},
-                         {"severity", kMessageError},
-                         {"source", "corvanexml"},
-                         {"message", problem}}});
+    return {WriteJson(json::array({{{"range", {{"start", start}, {"end", start}}},
+                                    {"severity", kMessageError},
+                                    {"source", "corvanexml"},
+                                    {"message", problem}}})),
+            json::array()};
   }
 
   const cli::Options& options_;
@@ -141,8 +143,8 @@ cli::Options WithTree(cli::Options options, const TreeChoice& choice) {
 
 }  // namespace
 
-CheckWorker::CheckWorker(cli::Options options, Publish publish, Notify notify)
-    : options_(std::move(options)), publish_(std::move(publish)), notify_(std::move(notify)) {}
+CheckWorker::CheckWorker(cli::Options options, const OpenDocuments& documents, Publish publish, Notify notify)
+    : options_(std::move(options)), documents_(documents), publish_(std::move(publish)), notify_(std::move(notify)) {}
 
 CheckWorker::~CheckWorker() {
   {
@@ -164,11 +166,10 @@ void CheckWorker::markDirty(const std::string& uri) {
   if (dirtySet_.insert(uri).second) dirty_.push_back(uri);
 }
 
-void CheckWorker::check(DocumentSnapshot document) {
+void CheckWorker::check(const std::string& uri) {
   {
     const std::lock_guard lock(mutex_);
-    const std::string uri = document.uri;
-    open_[uri] = {std::move(document), ++serial_};
+    open_[uri] = ++serial_;
     markDirty(uri);
   }
   wake_.notify_all();
@@ -180,7 +181,7 @@ void CheckWorker::close(const std::string& uri) {
   published_.erase(uri);
   if (dirtySet_.erase(uri) > 0) std::erase(dirty_, uri);
   // Under the lock: no check of the document published later can bring its findings back.
-  publish_(uri, std::nullopt, json::array());
+  publish_(uri, std::nullopt, "[]");
 }
 
 void CheckWorker::recheckAll() {
@@ -264,21 +265,22 @@ void CheckWorker::run(std::optional<TreeChoice> initial) {
     dirtySet_.erase(uri);
     const auto it = open_.find(uri);
     if (it == open_.end() || !checker.hasTree()) continue;
-    const DocumentSnapshot document = it->second.document;
-    const std::uint64_t serial = it->second.serial;
+    const std::uint64_t serial = it->second;
     lock.unlock();
-    std::optional<json> diagnostics;
+    // Taken after the serial: an edit made since then numbers its check after it.
+    const std::optional<DocumentSnapshot> document = documents_.snapshot(uri);
+    std::optional<DiagnosticList> diagnostics;
     try {
-      diagnostics = checker.diagnostics(document, encoding_);
+      if (document) diagnostics = checker.diagnostics(*document, encoding_);
     } catch (const std::exception& e) {
-      Log("checking " + document.uri + " failed: " + e.what());
+      Log("checking " + uri + " failed: " + e.what());
     }
     lock.lock();
     // A newer edit, a close or files changed meanwhile: this result is stale.
     const auto now = open_.find(uri);
-    if (diagnostics && now != open_.end() && now->second.serial == serial && dirtySet_.count(uri) == 0) {
-      published_[uri] = {document.version, std::make_shared<const json>(*diagnostics)};
-      publish_(uri, document.version, std::move(*diagnostics));
+    if (diagnostics && now != open_.end() && now->second == serial && dirtySet_.count(uri) == 0) {
+      publish_(uri, document->version, diagnostics->text);
+      published_[uri] = {document->version, std::make_shared<const json>(std::move(diagnostics->corrected))};
     }
   }
 }

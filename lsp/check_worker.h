@@ -13,22 +13,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "editor_schema.h"
+#include "open_documents.h"
 #include "options.h"
 #include "text_document.h"
 
 namespace corvane::lsp {
-
-// An open document as it stands at one version.
-struct DocumentSnapshot {
-  std::string uri;
-  std::optional<std::string> path;  // for a file URI: where the document lives
-  std::int64_t version = 0;
-  std::shared_ptr<const std::string> text;
-};
 
 // Where the names are looked up, as --tree and --schema say it; neither means the primary
 // connection's tree.
@@ -37,9 +31,10 @@ struct TreeChoice {
   std::vector<std::string> schemaFiles;
 };
 
-// The diagnostics last published for a document, and the version of it they were found in.
-// A diagnostic with a correction carries it as "data": {"fix": {"title", "preferred",
-// "newText", and "range" in the document or "path" of the file newText is appended to}}.
+// The diagnostics with a correction last published for a document (the others are not kept),
+// and the version of it they were found in. A diagnostic carries its correction as "data":
+// {"fix": {"title", "preferred", "newText", and "range" in the document or "path" of the
+// file newText is appended to}}.
 struct PublishedDiagnostics {
   std::int64_t version = 0;
   std::shared_ptr<const nlohmann::json> diagnostics;  // shared, so that handing it out copies nothing
@@ -52,15 +47,16 @@ class Checks {
   // Begins checking, with positions counted as the session agreed, against the tree the
   // editor chose (if it did not, or that fails, the command line's).
   virtual void start(PositionEncoding encoding, std::optional<TreeChoice> tree) = 0;
-  // Checks a document opened or changed; an older check of it still running is stale.
-  virtual void check(DocumentSnapshot document) = 0;
+  // Checks a document opened or changed, as it stands when the check starts; an older check
+  // of it still running is stale.
+  virtual void check(const std::string& uri) = 0;
   // Forgets a closed document and publishes an empty list for it.
   virtual void close(const std::string& uri) = 0;
   // Checks every open document again: files around them changed.
   virtual void recheckAll() = 0;
   // Changes the tree; a change that fails is told and the tree stays.
   virtual void chooseTree(TreeChoice choice) = 0;
-  // What was last published for an open document; nothing before its first result.
+  // The corrections last published for an open document; nothing before its first result.
   virtual std::optional<PublishedDiagnostics> published(const std::string& uri) = 0;
   // The schema of the tree checked against, a new one for each tree; null when there is none.
   // Asked before the first tree is read, it waits for it a while.
@@ -70,21 +66,22 @@ class Checks {
 // The checks made by one worker thread, which alone talks to the directory client.
 class CheckWorker : public Checks {
  public:
-  // Sends a document's diagnostics (the version they belong to, if any).
+  // Sends a document's diagnostics, a JSON array's text (the version they belong to, if any).
   using Publish =
-      std::function<void(const std::string& uri, std::optional<std::int64_t> version, nlohmann::json diagnostics)>;
+      std::function<void(const std::string& uri, std::optional<std::int64_t> version, std::string_view diagnostics)>;
   // Shows the user a message of a type (1 error, 2 warning, 3 info).
   using Notify = std::function<void(int type, const std::string& message)>;
 
-  // options: the command line's (--tree, --schema, --ignore, ...).
-  CheckWorker(cli::Options options, Publish publish, Notify notify);
+  // options: the command line's (--tree, --schema, --ignore, ...); documents: where the
+  // documents checked are read.
+  CheckWorker(cli::Options options, const OpenDocuments& documents, Publish publish, Notify notify);
   // Stops the thread after the check it is making.
   ~CheckWorker() override;
   CheckWorker(const CheckWorker&) = delete;
   CheckWorker& operator=(const CheckWorker&) = delete;
 
   void start(PositionEncoding encoding, std::optional<TreeChoice> tree) override;
-  void check(DocumentSnapshot document) override;
+  void check(const std::string& uri) override;
   void close(const std::string& uri) override;
   void recheckAll() override;
   void chooseTree(TreeChoice choice) override;
@@ -92,15 +89,11 @@ class CheckWorker : public Checks {
   std::shared_ptr<const EditorSchema> schema() override;
 
  private:
-  struct Open {
-    DocumentSnapshot document;
-    std::uint64_t serial = 0;  // which edit this is, so a check knows whether it is the newest
-  };
-
   void run(std::optional<TreeChoice> initial);
   void markDirty(const std::string& uri);
 
   cli::Options options_;
+  const OpenDocuments& documents_;
   Publish publish_;
   Notify notify_;
   PositionEncoding encoding_ = PositionEncoding::Utf16;
@@ -109,7 +102,8 @@ class CheckWorker : public Checks {
   std::condition_variable wake_;
   std::condition_variable firstTreeRead_;
   bool firstTreeTried_ = false;  // the tree given at the start was read, or failed
-  std::map<std::string, Open> open_;
+  // The open documents, each with its last edit's number: a check knows whether it is the newest.
+  std::map<std::string, std::uint64_t> open_;
   std::deque<std::string> dirty_;     // documents waiting for a check, oldest first
   std::set<std::string> dirtySet_;    // the same, for lookups
   std::optional<TreeChoice> choice_;  // a tree change waiting

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "json_text.h"
 #include "rule_info.h"
 #include "source_span.h"
 
@@ -47,8 +48,8 @@ json FixJson(const QuickFix& fix, const LineIndex& lines, PositionEncoding encod
 
 }  // namespace
 
-json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
-                 PositionEncoding encoding, std::span<const std::optional<QuickFix>> fixes) {
+DiagnosticList Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
+                           PositionEncoding encoding, std::span<const std::optional<QuickFix>> fixes) {
   // Every finding's place is found in one pass over the text.
   std::vector<SourcePosition> starts;
   starts.reserve(report.messages.size());
@@ -56,7 +57,8 @@ json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::str
   const std::vector<std::optional<std::size_t>> offsets = ByteOffsets(text, starts);
   const LineIndex lines(text);
   const std::string href = cli::ReadmeUri() + "#messages";
-  json diagnostics = json::array();
+  DiagnosticList list;
+  list.text = "[";
   for (std::size_t i = 0; i < report.messages.size(); ++i) {
     const cli::ReportedMessage& m = report.messages[i];
     ByteRange bytes{0, 0};
@@ -75,10 +77,18 @@ json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::str
         {"source", "corvanexml"},
         {"message", m.text},
     };
-    if (i < fixes.size() && fixes[i]) diagnostic["data"] = {{"fix", FixJson(*fixes[i], lines, encoding)}};
-    diagnostics.push_back(std::move(diagnostic));
+    if (i > 0) list.text += ',';
+    // Each is written as it is made: a long list is never held as a tree.
+    if (i < fixes.size() && fixes[i]) {
+      diagnostic["data"] = {{"fix", FixJson(*fixes[i], lines, encoding)}};
+      list.text += WriteJson(diagnostic);
+      list.corrected.push_back(std::move(diagnostic));
+    } else {
+      list.text += WriteJson(diagnostic);
+    }
   }
-  return diagnostics;
+  list.text += ']';
+  return list;
 }
 
 }  // namespace corvane::lsp

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "editor_queries.h"
@@ -13,6 +14,13 @@
 
 namespace corvane::lsp {
 
+// A document's diagnostics: written out once, as they are found, and those with a correction
+// kept for code actions.
+struct DiagnosticList {
+  std::string text = "[]";                             // the JSON array of them all
+  nlohmann::json corrected = nlohmann::json::array();  // those with a correction
+};
+
 // The diagnostic of each finding, in the report's order: its range covers the element at
 // fault (its text where it is a text element written as it reads, else its start tag), or
 // for a finding without an element the rest of its line; severity Error for Msg 100 and
@@ -20,7 +28,7 @@ namespace corvane::lsp {
 // description; source "corvanexml". text is what was checked, doc what it loaded into. A
 // finding with a quick fix in fixes (one for each of the report's messages, or none at all)
 // carries it in "data", as PublishedDiagnostics describes.
-nlohmann::json Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
+DiagnosticList Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
                            PositionEncoding encoding, std::span<const std::optional<QuickFix>> fixes = {});
 
 }  // namespace corvane::lsp

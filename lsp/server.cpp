@@ -11,6 +11,7 @@
 
 #include "file_read.h"
 #include "file_uri.h"
+#include "json_text.h"
 #include "log.h"
 
 namespace corvane::lsp {
@@ -29,10 +30,8 @@ constexpr int kMessageError = 1;
 constexpr int kSyncIncremental = 2;
 constexpr std::string_view kQuickFix = "quickfix";
 
-std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
-
 // A request's id as a key: its JSON text, so that 1 and "1" differ.
-std::string IdKey(const json& id) { return Dump(id); }
+std::string IdKey(const json& id) { return WriteJson(id); }
 
 bool ValidId(const json& id) { return id.is_string() || id.is_number_integer() || id.is_number_unsigned(); }
 
@@ -104,6 +103,27 @@ bool WantsQuickFixes(const json& context) {
   });
 }
 
+// The text of a file as the editor has it: the open document's, else what the file holds.
+struct FileText {
+  std::string uri;
+  std::optional<std::int64_t> version;      // an open document's
+  std::shared_ptr<const std::string> text;  // null when the file cannot be read
+};
+
+FileText TextOf(const OpenDocuments& documents, const std::string& path) {
+  FileText file{FileUriOfPath(path), std::nullopt, nullptr};
+  if (std::optional<DocumentSnapshot> open = documents.snapshot(file.uri)) {
+    file.version = open->version;
+    file.text = std::move(open->text);
+    return file;
+  }
+  std::string reason;
+  if (std::optional<std::string> read = ReadRegularFile(path, reason)) {
+    file.text = std::make_shared<const std::string>(std::move(*read));
+  }
+  return file;
+}
+
 bool IsWatchedFile(std::string_view uri) {
   const auto endsWith = [&](std::string_view suffix) {
     return uri.size() >= suffix.size() &&
@@ -120,7 +140,7 @@ bool IsWatchedFile(std::string_view uri) {
 struct Server::Method {
   std::string_view name;
   bool request;
-  json (Server::*handler)(const json& params);
+  json (Server::*handler)(json& params);
 };
 
 const Server::Method* Server::FindMethod(std::string_view name) {
@@ -144,40 +164,46 @@ const Server::Method* Server::FindMethod(std::string_view name) {
   return it == std::end(kMethods) ? nullptr : it;
 }
 
-void Server::receive(const Frame& frame) {
-  if (!frame.fault.empty()) {
-    queue_.push_back({nullptr, "bad frame: " + frame.fault});
-    return;
-  }
-  Incoming incoming{std::make_unique<json>(), {}};
-  try {
-    *incoming.message = json::parse(frame.body);
-  } catch (const json::parse_error& e) {
-    incoming.fault = std::string("the message is no JSON: ") + e.what();
-  }
-  // A cancellation counts for the requests that wait before it.
-  const json& m = *incoming.message;
-  if (m.is_object() && m.value("method", json()) == "$/cancelRequest") {
-    const auto params = m.find("params");
-    if (params != m.end() && params->is_object() && params->contains("id") && ValidId((*params)["id"])) {
-      cancelled_.insert(IdKey((*params)["id"]));
+void Server::receive(Frame frame) {
+  if (!frame.fault.empty()) frame.fault = "bad frame: " + frame.fault;
+  // A cancellation counts for the requests that wait before it. Only a message that names
+  // the method can be one.
+  if (frame.fault.empty() && frame.body.find("$/cancelRequest") != std::string::npos) {
+    try {
+      const json m = ReadJson(frame.body);
+      if (m.is_object() && m.value("method", json()) == "$/cancelRequest") {
+        const auto params = m.find("params");
+        if (params != m.end() && params->is_object() && params->contains("id") && ValidId((*params)["id"])) {
+          cancelled_.insert(IdKey((*params)["id"]));
+        }
+      }
+    } catch (const JsonReadError&) {
+      // Told when the message is handled.
     }
   }
-  queue_.push_back(std::move(incoming));
+  queue_.push_back(std::move(frame));
 }
 
 std::optional<int> Server::handleNext() {
   Incoming incoming = std::move(queue_.front());
   queue_.pop_front();
-  if (!incoming.fault.empty()) {
-    Log(incoming.fault);
-    respondError(nullptr, kParseError, incoming.fault);
-    return std::nullopt;
+  if (incoming.fault.empty()) {
+    json message;
+    try {
+      message = ReadJson(incoming.body);
+    } catch (const JsonReadError& e) {
+      incoming.fault = std::string("the message is no JSON: ") + e.what();
+    }
+    // The bytes are not needed beside the tree they were read into.
+    incoming.body = std::string();
+    if (incoming.fault.empty()) return handle(message);
   }
-  return handle(*incoming.message);
+  Log(incoming.fault);
+  respondError(nullptr, kParseError, incoming.fault);
+  return std::nullopt;
 }
 
-std::optional<int> Server::handle(const json& message) {
+std::optional<int> Server::handle(json& message) {
   if (!message.is_object()) {
     respondError(nullptr, kInvalidRequest, "a message is a JSON object");
     return std::nullopt;
@@ -201,7 +227,9 @@ std::optional<int> Server::handle(const json& message) {
     respondError(*id, kRequestCancelled, "the request was cancelled");
     return std::nullopt;
   }
-  const json params = message.value("params", json());
+  // The params are moved out, not copied: a document's text is held once.
+  json params;
+  if (const auto found = message.find("params"); found != message.end()) params = std::move(*found);
   const Method* known = FindMethod(name);
   if (!request) {
     // Notifications before initialize and after shutdown are dropped; unknown ones ignored.
@@ -233,7 +261,7 @@ std::optional<int> Server::handle(const json& message) {
 }
 
 void Server::send(const json& message) {
-  if (!writer_.write(Dump(message))) Log("the client can no longer be written to");
+  if (!writer_.write(WriteJson(message))) Log("the client can no longer be written to");
 }
 
 void Server::respond(const json& id, json result) {
@@ -248,25 +276,21 @@ void Server::notify(std::string_view method, json params) {
   send({{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}});
 }
 
-const Server::Document& Server::documentOf(const json& params) const {
+DocumentSnapshot Server::documentOf(const json& params) const {
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const auto it = documents_.find(uri);
-  if (it == documents_.end()) throw RpcError{kInvalidParams, "the document is not open: " + uri};
-  return it->second;
+  std::optional<DocumentSnapshot> document = documents_.snapshot(uri);
+  if (!document) throw RpcError{kInvalidParams, "the document is not open: " + uri};
+  return std::move(*document);
 }
 
-std::size_t Server::offsetOf(const Document& document, const json& position) const {
+std::size_t Server::offsetOf(const DocumentSnapshot& document, const json& position) const {
   const Position p{position.at("line").get<std::uint32_t>(), position.at("character").get<std::uint32_t>()};
   const std::optional<std::size_t> offset = LineIndex(*document.text).offset(p, encoding_);
   if (!offset) throw RpcError{kInvalidParams, "the position lies outside the document"};
   return *offset;
 }
 
-void Server::checkDocument(const std::string& uri, const Document& document) {
-  checks_.check({uri, document.path, document.version, document.text});
-}
-
-json Server::initialize(const json& params) {
+json Server::initialize(json& params) {
   if (state_ != State::Uninitialized) throw RpcError{kInvalidRequest, "initialize came twice"};
   const json capabilities = params.value("capabilities", json::object());
   const json encodings = capabilities.value("general", json::object()).value("positionEncodings", json::array());
@@ -302,7 +326,7 @@ json Server::initialize(const json& params) {
           {"serverInfo", {{"name", "corvanexml-check"}, {"version", CORVANE_VERSION}}}};
 }
 
-json Server::initialized(const json&) {
+json Server::initialized(json&) {
   if (!watchRegistration_) return nullptr;
   // Bundles and pages change outside the editor too; the client tells of each change.
   const json watchers = json::array(
@@ -317,32 +341,29 @@ json Server::initialized(const json&) {
   return nullptr;
 }
 
-json Server::shutdown(const json&) {
+json Server::shutdown(json&) {
   state_ = State::ShutDown;
   return nullptr;
 }
 
-json Server::didOpen(const json& params) {
-  const json& item = params.at("textDocument");
+json Server::didOpen(json& params) {
+  json& item = params.at("textDocument");
   const std::string& uri = item.at("uri").get_ref<const std::string&>();
   // Read whole before it is kept: a notification that lacks a field leaves no document without text.
-  Document opened{PathOfFileUri(uri), item.at("version").get<std::int64_t>(),
-                  std::make_shared<const std::string>(item.at("text").get<std::string>())};
-  Document& document = documents_[uri];
-  document = std::move(opened);
-  checkDocument(uri, document);
+  const auto version = item.at("version").get<std::int64_t>();
+  documents_.open(uri, version, std::move(item.at("text").get_ref<std::string&>()));
+  checks_.check(uri);
   return nullptr;
 }
 
-json Server::didChange(const json& params) {
+json Server::didChange(json& params) {
   const json& item = params.at("textDocument");
   const std::string& uri = item.at("uri").get_ref<const std::string&>();
-  const auto it = documents_.find(uri);
-  if (it == documents_.end()) throw RpcError{kInvalidParams, "a change of a document that is not open: " + uri};
+  const auto version = item.at("version").get<std::int64_t>();
   std::vector<TextChange> changes;
-  for (const json& change : params.at("contentChanges")) {
+  for (json& change : params.at("contentChanges")) {
     TextChange& c = changes.emplace_back();
-    c.text = change.at("text").get<std::string>();
+    c.text = std::move(change.at("text").get_ref<std::string&>());
     if (const auto range = change.find("range"); range != change.end()) {
       c.start = Position{range->at("start").at("line").get<std::uint32_t>(),
                          range->at("start").at("character").get<std::uint32_t>()};
@@ -350,28 +371,29 @@ json Server::didChange(const json& params) {
                        range->at("end").at("character").get<std::uint32_t>()};
     }
   }
-  std::string text = *it->second.text;
-  if (!ApplyChanges(text, changes, encoding_)) {
-    // The editor and the server no longer agree on the text; reopening the document mends it.
-    notify("window/showMessage",
-           {{"type", kMessageError},
-            {"message", "corvanexml: a change of " + uri + " lies outside the document; close and reopen it"}});
-    throw RpcError{kInvalidParams, "a change lies outside the document " + uri};
+  switch (documents_.change(uri, version, std::move(changes), encoding_)) {
+    case OpenDocuments::Changed::NotOpen:
+      throw RpcError{kInvalidParams, "a change of a document that is not open: " + uri};
+    case OpenDocuments::Changed::OutsideDocument:
+      // The editor and the server no longer agree on the text; reopening the document mends it.
+      notify("window/showMessage",
+             {{"type", kMessageError},
+              {"message", "corvanexml: a change of " + uri + " lies outside the document; close and reopen it"}});
+      throw RpcError{kInvalidParams, "a change lies outside the document " + uri};
+    case OpenDocuments::Changed::Done: break;
   }
-  it->second.version = item.at("version").get<std::int64_t>();
-  it->second.text = std::make_shared<const std::string>(std::move(text));
-  checkDocument(uri, it->second);
+  checks_.check(uri);
   return nullptr;
 }
 
-json Server::didClose(const json& params) {
+json Server::didClose(json& params) {
   const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  documents_.erase(uri);
+  documents_.close(uri);
   checks_.close(uri);
   return nullptr;
 }
 
-json Server::didChangeWatchedFiles(const json& params) {
+json Server::didChangeWatchedFiles(json& params) {
   const json& changes = params.at("changes");
   if (std::any_of(changes.begin(), changes.end(),
                   [](const json& c) { return IsWatchedFile(c.at("uri").get_ref<const std::string&>()); })) {
@@ -380,14 +402,14 @@ json Server::didChangeWatchedFiles(const json& params) {
   return nullptr;
 }
 
-json Server::didChangeConfiguration(const json& params) {
+json Server::didChangeConfiguration(json& params) {
   if (std::optional<TreeChoice> tree = TreeSettings(params.value("settings", json()))) {
     checks_.chooseTree(std::move(*tree));
   }
   return nullptr;
 }
 
-json Server::cancelRequest(const json&) {
+json Server::cancelRequest(json&) {
   // Counted when it arrived; a request it names that was answered already stays answered.
   return nullptr;
 }
@@ -402,14 +424,14 @@ SchemaFacts& Server::schemaFacts() {
   return *facts_;
 }
 
-json Server::completion(const json& params) {
-  const Document& document = documentOf(params);
+json Server::completion(json& params) {
+  const DocumentSnapshot document = documentOf(params);
   const std::size_t offset = offsetOf(document, params.at("position"));
-  const std::shared_ptr<const std::string> text = document.text;
+  const std::string& text = *document.text;
   const std::optional<Completion> found =
-      CompleteAt({*text, document.path.value_or(std::string())}, offset, schemaFacts());
+      CompleteAt({text, document.path.value_or(std::string())}, offset, schemaFacts());
   if (!found) return nullptr;
-  const json range = RangeJson(LineIndex(*text), found->range, encoding_);
+  const json range = RangeJson(LineIndex(text), found->range, encoding_);
   json items = json::array();
   for (const Candidate& c : found->candidates) {
     items.push_back({{"label", c.label},
@@ -421,42 +443,36 @@ json Server::completion(const json& params) {
   return {{"isIncomplete", false}, {"items", std::move(items)}};
 }
 
-json Server::hover(const json& params) {
-  const Document& document = documentOf(params);
+json Server::hover(json& params) {
+  const DocumentSnapshot document = documentOf(params);
   const std::size_t offset = offsetOf(document, params.at("position"));
-  const std::shared_ptr<const std::string> text = document.text;
-  const std::optional<Hover> found = HoverAt({*text, document.path.value_or(std::string())}, offset, schemaFacts());
+  const std::string& text = *document.text;
+  const std::optional<Hover> found = HoverAt({text, document.path.value_or(std::string())}, offset, schemaFacts());
   if (!found) return nullptr;
   return {{"contents", {{"kind", "markdown"}, {"value", found->markdown}}},
-          {"range", RangeJson(LineIndex(*text), found->range, encoding_)}};
+          {"range", RangeJson(LineIndex(text), found->range, encoding_)}};
 }
 
 json Server::positionIn(const std::string& path, std::size_t line, std::size_t column) const {
   const Position lineStart{static_cast<std::uint32_t>(line), 0};
   if (column == 0) return PositionJson(lineStart);
-  std::optional<std::string> content;
-  if (const auto open = documents_.find(FileUriOfPath(path)); open != documents_.end()) {
-    content = *open->second.text;
-  } else {
-    std::string reason;
-    content = ReadRegularFile(path, reason);
-  }
-  if (!content) return PositionJson(lineStart);
+  const std::shared_ptr<const std::string> content = TextOf(documents_, path).text;
+  if (content == nullptr) return PositionJson(lineStart);
   const LineIndex lines(*content);
   const std::optional<std::size_t> offset =
       lines.offset({lineStart.line, static_cast<std::uint32_t>(column)}, PositionEncoding::Utf8);
   return PositionJson(offset ? lines.position(*offset, encoding_) : lineStart);
 }
 
-json Server::definition(const json& params) {
-  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const Document& document = documentOf(params);
+json Server::definition(json& params) {
+  const DocumentSnapshot document = documentOf(params);
   const std::size_t offset = offsetOf(document, params.at("position"));
-  const std::shared_ptr<const std::string> text = document.text;
+  const std::string& text = *document.text;
   const std::string path = document.path.value_or(std::string());
-  const std::optional<Location> found = DefinitionAt({*text, path}, offset);
+  const std::optional<Location> found = DefinitionAt({text, path}, offset);
   if (!found) return nullptr;
-  if (found->path == path) return {{"uri", uri}, {"range", RangeJson(LineIndex(*text), found->range, encoding_)}};
+  if (found->path == path)
+    return {{"uri", document.uri}, {"range", RangeJson(LineIndex(text), found->range, encoding_)}};
   const json at = positionIn(found->path, found->line, found->column);
   return {{"uri", FileUriOfPath(found->path)}, {"range", {{"start", at}, {"end", at}}}};
 }
@@ -468,39 +484,31 @@ json Server::workspaceEdit(const std::string& uri, std::optional<std::int64_t> v
       {"documentChanges", json::array({{{"textDocument", identifier}, {"edits", json::array({std::move(edit)})}}})}};
 }
 
-json Server::quickFixAction(const std::string& uri, const Document& document, const json& fix) const {
+json Server::quickFixAction(const DocumentSnapshot& document, const json& fix) const {
   json action = {{"title", fix.at("title")}, {"kind", kQuickFix}};
   if (fix.at("preferred").get<bool>()) action["isPreferred"] = true;
   const std::string& newText = fix.at("newText").get_ref<const std::string&>();
   const auto path = fix.find("path");
   if (path == fix.end()) {
-    action["edit"] = workspaceEdit(uri, document.version, {{"range", fix.at("range")}, {"newText", newText}});
+    action["edit"] = workspaceEdit(document.uri, document.version, {{"range", fix.at("range")}, {"newText", newText}});
     return action;
   }
   // A line appended to another file, at its end as it is now.
-  const std::string fileUri = FileUriOfPath(path->get_ref<const std::string&>());
-  std::optional<std::string> content;
-  std::optional<std::int64_t> version;
-  if (const auto open = documents_.find(fileUri); open != documents_.end()) {
-    content = *open->second.text;
-    version = open->second.version;
-  } else {
-    std::string reason;
-    content = ReadRegularFile(path->get_ref<const std::string&>(), reason);
-  }
-  if (!content) return nullptr;
+  const FileText file = TextOf(documents_, path->get_ref<const std::string&>());
+  const std::shared_ptr<const std::string>& content = file.text;
+  if (content == nullptr) return nullptr;
   // The line starts with a line break where the file lacked its last one when it was checked;
   // a file changed since then is checked again, and its correction waits for that.
   const bool lacksBreak = !content->empty() && content->back() != '\n' && content->back() != '\r';
   if (lacksBreak != newText.starts_with('\n')) return nullptr;
   const json end = PositionJson(LineIndex(*content).position(content->size(), encoding_));
-  action["edit"] = workspaceEdit(fileUri, version, {{"range", {{"start", end}, {"end", end}}}, {"newText", newText}});
+  action["edit"] =
+      workspaceEdit(file.uri, file.version, {{"range", {{"start", end}, {"end", end}}}, {"newText", newText}});
   return action;
 }
 
-json Server::codeAction(const json& params) {
-  const std::string& uri = params.at("textDocument").at("uri").get_ref<const std::string&>();
-  const Document& document = documentOf(params);
+json Server::codeAction(json& params) {
+  const DocumentSnapshot document = documentOf(params);
   const json& range = params.at("range");
   offsetOf(document, range.at("start"));
   offsetOf(document, range.at("end"));
@@ -508,7 +516,7 @@ json Server::codeAction(const json& params) {
   if (!WantsQuickFixes(params.value("context", json::object()))) return actions;
   // The corrections were placed in the text the check read: for any other version they would
   // change the wrong bytes.
-  const std::optional<PublishedDiagnostics> published = checks_.published(uri);
+  const std::optional<PublishedDiagnostics> published = checks_.published(document.uri);
   if (!published || published->diagnostics == nullptr || published->version != document.version) return actions;
   // One action for each correction, however many findings it mends.
   std::map<std::string, std::size_t> actionOf;
@@ -516,12 +524,12 @@ json Server::codeAction(const json& params) {
     const auto data = diagnostic.find("data");
     if (data == diagnostic.end() || !data->contains("fix") || !Touch(diagnostic.at("range"), range)) continue;
     const json& fix = data->at("fix");
-    const auto [known, fresh] = actionOf.try_emplace(Dump(fix), actions.size());
+    const auto [known, fresh] = actionOf.try_emplace(WriteJson(fix), actions.size());
     if (!fresh) {
       actions[known->second]["diagnostics"].push_back(diagnostic);
       continue;
     }
-    json action = quickFixAction(uri, document, fix);
+    json action = quickFixAction(document, fix);
     if (action.is_null()) {
       actionOf.erase(known);
       continue;
@@ -562,25 +570,30 @@ int RunServer(const cli::Options& options) {
   }
   FrameWriter writer([out](std::string_view bytes) { return WriteAll(out, bytes); });
   const auto send = [&writer](const json& message) {
-    if (!writer.write(Dump(message))) Log("the client can no longer be written to");
+    if (!writer.write(WriteJson(message))) Log("the client can no longer be written to");
   };
+  OpenDocuments documents;
   CheckWorker worker(
-      options,
-      [send](const std::string& uri, std::optional<std::int64_t> version, json diagnostics) {
-        json params = {{"uri", uri}, {"diagnostics", std::move(diagnostics)}};
-        if (version) params["version"] = *version;
-        send({{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", std::move(params)}});
+      options, documents,
+      [&writer](const std::string& uri, std::optional<std::int64_t> version, std::string_view diagnostics) {
+        // Written around the diagnostics' text, which is written once.
+        std::string body = R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":)" +
+                           WriteJson(uri) + (version ? ",\"version\":" + std::to_string(*version) : std::string()) +
+                           ",\"diagnostics\":";
+        body += diagnostics;
+        body += "}}";
+        if (!writer.write(body)) Log("the client can no longer be written to");
       },
       [send](int type, const std::string& message) {
         send(
             {{"jsonrpc", "2.0"}, {"method", "window/showMessage"}, {"params", {{"type", type}, {"message", message}}}});
       });
-  Server server(writer, worker);
+  Server server(writer, documents, worker);
   FrameReader reader;
   std::array<char, 65536> buffer{};
   Log("serving the Language Server Protocol on standard input and output");
   while (true) {
-    while (const std::optional<Frame> frame = reader.next()) server.receive(*frame);
+    while (std::optional<Frame> frame = reader.next()) server.receive(std::move(*frame));
     // Bytes already there are read before the next message is handled, so that a
     // cancellation among them finds the request still waiting.
     if (server.pending() && !Readable(STDIN_FILENO)) {

@@ -14,6 +14,7 @@
 #include "base_protocol.h"
 #include "check_worker.h"
 #include "editor_queries.h"
+#include "open_documents.h"
 #include "options.h"
 #include "text_document.h"
 
@@ -34,10 +35,12 @@ enum ErrorCode : int {
 // handled in order, requests answered and documents handed to the checks.
 class Server {
  public:
-  Server(FrameWriter& writer, Checks& checks) : writer_(writer), checks_(checks) {}
+  // documents: where the editor's documents are kept, for the checks to read too.
+  Server(FrameWriter& writer, OpenDocuments& documents, Checks& checks)
+      : writer_(writer), documents_(documents), checks_(checks) {}
 
   // Takes a message, or a framing fault, as it arrives.
-  void receive(const Frame& frame);
+  void receive(Frame frame);
   // Whether messages wait to be handled.
   bool pending() const { return !queue_.empty(); }
   // Handles the oldest waiting message; the exit status once it was "exit".
@@ -45,24 +48,16 @@ class Server {
   // The exit status when the input ends without "exit".
   int exitStatus() const { return state_ == State::ShutDown ? 0 : 1; }
 
-  // An open document.
-  struct Document {
-    std::optional<std::string> path;
-    std::int64_t version = 0;
-    std::shared_ptr<const std::string> text;
-  };
-
  private:
   enum class State { Uninitialized, Running, ShutDown };
-  // A message as received: parsed, or what was wrong with its frame or its JSON.
-  struct Incoming {
-    std::unique_ptr<nlohmann::json> message;  // held apart, so that moving it cannot throw
-    std::string fault;
-  };
+  // A message as received, read as JSON only when handled: a burst of edits waits as their
+  // bytes, not as their far larger trees.
+  using Incoming = Frame;
   struct Method;
   static const Method* FindMethod(std::string_view name);
 
-  std::optional<int> handle(const nlohmann::json& message);
+  // Handles a message, taking what it needs out of it.
+  std::optional<int> handle(nlohmann::json& message);
   void respond(const nlohmann::json& id, nlohmann::json result);
   void respondError(const nlohmann::json& id, int code, const std::string& message);
   void notify(std::string_view method, nlohmann::json params);
@@ -70,35 +65,35 @@ class Server {
 
   // The open document params name, and the byte offset of a position in it; an error
   // (InvalidParams) when it is not open or the position lies outside it.
-  const Document& documentOf(const nlohmann::json& params) const;
-  std::size_t offsetOf(const Document& document, const nlohmann::json& position) const;
-  void checkDocument(const std::string& uri, const Document& document);
+  DocumentSnapshot documentOf(const nlohmann::json& params) const;
+  std::size_t offsetOf(const DocumentSnapshot& document, const nlohmann::json& position) const;
   // The schema facts of the tree the checks use now.
   SchemaFacts& schemaFacts();
   // A position of another file, from its line and byte column: read from the open document or
   // the file when the column needs counting.
   nlohmann::json positionIn(const std::string& path, std::size_t line, std::size_t column) const;
   // The code action of a quick fix a published diagnostic carries; null when it no longer fits.
-  nlohmann::json quickFixAction(const std::string& uri, const Document& document, const nlohmann::json& fix) const;
+  nlohmann::json quickFixAction(const DocumentSnapshot& document, const nlohmann::json& fix) const;
   // A workspace edit of one file, as the client takes edits.
   nlohmann::json workspaceEdit(const std::string& uri, std::optional<std::int64_t> version, nlohmann::json edit) const;
 
-  // Requests and notifications, one handler each.
-  nlohmann::json initialize(const nlohmann::json& params);
-  nlohmann::json initialized(const nlohmann::json& params);
-  nlohmann::json shutdown(const nlohmann::json& params);
-  nlohmann::json didOpen(const nlohmann::json& params);
-  nlohmann::json didChange(const nlohmann::json& params);
-  nlohmann::json didClose(const nlohmann::json& params);
-  nlohmann::json didChangeWatchedFiles(const nlohmann::json& params);
-  nlohmann::json didChangeConfiguration(const nlohmann::json& params);
-  nlohmann::json cancelRequest(const nlohmann::json& params);
-  nlohmann::json completion(const nlohmann::json& params);
-  nlohmann::json hover(const nlohmann::json& params);
-  nlohmann::json definition(const nlohmann::json& params);
-  nlohmann::json codeAction(const nlohmann::json& params);
+  // Requests and notifications, one handler each; params are the handler's to take from.
+  nlohmann::json initialize(nlohmann::json& params);
+  nlohmann::json initialized(nlohmann::json& params);
+  nlohmann::json shutdown(nlohmann::json& params);
+  nlohmann::json didOpen(nlohmann::json& params);
+  nlohmann::json didChange(nlohmann::json& params);
+  nlohmann::json didClose(nlohmann::json& params);
+  nlohmann::json didChangeWatchedFiles(nlohmann::json& params);
+  nlohmann::json didChangeConfiguration(nlohmann::json& params);
+  nlohmann::json cancelRequest(nlohmann::json& params);
+  nlohmann::json completion(nlohmann::json& params);
+  nlohmann::json hover(nlohmann::json& params);
+  nlohmann::json definition(nlohmann::json& params);
+  nlohmann::json codeAction(nlohmann::json& params);
 
   FrameWriter& writer_;
+  OpenDocuments& documents_;
   Checks& checks_;
   State state_ = State::Uninitialized;
   PositionEncoding encoding_ = PositionEncoding::Utf16;
@@ -109,7 +104,6 @@ class Server {
   // when the tree changes, gets fresh facts.
   std::shared_ptr<const EditorSchema> schema_;
   std::unique_ptr<SchemaFacts> facts_;
-  std::map<std::string, Document> documents_;
   std::deque<Incoming> queue_;
   std::set<std::string> cancelled_;  // ids of waiting requests, as JSON text
   std::int64_t nextRequestId_ = 1;

@@ -71,10 +71,10 @@ std::optional<std::size_t> LineIndex::offset(Position position, PositionEncoding
   return std::min(i, end);
 }
 
-bool ApplyChanges(std::string& text, const std::vector<TextChange>& changes, PositionEncoding encoding) {
-  for (const TextChange& change : changes) {
+bool ApplyChanges(std::string& text, std::vector<TextChange> changes, PositionEncoding encoding) {
+  for (TextChange& change : changes) {
     if (!change.start || !change.end) {
-      text = change.text;
+      text = std::move(change.text);
       continue;
     }
     // Only the lines up to the change's end are indexed: an edit costs what lies before it.

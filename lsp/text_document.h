@@ -47,8 +47,9 @@ struct TextChange {
   std::string text;
 };
 
-// Applies edits in order to text; false, with text as the edits before the faulty one left
-// it, when an edit's range lies outside the document or ends before it starts.
-bool ApplyChanges(std::string& text, const std::vector<TextChange>& changes, PositionEncoding encoding);
+// Applies edits in order to text, moving their texts in; false, with text as the edits before
+// the faulty one left it, when an edit's range lies outside the document or ends before it
+// starts.
+bool ApplyChanges(std::string& text, std::vector<TextChange> changes, PositionEncoding encoding);
 
 }  // namespace corvane::lsp

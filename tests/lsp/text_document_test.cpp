@@ -28,4 +28,7 @@ TEST(TextDocument, LinesEndAtEveryKindOfBreakAndEditsLandOnThem) {
                            PositionEncoding::Utf16));
   EXPECT_EQ(edited, "a\r\n-cc\n\nD\xc3\xa9\xf0\x9f\x98\x80x\r");
   EXPECT_FALSE(ApplyChanges(edited, {{Position{9, 0}, Position{9, 0}, "?"}}, PositionEncoding::Utf16));
+  ASSERT_TRUE(ApplyChanges(edited, {{std::nullopt, std::nullopt, "whole"}, {Position{0, 5}, Position{0, 5}, "!"}},
+                           PositionEncoding::Utf16));
+  EXPECT_EQ(edited, "whole!");
 }
