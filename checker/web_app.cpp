@@ -44,8 +44,10 @@ template <typename Take>
 void ForEachLine(std::string_view content, Take take) {
   std::size_t start = 0;
   while (start < content.size()) {
-    std::size_t end = content.find_first_of("\r\n", start);
+    // The next LF, then a CR before it: two scans of the line, each a memchr.
+    std::size_t end = content.find('\n', start);
     if (end == std::string_view::npos) end = content.size();
+    end = std::min(end, content.substr(0, end).find('\r', start));
     take(content.substr(start, end - start));
     // CR LF ends one line, not two.
     start = end + ((end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n') ? 2 : 1);

@@ -29,7 +29,7 @@ struct ParseError {
 
 [[noreturn]] void Fail(std::string reason) { throw ParseError{std::move(reason)}; }
 
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::string_view TrimLeft(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
