@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "diagnostics.h"
+#include "dir_client.h"
 #include "directory_session.h"
 #include "editor_queries.h"
 #include "file_findings.h"
@@ -60,43 +61,35 @@ std::vector<std::optional<QuickFix>> QuickFixes(const Suggester& suggester, cons
   return fixes;
 }
 
-// The checker's own state, used by the worker thread alone: the tree, the message list and
-// the scan state the rules share, and the directory session the schema is read through.
+// A problem that stops the check, shown at the document's start.
+DiagnosticList ProblemAtStart(const std::string& problem) {
+  const json start = {{"line", 0}, {"character", 0}};
+  return {WriteJson(json::array({{{"range", {{"start", start}, {"end", start}}},
+                                  {"severity", kMessageError},
+                                  {"source", "corvanexml"},
+                                  {"message", problem}}})),
+          json::array()};
+}
+
+// The checker of one tree, used by the worker thread alone: the tree's schema, the message
+// list and the scan state the rules share. The schema is a copy that needs no directory: the
+// client serves one set of connections at a time, and each tree's checker outlives the
+// reading of the next.
 class DocumentChecker {
  public:
-  explicit DocumentChecker(const cli::Options& options) : options_(options), state_(tree_, messages_) {}
-
-  // Points the checks at the tree options name; why it cannot be, if so, and then the
-  // previous tree stays.
-  std::string selectTree(const cli::Options& options) {
-    auto directory = std::make_unique<DirectorySession>();
-    SchemaView schema;
-    std::string error = cli::SelectTree(options, *directory, schema);
-    if (!error.empty()) return error;
-    // The old schema's class cache reads through the old session: both go together.
-    state_.schema = std::move(schema);
-    directory_ = std::move(directory);
+  DocumentChecker(const cli::Options& options, std::shared_ptr<const EditorSchema> schema)
+      : options_(options), schema_(std::move(schema)), state_(tree_, messages_) {
+    state_.schema = schema_->view();
     suggester_.emplace(state_.schema);
-    editorSchema_ = std::make_shared<const EditorSchema>(state_.schema);
-    return {};
   }
-  bool hasTree() const { return directory_ != nullptr; }
-  // The schema of the tree chosen last, for the protocol thread.
-  std::shared_ptr<const EditorSchema> editorSchema() const { return editorSchema_; }
+
+  // The schema checked against, for the protocol thread.
+  const std::shared_ptr<const EditorSchema>& editorSchema() const { return schema_; }
 
   // The diagnostics of a document, found as the command line finds a file's (each check
-  // from a fresh state, with the project file around the document).
-  DiagnosticList diagnostics(const DocumentSnapshot& document, PositionEncoding encoding) {
-    std::string fullPath;
-    cli::ProjectFiles projects;  // read again for each check: it may have been edited
-    const cli::ProjectFile* project = nullptr;
-    if (document.path) {
-      std::error_code ec;
-      fullPath = FullPathToCheck(*document.path, ec);
-      project = projects.forPath(*document.path);
-      if (!projects.error().empty()) return ProblemAtStart(projects.error());
-      if (projects.excludes(*document.path)) return {};
-    }
+  // from a fresh state), fullPath and project being those of the document's path.
+  DiagnosticList diagnostics(const DocumentSnapshot& document, const std::string& fullPath,
+                             const cli::ProjectFile* project, PositionEncoding encoding) {
     ForgetCarriedState(state_);
     const cli::CheckedInput checked =
         cli::CheckDocumentText(state_, document.path.value_or(document.uri), fullPath, *document.text, false);
@@ -115,23 +108,12 @@ class DocumentChecker {
   }
 
  private:
-  // A problem that stops the check, shown at the document's start.
-  static DiagnosticList ProblemAtStart(const std::string& problem) {
-    const json start = {{"line", 0}, {"character", 0}};
-    return {WriteJson(json::array({{{"range", {{"start", start}, {"end", start}}},
-                                    {"severity", kMessageError},
-                                    {"source", "corvanexml"},
-                                    {"message", problem}}})),
-            json::array()};
-  }
-
   const cli::Options& options_;
+  std::shared_ptr<const EditorSchema> schema_;
   PlainTree tree_;
   PlainMessages messages_;
   ScanState state_;
-  std::unique_ptr<DirectorySession> directory_;
-  std::optional<Suggester> suggester_;  // over the schema lists of the tree chosen
-  std::shared_ptr<const EditorSchema> editorSchema_;
+  std::optional<Suggester> suggester_;  // over the schema lists of the tree
 };
 
 // The options with the tree a choice names.
@@ -141,9 +123,104 @@ cli::Options WithTree(cli::Options options, const TreeChoice& choice) {
   return options;
 }
 
+bool NamesATree(const cli::Options& options) { return options.tree || !options.schemaFiles.empty(); }
+bool NamesATree(const TreeChoice& choice) { return choice.tree || !choice.schemaFiles.empty(); }
+
+// Tells trees apart: by name, or by their schema files; empty for the primary connection's.
+std::string TreeKey(const cli::Options& options) {
+  if (options.tree) return "tree " + *options.tree;
+  std::string key;
+  for (const std::string& file : options.schemaFiles) key += "schema " + file + "\n";
+  return key;
+}
+
 }  // namespace
 
-CheckWorker::CheckWorker(cli::Options options, const OpenDocuments& documents, Publish publish, Notify notify)
+// The trees documents are checked against, each read when first needed and then kept with
+// its checker, so that documents of projects with different trees are each checked against
+// their own. A tree that cannot be read is remembered as such until files change.
+class CheckWorker::Trees {
+ public:
+  explicit Trees(const cli::Options& commandLine) : commandLine_(commandLine) {}
+
+  // The checker of the tree options name, read now if it was not before; null, with why,
+  // when it cannot be read.
+  DocumentChecker* get(const cli::Options& options, std::string& error) {
+    const auto known = trees_.find(TreeKey(options));
+    if (known == trees_.end()) return read(options, error);
+    error = known->second.error;
+    return known->second.checker.get();
+  }
+  // The same, read again in any case; when that fails, a checker read before stays.
+  DocumentChecker* read(const cli::Options& options, std::string& error) {
+    Tree& tree = trees_[TreeKey(options)];
+    std::shared_ptr<const EditorSchema> schema;
+    try {
+      error = readSchema(options, schema);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    if (!error.empty()) {
+      Log("the tree " + Describe(options) + " cannot be read: " + error);
+      if (tree.checker == nullptr) tree.error = error;
+      return nullptr;
+    }
+    tree.checker = std::make_unique<DocumentChecker>(commandLine_, std::move(schema));
+    tree.error.clear();
+    return tree.checker.get();
+  }
+  // Forgets the trees that could not be read: the next document that needs one tries again.
+  void forgetFailures() {
+    std::erase_if(trees_, [](const auto& tree) { return tree.second.checker == nullptr; });
+  }
+
+ private:
+  struct Tree {
+    std::unique_ptr<DocumentChecker> checker;  // null when the tree cannot be read
+    std::string error;                         // why
+  };
+
+  static std::string Describe(const cli::Options& options) {
+    if (options.tree) return "'" + *options.tree + "'";
+    if (options.schemaFiles.empty()) return "of the primary connection";
+    std::string files;
+    for (const std::string& file : options.schemaFiles) files += (files.empty() ? "" : ", ") + file;
+    return "of " + files;
+  }
+
+  // Reads the tree through a directory session of its own, which ends once every class is copied.
+  std::string readSchema(const cli::Options& options, std::shared_ptr<const EditorSchema>& schema) {
+    // Schema files take the place of the connections file's connections: a tree to be found
+    // there needs them back.
+    if (options.schemaFiles.empty() && servedSchemaFiles_) {
+      client::ResetClient();
+      servedSchemaFiles_ = false;
+      // The session starts the client only once in the process: it is started again here.
+      if (const ResultCode code = client::ClientInit(0, 0); code != 0) {
+        return std::string("the directory client did not start: ") + client::ClientErrorText(code);
+      }
+    }
+    if (!options.schemaFiles.empty()) servedSchemaFiles_ = true;
+    DirectorySession directory;
+    SchemaView view;
+    if (std::string error = cli::SelectTree(options, directory, view); !error.empty()) return error;
+    schema = std::make_shared<const EditorSchema>(view);
+    return {};
+  }
+
+  const cli::Options& commandLine_;
+  std::map<std::string, Tree> trees_;  // by TreeKey
+  bool servedSchemaFiles_ = false;     // the client serves schema files, not the connections file
+};
+
+// A document's check: its diagnostics (nothing when there is no tree to check against, which
+// was told when it was read), and the schema of its tree (null for the chosen tree's).
+struct CheckWorker::Checked {
+  std::optional<DiagnosticList> diagnostics;
+  std::shared_ptr<const EditorSchema> schema;
+};
+
+CheckWorker::CheckWorker(cli::Options options, OpenDocuments& documents, Publish publish, Notify notify)
     : options_(std::move(options)), documents_(documents), publish_(std::move(publish)), notify_(std::move(notify)) {}
 
 CheckWorker::~CheckWorker() {
@@ -152,7 +229,7 @@ CheckWorker::~CheckWorker() {
     stop_ = true;
   }
   wake_.notify_all();
-  firstTreeRead_.notify_all();
+  treeKnown_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -179,6 +256,7 @@ void CheckWorker::close(const std::string& uri) {
   const std::lock_guard lock(mutex_);
   open_.erase(uri);
   published_.erase(uri);
+  schemaOf_.erase(uri);
   if (dirtySet_.erase(uri) > 0) std::erase(dirty_, uri);
   // Under the lock: no check of the document published later can bring its findings back.
   publish_(uri, std::nullopt, "[]");
@@ -187,6 +265,7 @@ void CheckWorker::close(const std::string& uri) {
 void CheckWorker::recheckAll() {
   {
     const std::lock_guard lock(mutex_);
+    retryTrees_ = true;
     for (const auto& [uri, open] : open_) markDirty(uri);
   }
   wake_.notify_all();
@@ -207,55 +286,95 @@ std::optional<PublishedDiagnostics> CheckWorker::published(const std::string& ur
   return it->second;
 }
 
-std::shared_ptr<const EditorSchema> CheckWorker::schema() {
-  // An editor asks for a completion as soon as the file is open, often before the first tree
-  // is read: the answer waits for it rather than offering nothing, but never for long.
-  constexpr std::chrono::seconds kFirstTreeWait{10};
+std::shared_ptr<const EditorSchema> CheckWorker::schema(const std::string& uri) {
+  // An editor asks for a completion as soon as the file is open, often before its tree is
+  // read: the answer waits for it rather than offering nothing, but never for long.
+  constexpr std::chrono::seconds kTreeWait{10};
   std::unique_lock lock(mutex_);
-  firstTreeRead_.wait_for(lock, kFirstTreeWait, [&] { return firstTreeTried_ || stop_; });
-  return schema_;
+  treeKnown_.wait_for(lock, kTreeWait, [&] {
+    return stop_ || (firstTreeTried_ && (schemaOf_.count(uri) > 0 || open_.count(uri) == 0));
+  });
+  const auto known = schemaOf_.find(uri);
+  return known != schemaOf_.end() && known->second != nullptr ? known->second : schema_;
+}
+
+cli::Options CheckWorker::chosenOptions() const { return editorTree_ ? WithTree(options_, *editorTree_) : options_; }
+
+std::shared_ptr<const EditorSchema> CheckWorker::useChoice(Trees& trees, const TreeChoice& choice, std::string& error) {
+  if (choice.tree && !choice.schemaFiles.empty()) {
+    error = "a tree and schema files cannot be used together";
+    return nullptr;
+  }
+  // A choice that names no tree leaves it to the command line and the project files.
+  const bool names = NamesATree(choice);
+  const DocumentChecker* checker = trees.read(names ? WithTree(options_, choice) : options_, error);
+  if (checker == nullptr) return nullptr;
+  editorTree_ = names ? std::optional<TreeChoice>(choice) : std::nullopt;
+  return checker->editorSchema();
+}
+
+CheckWorker::Checked CheckWorker::checkDocument(Trees& trees, const DocumentSnapshot& document) {
+  // The project file is read again for each check: it may have been edited.
+  std::string fullPath;
+  cli::ProjectFiles projects;
+  const cli::ProjectFile* project = nullptr;
+  if (document.path) {
+    std::error_code ec;
+    fullPath = FullPathToCheck(*document.path, ec);
+    project = projects.forPath(*document.path);
+    if (!projects.error().empty()) return {ProblemAtStart(projects.error()), nullptr};
+    if (projects.excludes(*document.path)) return {DiagnosticList{}, nullptr};
+  }
+  // The tree is decided as the command line decides it, the editor's choice counting as part
+  // of the command line.
+  const cli::Options chosen = chosenOptions();
+  std::string error;
+  const std::optional<cli::Options> options = cli::WithProjectFile(chosen, project, error);
+  if (!options) return {ProblemAtStart(error), nullptr};
+  DocumentChecker* checker = trees.get(*options, error);
+  if (checker == nullptr) {
+    // The editor's tree, the command line's and the primary connection's were told of when
+    // they were read; one a project file names is told on each of its documents.
+    if (NamesATree(chosen) || !NamesATree(*options) || project == nullptr) return {std::nullopt, nullptr};
+    return {ProblemAtStart("the tree " + project->path + " names cannot be read: " + error), nullptr};
+  }
+  return {checker->diagnostics(document, fullPath, project, encoding_), checker->editorSchema()};
 }
 
 void CheckWorker::run(std::optional<TreeChoice> initial) {
-  DocumentChecker checker(options_);
-  if (initial) {
-    if (const std::string error = checker.selectTree(WithTree(options_, *initial)); !error.empty()) {
-      Log("the tree the editor chose cannot be used: " + error);
-      notify_(kMessageError, "corvanexml: the tree the editor chose cannot be used: " + error);
-    }
+  Trees trees(options_);
+  std::string error;
+  if (initial && NamesATree(*initial) && useChoice(trees, *initial, error) == nullptr) {
+    notify_(kMessageError, "corvanexml: the tree the editor chose cannot be used: " + error);
   }
-  if (!checker.hasTree()) {
-    if (const std::string error = checker.selectTree(options_); !error.empty()) {
-      Log(error);
-      notify_(kMessageError, "corvanexml: no tree to check against: " + error);
-    }
-  }
+  DocumentChecker* chosen = trees.get(chosenOptions(), error);
+  if (chosen == nullptr) notify_(kMessageError, "corvanexml: no tree to check against: " + error);
   std::unique_lock lock(mutex_);
-  schema_ = checker.editorSchema();
+  if (chosen != nullptr) schema_ = chosen->editorSchema();
   firstTreeTried_ = true;
-  firstTreeRead_.notify_all();
+  treeKnown_.notify_all();
   while (true) {
     wake_.wait(lock, [&] { return stop_ || choice_ || !dirty_.empty(); });
     if (stop_) return;
+    if (retryTrees_) {
+      retryTrees_ = false;
+      trees.forgetFailures();
+    }
     if (choice_) {
       const TreeChoice choice = std::move(*choice_);
       choice_.reset();
+      const bool hadTree = schema_ != nullptr;
       lock.unlock();
-      std::string error;
-      if (!choice.tree || choice.schemaFiles.empty()) {
-        error = checker.selectTree(WithTree(options_, choice));
-      } else {
-        error = "a tree and schema files cannot be used together";
-      }
-      if (!error.empty()) {
-        Log("the tree was not changed: " + error);
-        notify_(kMessageError,
-                "corvanexml: the tree was not changed: " + error +
-                    (checker.hasTree() ? " (the documents are still checked against the previous tree)" : ""));
+      std::shared_ptr<const EditorSchema> schema = useChoice(trees, choice, error);
+      if (schema == nullptr) {
+        notify_(kMessageError, "corvanexml: the tree was not changed: " + error +
+                                   (hadTree ? " (the documents are still checked against the previous tree)" : ""));
       }
       lock.lock();
-      if (error.empty()) {
-        schema_ = checker.editorSchema();
+      if (schema != nullptr) {
+        schema_ = std::move(schema);
+        // Until each document is checked again its tree is not known.
+        schemaOf_.clear();
         for (const auto& [uri, open] : open_) markDirty(uri);
       }
       continue;
@@ -264,23 +383,27 @@ void CheckWorker::run(std::optional<TreeChoice> initial) {
     dirty_.pop_front();
     dirtySet_.erase(uri);
     const auto it = open_.find(uri);
-    if (it == open_.end() || !checker.hasTree()) continue;
+    if (it == open_.end()) continue;
     const std::uint64_t serial = it->second;
     lock.unlock();
     // Taken after the serial: an edit made since then numbers its check after it.
     const std::optional<DocumentSnapshot> document = documents_.snapshot(uri);
-    std::optional<DiagnosticList> diagnostics;
+    Checked checked;
     try {
-      if (document) diagnostics = checker.diagnostics(*document, encoding_);
+      if (document) checked = checkDocument(trees, *document);
     } catch (const std::exception& e) {
       Log("checking " + uri + " failed: " + e.what());
     }
     lock.lock();
-    // A newer edit, a close or files changed meanwhile: this result is stale.
     const auto now = open_.find(uri);
-    if (diagnostics && now != open_.end() && now->second == serial && dirtySet_.count(uri) == 0) {
-      publish_(uri, document->version, diagnostics->text);
-      published_[uri] = {document->version, std::make_shared<const json>(std::move(diagnostics->corrected))};
+    if (now != open_.end()) {
+      schemaOf_[uri] = std::move(checked.schema);
+      treeKnown_.notify_all();
+    }
+    // A newer edit, a close or files changed meanwhile: this result is stale.
+    if (checked.diagnostics && now != open_.end() && now->second == serial && dirtySet_.count(uri) == 0) {
+      publish_(uri, document->version, checked.diagnostics->text);
+      published_[uri] = {document->version, std::make_shared<const json>(std::move(checked.diagnostics->corrected))};
     }
   }
 }

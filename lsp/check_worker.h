@@ -44,8 +44,10 @@ struct PublishedDiagnostics {
 class Checks {
  public:
   virtual ~Checks() = default;
-  // Begins checking, with positions counted as the session agreed, against the tree the
-  // editor chose (if it did not, or that fails, the command line's).
+  // Begins checking, with positions counted as the session agreed. A document is checked
+  // against the tree the editor chose, else the one the server's command line names, else
+  // the one its project file names, else the primary connection's. An editor's choice that
+  // names no tree leaves the choice to the others; one that fails is told and left out.
   virtual void start(PositionEncoding encoding, std::optional<TreeChoice> tree) = 0;
   // Checks a document opened or changed, as it stands when the check starts; an older check
   // of it still running is stale.
@@ -54,13 +56,15 @@ class Checks {
   virtual void close(const std::string& uri) = 0;
   // Checks every open document again: files around them changed.
   virtual void recheckAll() = 0;
-  // Changes the tree; a change that fails is told and the tree stays.
+  // Changes the tree the editor chose; a change that fails is told and the tree stays.
   virtual void chooseTree(TreeChoice choice) = 0;
   // The corrections last published for an open document; nothing before its first result.
   virtual std::optional<PublishedDiagnostics> published(const std::string& uri) = 0;
-  // The schema of the tree checked against, a new one for each tree; null when there is none.
-  // Asked before the first tree is read, it waits for it a while.
-  virtual std::shared_ptr<const EditorSchema> schema() = 0;
+  // The schema of the tree an open document is checked against, a new one for each tree;
+  // that of the tree the editor or the command line chose (or the primary connection's) while
+  // the document's is not known; null when there is none. Asked before the document's first
+  // check, it waits for it a while.
+  virtual std::shared_ptr<const EditorSchema> schema(const std::string& uri) = 0;
 };
 
 // The checks made by one worker thread, which alone talks to the directory client.
@@ -74,7 +78,7 @@ class CheckWorker : public Checks {
 
   // options: the command line's (--tree, --schema, --ignore, ...); documents: where the
   // documents checked are read.
-  CheckWorker(cli::Options options, const OpenDocuments& documents, Publish publish, Notify notify);
+  CheckWorker(cli::Options options, OpenDocuments& documents, Publish publish, Notify notify);
   // Stops the thread after the check it is making.
   ~CheckWorker() override;
   CheckWorker(const CheckWorker&) = delete;
@@ -86,31 +90,47 @@ class CheckWorker : public Checks {
   void recheckAll() override;
   void chooseTree(TreeChoice choice) override;
   std::optional<PublishedDiagnostics> published(const std::string& uri) override;
-  std::shared_ptr<const EditorSchema> schema() override;
+  std::shared_ptr<const EditorSchema> schema(const std::string& uri) override;
 
  private:
+  class Trees;
+  struct Checked;
+
   void run(std::optional<TreeChoice> initial);
   void markDirty(const std::string& uri);
+  // Makes the editor's choice the tree checked against and returns its schema; null, with
+  // why, when it cannot be read (the previous choice stays).
+  std::shared_ptr<const EditorSchema> useChoice(Trees& trees, const TreeChoice& choice, std::string& error);
+  // The options that name the tree unless a project file does: the editor's choice, else the
+  // command line's.
+  cli::Options chosenOptions() const;
+  // Checks a document against its tree, on the worker thread.
+  Checked checkDocument(Trees& trees, const DocumentSnapshot& document);
 
   cli::Options options_;
-  const OpenDocuments& documents_;
+  OpenDocuments& documents_;
   Publish publish_;
   Notify notify_;
   PositionEncoding encoding_ = PositionEncoding::Utf16;
 
   std::mutex mutex_;  // guards what follows; results are published under it
   std::condition_variable wake_;
-  std::condition_variable firstTreeRead_;
-  bool firstTreeTried_ = false;  // the tree given at the start was read, or failed
+  std::condition_variable treeKnown_;  // the first tree was tried, or a document's tree became known
+  bool firstTreeTried_ = false;        // the tree given at the start was read, or failed
   // The open documents, each with its last edit's number: a check knows whether it is the newest.
   std::map<std::string, std::uint64_t> open_;
   std::deque<std::string> dirty_;     // documents waiting for a check, oldest first
   std::set<std::string> dirtySet_;    // the same, for lookups
   std::optional<TreeChoice> choice_;  // a tree change waiting
+  bool retryTrees_ = false;           // files changed: trees that could not be read are tried again
   std::map<std::string, PublishedDiagnostics> published_;
-  std::shared_ptr<const EditorSchema> schema_;
+  std::shared_ptr<const EditorSchema> schema_;  // the chosen tree's, for documents not yet checked
+  // The schema each open document was last checked against; null when its tree could not be read.
+  std::map<std::string, std::shared_ptr<const EditorSchema>> schemaOf_;
   std::uint64_t serial_ = 0;
   bool stop_ = false;
+  // The tree the editor chose, when it names one that could be read; used by the worker thread alone.
+  std::optional<TreeChoice> editorTree_;
   std::thread thread_;
 };
 

@@ -20,25 +20,47 @@ void OpenDocuments::open(const std::string& uri, std::int64_t version, std::stri
   documents_.insert_or_assign(uri, std::move(opened));
 }
 
+bool OpenDocuments::Unshared(const std::shared_ptr<std::string>& text) {
+  if (text.use_count() > 1) return false;
+  // The snapshot that held it last is gone; what it read happened before what is written now.
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return true;
+}
+
+void OpenDocuments::catchUp(Open& open) {
+  if (open.waiting.empty()) return;
+  if (!Unshared(open.text)) {
+    auto copy = std::make_shared<std::string>();
+    copy->reserve(open.text->size() + kGrowthRoom);
+    copy->append(*open.text);
+    open.text = std::move(copy);
+  }
+  if (!ApplyChanges(*open.text, std::exchange(open.waiting, {}), open.encoding)) open.outOfStep = true;
+}
+
 OpenDocuments::Changed OpenDocuments::change(const std::string& uri, std::int64_t version,
                                              std::vector<TextChange> changes, PositionEncoding encoding) {
   const std::lock_guard lock(mutex_);
   const auto it = documents_.find(uri);
   if (it == documents_.end()) return Changed::NotOpen;
-  std::shared_ptr<std::string>& text = it->second.text;
-  if (text.use_count() > 1) {
-    // A snapshot still reads it: the edits go to a copy.
-    auto copy = std::make_shared<std::string>();
-    copy->reserve(text->size() + kGrowthRoom);
-    copy->append(*text);
-    text = std::move(copy);
-  } else {
-    // The snapshot that held it last is gone; what it read happened before what is written now.
-    std::atomic_thread_fence(std::memory_order_acquire);
+  Open& open = it->second;
+  if (!open.outOfStep) {
+    if (!Unshared(open.text)) {
+      // A check reads the text: the edits wait for it, and no copy is made.
+      open.waiting.insert(open.waiting.end(), std::make_move_iterator(changes.begin()),
+                          std::make_move_iterator(changes.end()));
+      open.encoding = encoding;
+      open.version = version;
+      return Changed::Done;
+    }
+    catchUp(open);
+    if (!open.outOfStep && ApplyChanges(*open.text, std::move(changes), encoding)) {
+      open.version = version;
+      return Changed::Done;
+    }
+    open.outOfStep = true;
   }
-  if (!ApplyChanges(*text, std::move(changes), encoding)) return Changed::OutsideDocument;
-  it->second.version = version;
-  return Changed::Done;
+  return std::exchange(open.told, true) ? Changed::OutOfStep : Changed::OutsideDocument;
 }
 
 void OpenDocuments::close(const std::string& uri) {
@@ -46,10 +68,11 @@ void OpenDocuments::close(const std::string& uri) {
   documents_.erase(uri);
 }
 
-std::optional<DocumentSnapshot> OpenDocuments::snapshot(const std::string& uri) const {
+std::optional<DocumentSnapshot> OpenDocuments::snapshot(const std::string& uri) {
   const std::lock_guard lock(mutex_);
   const auto it = documents_.find(uri);
   if (it == documents_.end()) return std::nullopt;
+  catchUp(it->second);
   return DocumentSnapshot{uri, it->second.path, it->second.version, it->second.text};
 }
 

@@ -110,7 +110,7 @@ struct FileText {
   std::shared_ptr<const std::string> text;  // null when the file cannot be read
 };
 
-FileText TextOf(const OpenDocuments& documents, const std::string& path) {
+FileText TextOf(OpenDocuments& documents, const std::string& path) {
   FileText file{FileUriOfPath(path), std::nullopt, nullptr};
   if (std::optional<DocumentSnapshot> open = documents.snapshot(file.uri)) {
     file.version = open->version;
@@ -380,6 +380,8 @@ json Server::didChange(json& params) {
              {{"type", kMessageError},
               {"message", "corvanexml: a change of " + uri + " lies outside the document; close and reopen it"}});
       throw RpcError{kInvalidParams, "a change lies outside the document " + uri};
+    case OpenDocuments::Changed::OutOfStep:
+      throw RpcError{kInvalidParams, "a change of " + uri + " after one that lay outside it; it waits to be reopened"};
     case OpenDocuments::Changed::Done: break;
   }
   checks_.check(uri);
@@ -414,8 +416,8 @@ json Server::cancelRequest(json&) {
   return nullptr;
 }
 
-SchemaFacts& Server::schemaFacts() {
-  std::shared_ptr<const EditorSchema> current = checks_.schema();
+SchemaFacts& Server::schemaFacts(const std::string& uri) {
+  std::shared_ptr<const EditorSchema> current = checks_.schema(uri);
   // Without a tree (none could be read), the questions see a schema without classes.
   if (facts_ != nullptr && (current == nullptr || current == schema_)) return *facts_;
   facts_.reset();
@@ -429,7 +431,7 @@ json Server::completion(json& params) {
   const std::size_t offset = offsetOf(document, params.at("position"));
   const std::string& text = *document.text;
   const std::optional<Completion> found =
-      CompleteAt({text, document.path.value_or(std::string())}, offset, schemaFacts());
+      CompleteAt({text, document.path.value_or(std::string())}, offset, schemaFacts(document.uri));
   if (!found) return nullptr;
   const json range = RangeJson(LineIndex(text), found->range, encoding_);
   json items = json::array();
@@ -447,7 +449,8 @@ json Server::hover(json& params) {
   const DocumentSnapshot document = documentOf(params);
   const std::size_t offset = offsetOf(document, params.at("position"));
   const std::string& text = *document.text;
-  const std::optional<Hover> found = HoverAt({text, document.path.value_or(std::string())}, offset, schemaFacts());
+  const std::optional<Hover> found =
+      HoverAt({text, document.path.value_or(std::string())}, offset, schemaFacts(document.uri));
   if (!found) return nullptr;
   return {{"contents", {{"kind", "markdown"}, {"value", found->markdown}}},
           {"range", RangeJson(LineIndex(text), found->range, encoding_)}};

@@ -67,8 +67,8 @@ class Server {
   // (InvalidParams) when it is not open or the position lies outside it.
   DocumentSnapshot documentOf(const nlohmann::json& params) const;
   std::size_t offsetOf(const DocumentSnapshot& document, const nlohmann::json& position) const;
-  // The schema facts of the tree the checks use now.
-  SchemaFacts& schemaFacts();
+  // The schema facts of the tree the checks use now for the document uri.
+  SchemaFacts& schemaFacts(const std::string& uri);
   // A position of another file, from its line and byte column: read from the open document or
   // the file when the column needs counting.
   nlohmann::json positionIn(const std::string& path, std::size_t line, std::size_t column) const;
@@ -100,8 +100,8 @@ class Server {
   bool watchRegistration_ = false;  // the client registers file watchers when asked
   bool documentChanges_ = false;    // the client takes workspace edits as documentChanges
   // The facts are read on this thread only, from the worker's copy of the schema: each thread
-  // keeps its own cache, so neither waits for the other (see EditorSchema). A new copy, made
-  // when the tree changes, gets fresh facts.
+  // keeps its own cache, so neither waits for the other (see EditorSchema). Another copy, of
+  // another document's tree or made when the tree changes, gets fresh facts.
   std::shared_ptr<const EditorSchema> schema_;
   std::unique_ptr<SchemaFacts> facts_;
   std::deque<Incoming> queue_;

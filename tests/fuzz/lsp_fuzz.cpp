@@ -19,7 +19,7 @@ class RecordedChecks : public corvane::lsp::Checks {
   void recheckAll() override {}
   void chooseTree(corvane::lsp::TreeChoice) override {}
   std::optional<corvane::lsp::PublishedDiagnostics> published(const std::string&) override { return std::nullopt; }
-  std::shared_ptr<const corvane::lsp::EditorSchema> schema() override { return nullptr; }
+  std::shared_ptr<const corvane::lsp::EditorSchema> schema(const std::string&) override { return nullptr; }
   std::size_t checks = 0;
 };
 

@@ -241,6 +241,98 @@ TEST_F(LspTest, Configuration_AFailedTreeChangeIsShownAndTheTreeStays) {
   EXPECT_EQ(Codes(client.diagnostics(doc)), before);
 }
 
+// A schema with a class the demo tree lacks, and without the demo tree's User.
+constexpr char kGadgetSchema[] =
+    "attributetype ( 1.1 NAME 'CN' )\n"
+    "objectclass ( 2.1 NAME 'Top' MUST 'CN' )\n"
+    "objectclass ( 2.2 NAME 'Gadget' SUP 'Top' )\n";
+constexpr char kGadgetPlugin[] =
+    "<plugin><task><id>T</id><object-type-name>Gadget</object-type-name></task>"
+    "<task><id>U</id><object-type-name>User</object-type-name></task></plugin>";
+
+// The classes a document's diagnostics say are not in the tree.
+std::vector<std::string> UnknownClasses(const json& params) {
+  std::vector<std::string> classes;
+  for (const json& d : params["diagnostics"]) {
+    EXPECT_EQ(d.value("code", ""), "Msg006") << d;
+    const std::string message = d.value("message", "");
+    for (const char* name : {"Gadget", "User"}) {
+      if (message.find(name) != std::string::npos) classes.emplace_back(name);
+    }
+  }
+  return classes;
+}
+
+TEST_F(LspTest, ProjectTree_EachDocumentIsCheckedAgainstItsProjectsTree) {
+  folder_.write("gadgets/.corvanexml.toml", "schema = [\"gadget.schema\"]\n");
+  folder_.write("gadgets/gadget.schema", kGadgetSchema);
+  folder_.write("named/.corvanexml.toml", "tree = \"CORVANE_DEMO\"\n");
+  LspClient client;
+  // As an editor sends its settings when none is set: they leave the tree to the project.
+  client.initialize(json::object(), {{"corvanexml", {{"tree", nullptr}, {"schemaFiles", nullptr}}}});
+  const std::string gadgets = uri("gadgets/Demo.xml");
+  const std::string plain = uri("plain/Demo.xml");
+  const std::string named = uri("named/Demo.xml");
+  client.notify("textDocument/didOpen", Open(gadgets, kGadgetPlugin));
+  EXPECT_EQ(UnknownClasses(client.diagnostics(gadgets)), std::vector<std::string>{"User"});
+  client.notify("textDocument/didOpen", Open(plain, kGadgetPlugin));
+  EXPECT_EQ(UnknownClasses(client.diagnostics(plain)), std::vector<std::string>{"Gadget"});
+  // A tree of the connections file, read after schema files were served.
+  client.notify("textDocument/didOpen", Open(named, kGadgetPlugin));
+  EXPECT_EQ(UnknownClasses(client.diagnostics(named)), std::vector<std::string>{"Gadget"});
+  // The trees read first are kept for the documents that use them.
+  client.notify("textDocument/didChange",
+                Edit(gadgets, 2, json::array({{{"text", std::string(kGadgetPlugin) + "\n"}}})));
+  EXPECT_EQ(UnknownClasses(client.diagnostics(gadgets)), std::vector<std::string>{"User"});
+
+  // Completion offers the classes of the document's tree.
+  const auto classesOffered = [&](const std::string& doc, int id) {
+    const int at = static_cast<int>(std::string(kGadgetPlugin).find("Gadget"));
+    client.request(id, "textDocument/completion",
+                   {{"textDocument", {{"uri", doc}}}, {"position", {{"line", 0}, {"character", at}}}});
+    const json answer = client.response(id);
+    std::vector<std::string> labels;
+    for (const json& item : answer["result"]["items"]) labels.push_back(item["label"]);
+    return labels;
+  };
+  const std::vector<std::string> inProject = classesOffered(gadgets, 20);
+  EXPECT_NE(std::find(inProject.begin(), inProject.end(), "Gadget"), inProject.end());
+  EXPECT_EQ(std::find(inProject.begin(), inProject.end(), "User"), inProject.end());
+  const std::vector<std::string> outside = classesOffered(plain, 21);
+  EXPECT_EQ(std::find(outside.begin(), outside.end(), "Gadget"), outside.end());
+  EXPECT_NE(std::find(outside.begin(), outside.end(), "User"), outside.end());
+}
+
+TEST_F(LspTest, ProjectTree_TheCommandLinesTreeWinsAndAnUnreadableOneIsShownOnItsDocuments) {
+  folder_.write("gadgets/.corvanexml.toml", "schema = [\"gadget.schema\"]\n");
+  folder_.write("gadgets/gadget.schema", kGadgetSchema);
+  folder_.write("broken/.corvanexml.toml", "schema = [\"missing.schema\"]\n");
+  {
+    LspClient client({"--tree", "CORVANE_DEMO"});
+    client.initialize();
+    const std::string gadgets = uri("gadgets/Demo.xml");
+    client.notify("textDocument/didOpen", Open(gadgets, kGadgetPlugin));
+    EXPECT_EQ(UnknownClasses(client.diagnostics(gadgets)), std::vector<std::string>{"Gadget"});
+  }
+  LspClient client;
+  client.initialize();
+  const std::string broken = uri("broken/Demo.xml");
+  client.notify("textDocument/didOpen", Open(broken, kGadgetPlugin));
+  const json shown = client.diagnostics(broken)["diagnostics"];
+  ASSERT_EQ(shown.size(), 1U) << shown;
+  EXPECT_EQ(shown[0]["range"], Range(0, 0, 0));
+  EXPECT_EQ(shown[0]["severity"], 1);
+  const std::string message = shown[0]["message"];
+  EXPECT_NE(message.find(path("broken/.corvanexml.toml")), std::string::npos) << message;
+  EXPECT_NE(message.find("missing.schema"), std::string::npos) << message;
+  // Told again on the next check, and the other documents are checked as before.
+  client.notify("textDocument/didChange", Edit(broken, 2, json::array({{{"text", "<plugin/>"}}})));
+  EXPECT_EQ(client.diagnostics(broken)["diagnostics"].size(), 1U);
+  const std::string plain = uri("plain/Demo.xml");
+  client.notify("textDocument/didOpen", Open(plain, kGadgetPlugin));
+  EXPECT_EQ(UnknownClasses(client.diagnostics(plain)), std::vector<std::string>{"Gadget"});
+}
+
 TEST_F(LspTest, Faults_BadFramesAndParamsGetErrorsAndTheServerStaysUp) {
   LspClient client;
   client.initialize();

@@ -50,30 +50,41 @@ TEST(FrameReader, BodiesComeWholeHoweverTheBytesArrive) {
   }
 }
 
-TEST(OpenDocuments, ASnapshotKeepsItsTextWhileTheDocumentIsEdited) {
+TEST(OpenDocuments, ASnapshotKeepsItsTextAndEditsMadeMeanwhileWaitForTheNext) {
   OpenDocuments documents;
-  documents.open("file:///p/a.xml", 1, "<a>\nUser\n</a>\n");
+  const std::string uri = "file:///p/a.xml";
+  documents.open(uri, 1, "<a>\nUser\n</a>\n");
   // Replaces the first four characters of a line.
   const auto edit = [&](std::int64_t version, std::uint32_t line, const char* text) {
-    return documents.change("file:///p/a.xml", version, {{Position{line, 0}, Position{line, 4}, text}},
-                            PositionEncoding::Utf16);
+    return documents.change(uri, version, {{Position{line, 0}, Position{line, 4}, text}}, PositionEncoding::Utf16);
   };
-  const std::optional<DocumentSnapshot> checked = documents.snapshot("file:///p/a.xml");
+  std::optional<DocumentSnapshot> checked = documents.snapshot(uri);
   ASSERT_TRUE(checked);
   EXPECT_EQ(checked->path, "/p/a.xml");
   EXPECT_EQ(edit(2, 1, "Group"), OpenDocuments::Changed::Done);
   EXPECT_EQ(edit(3, 1, "Role"), OpenDocuments::Changed::Done);  // Group -> Rolep
   EXPECT_EQ(*checked->text, "<a>\nUser\n</a>\n");
   EXPECT_EQ(checked->version, 1);
-  const std::optional<DocumentSnapshot> now = documents.snapshot("file:///p/a.xml");
+  const std::optional<DocumentSnapshot> now = documents.snapshot(uri);  // made on a copy: checked still reads
   EXPECT_EQ(*now->text, "<a>\nRolep\n</a>\n");
   EXPECT_EQ(now->version, 3);
+  EXPECT_EQ(*checked->text, "<a>\nUser\n</a>\n");
+  checked.reset();
 
-  EXPECT_EQ(edit(4, 9, "?"), OpenDocuments::Changed::OutsideDocument);
-  EXPECT_EQ(documents.snapshot("file:///p/a.xml")->version, 3);
+  // An edit that does not fit, found when it is made after waiting: told once, and no other
+  // edit is taken until the document is opened again.
+  EXPECT_EQ(edit(4, 9, "?"), OpenDocuments::Changed::Done);
+  EXPECT_EQ(*documents.snapshot(uri)->text, "<a>\nRolep\n</a>\n");
+  EXPECT_EQ(edit(5, 1, "Team"), OpenDocuments::Changed::OutsideDocument);
+  EXPECT_EQ(edit(6, 1, "Team"), OpenDocuments::Changed::OutOfStep);
+  documents.open(uri, 7, "<b/>");
+  EXPECT_EQ(documents.change(uri, 8, {{Position{0, 1}, Position{0, 2}, "c"}}, PositionEncoding::Utf16),
+            OpenDocuments::Changed::Done);
+  EXPECT_EQ(*documents.snapshot(uri)->text, "<c/>");
+
   EXPECT_EQ(documents.change("file:///p/b.xml", 1, {}, PositionEncoding::Utf16), OpenDocuments::Changed::NotOpen);
-  documents.close("file:///p/a.xml");
-  EXPECT_FALSE(documents.snapshot("file:///p/a.xml"));
+  documents.close(uri);
+  EXPECT_FALSE(documents.snapshot(uri));
   EXPECT_EQ(*now->text, "<a>\nRolep\n</a>\n");
 }
 
