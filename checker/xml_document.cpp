@@ -4,7 +4,6 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <iconv.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -654,6 +653,7 @@ struct ByteSource {
   std::string_view memory;
   std::size_t offset = 0;
   int readErrno = 0;
+  bool atEnd = false;                // the file's end was read
   std::optional<LineEnds> lineEnds;  // known from the first bytes
 
   static int Read(void* context, char* buffer, int len) {
@@ -681,12 +681,13 @@ struct ByteSource {
       return n;
     }
     std::size_t done = 0;
-    while (done < len) {
+    while (done < len && !atEnd) {
       const ssize_t n = ::read(fd, buffer + done, len - done);
-      if (n == 0) break;
+      // The parser asks again after the end: it is not read for again.
+      atEnd = n == 0;
       if (n > 0) {
         done += static_cast<std::size_t>(n);
-      } else if (errno != EINTR) {
+      } else if (n < 0 && errno != EINTR) {
         readErrno = errno;
         return 0;
       }
@@ -864,13 +865,12 @@ LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) 
 LoadResult LoadFile(const std::string& path, const FileIdentity* expected, std::unique_ptr<XmlDocument>& doc,
                     StreamedLoad* stream) {
   std::string reason;
-  const int fd = OpenRegularFile(path, reason, expected);
+  std::uint64_t size = 0;
+  const int fd = OpenRegularFile(path, reason, expected, &size);
   if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
-  struct stat st {};
-  ::fstat(fd, &st);
   ByteSource source;
   source.fd = fd;
-  LoadResult result = Parse(source, path, static_cast<std::size_t>(st.st_size), doc, stream);
+  LoadResult result = Parse(source, path, static_cast<std::size_t>(size), doc, stream);
   ::close(fd);
   return result;
 }

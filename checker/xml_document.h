@@ -75,6 +75,10 @@ class XmlDocument {
   }
   // Text of a text element's one child.
   std::string_view elementText(NodeId id) const { return text(id + 1); }
+  // About how many bytes the document holds: its nodes and texts.
+  std::size_t heldBytes() const {
+    return nodes_.capacity() * sizeof(Node) + text_.capacity() + names_.capacity() * sizeof(std::string);
+  }
 
  private:
   friend class XmlDocumentBuilder;

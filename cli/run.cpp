@@ -103,7 +103,17 @@ struct ReadAhead {
   std::string source;          // the bytes read, kept only where fixes are looked for
   std::exception_ptr failure;  // what stopped the read, thrown again in the file's turn
   bool inTurn = false;         // a large file, read in its turn and walked beside its parse
+
+  // About how many bytes it holds until its turn.
+  std::size_t heldBytes() const {
+    const XmlDocument* doc = loaded ? loaded->document.get() : nullptr;
+    return source.capacity() + (doc != nullptr ? doc->heldBytes() : 0);
+  }
 };
+
+// Files read ahead of their turn hold at most about this much (and at least a few files are
+// read ahead, whatever they hold): small files are read far ahead, large ones a few at a time.
+constexpr std::size_t kReadAheadBytes = std::size_t{64} << 20;
 
 // From this size on a file is walked beside its parse, on a thread of its own: the walk
 // then costs little more than the parse, which outweighs starting the thread.
@@ -321,8 +331,10 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   // or through a link), so with --fix each is read in its turn.
   const unsigned jobs = options.fix ? 1 : JobCount(options);
   std::vector<ReadAhead> readAhead(inputs.size());
-  AheadOfTurn reader(inputs.size(), jobs - 1, std::size_t{2} * jobs,
-                     [&](std::size_t i) { readAhead[i] = ReadInput(options, inputs[i], jobs > 1); });
+  AheadOfTurn reader(inputs.size(), jobs - 1, std::size_t{2} * jobs, kReadAheadBytes, [&](std::size_t i) {
+    readAhead[i] = ReadInput(options, inputs[i], jobs > 1);
+    return readAhead[i].heldBytes();
+  });
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const InputFile& input = inputs[i];
     if (!options.carryOver) ForgetCarriedState(state);

@@ -59,7 +59,7 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
-int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected) {
+int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected, std::uint64_t* size) {
   // Looked at before opening, as opening a device may act on it; the descriptor is looked at
   // again below, as the path may name another file by then, and for where it really lies.
   struct stat st {};
@@ -83,7 +83,9 @@ int OpenRegularFile(const std::string& path, std::string& reason, const FileIden
   if (expected != nullptr && FileIdentity{st.st_dev, st.st_ino} != *expected) {
     return refuse("no longer the file that was found there");
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK stays: reads of a regular file do not heed it, and a run over many small
+  // files spends its time in system calls.
+  if (size != nullptr) *size = static_cast<std::uint64_t>(st.st_size);
   return fd;
 }
 

@@ -22,8 +22,10 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // file", or kSystemFileReason) in reason. A file of /proc, /sys or /dev is never opened:
 // such files hold the process's environment and the kernel's state, and some block or
 // drain what they read. With expected, only that very file is opened; whatever the path
-// names instead by then is refused.
-int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected = nullptr);
+// names instead by then is refused. With size, the file's size when it was opened is put
+// there.
+int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected = nullptr,
+                    std::uint64_t* size = nullptr);
 inline constexpr char kSystemFileReason[] = "a file of the system (/proc, /sys or /dev), never read";
 // Reads an open file to its end straight into the result, and closes it; nothing, with the
 // reason in reason, when a read fails. Nothing passes through another buffer, so a caller

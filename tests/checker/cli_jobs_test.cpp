@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cstdio>
 #include <regex>
 
+#include "ahead_of_turn.h"
 #include "cli_run.h"
 #include "d_util.h"
 
@@ -225,4 +227,35 @@ TEST(CliJobsOptionTest, JobsIsAPositiveWholeNumber) {
   const RunResult missing = RunCli({"a.xml", "--jobs"});
   EXPECT_EQ(missing.status, kExitTrouble);
   EXPECT_EQ(missing.err, "option --jobs needs a value");
+}
+
+// The caller takes results in order while it and the threads run the tasks: each task runs
+// once, before its turn ends, and results not taken stay within the budget (one result
+// past it, and those under way, at most).
+TEST(AheadOfTurnTest, EachTaskRunsOnceBeforeItsTurnAndResultsStayWithinTheBudget) {
+  constexpr std::size_t kTasks = 2000;
+  constexpr std::size_t kHeld = 10;
+  for (const unsigned workers : {0U, 1U, 3U}) {
+    SCOPED_TRACE(workers);
+    std::vector<std::atomic<int>> runs(kTasks);
+    std::atomic<std::size_t> taken{0};
+    std::atomic<std::size_t> mostAhead{0};
+    {
+      corvane::cli::AheadOfTurn ahead(kTasks, workers, 2, 5 * kHeld, [&](std::size_t i) {
+        runs[i].fetch_add(1);
+        const std::size_t past = i - std::min(i, taken.load());
+        std::size_t most = mostAhead.load();
+        while (past > most && !mostAhead.compare_exchange_weak(most, past)) {
+        }
+        return kHeld;
+      });
+      for (std::size_t i = 0; i < kTasks; ++i) {
+        ahead.wait(i);
+        ASSERT_EQ(runs[i].load(), 1) << i;
+        taken = i + 1;
+      }
+    }
+    for (std::size_t i = 0; i < kTasks; ++i) EXPECT_EQ(runs[i].load(), 1) << i;
+    EXPECT_LE(mostAhead.load(), 5 + 1 + workers + 2);
+  }
 }
