@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -165,10 +166,18 @@ std::string_view StripOrderingPrefix(std::string_view value) {
   return TrimLeft(value.substr(close + 1));
 }
 
+// A token of a definition: its text lies in the definition, or for quoted text with escapes
+// among the texts its tokens were unescaped into.
 struct Token {
   enum class Type { Open, Close, Dollar, Quoted, Word };
   Type type;
-  std::string text;
+  std::string_view text;
+};
+
+// A definition's tokens and the quoted texts that had to be unescaped.
+struct Tokens {
+  std::vector<Token> list;
+  std::deque<std::string> unescaped;  // stable, so that tokens may point into them
 };
 
 int HexDigit(char c) {
@@ -179,7 +188,6 @@ int HexDigit(char c) {
 
 // Quoted texts escape a quote as \27 and a backslash as \5C.
 std::string Unescape(std::string_view s) {
-  if (s.find('\\') == std::string_view::npos) return std::string(s);
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -193,50 +201,52 @@ std::string Unescape(std::string_view s) {
   return out;
 }
 
-std::vector<Token> Tokenize(std::string_view s) {
-  std::vector<Token> tokens;
+// The tokens of s, which must outlive them.
+Tokens Tokenize(std::string_view s) {
+  Tokens tokens;
   // About one token in every few characters: room for all but the densest at once.
-  tokens.reserve(s.size() / 4 + 4);
+  tokens.list.reserve(s.size() / 4 + 4);
   std::size_t i = 0;
   while (i < s.size()) {
     const char c = s[i];
     if (IsBlank(c)) {
       ++i;
     } else if (c == '(' || c == ')' || c == '$') {
-      tokens.push_back({c == '(' ? Token::Type::Open : c == ')' ? Token::Type::Close : Token::Type::Dollar, {}});
+      tokens.list.push_back({c == '(' ? Token::Type::Open : c == ')' ? Token::Type::Close : Token::Type::Dollar, {}});
       ++i;
     } else if (c == '\'') {
       const std::size_t close = s.find('\'', i + 1);
       if (close == std::string_view::npos) Fail("quoted text not closed");
-      tokens.push_back({Token::Type::Quoted, Unescape(s.substr(i + 1, close - i - 1))});
+      std::string_view text = s.substr(i + 1, close - i - 1);
+      if (text.find('\\') != std::string_view::npos) text = tokens.unescaped.emplace_back(Unescape(text));
+      tokens.list.push_back({Token::Type::Quoted, text});
       i = close + 1;
     } else {
       std::size_t end = i;
       const auto endsWord = [](char d) { return d == '(' || d == ')' || d == '$' || d == '\'' || IsBlank(d); };
       while (end < s.size() && !endsWord(s[end])) ++end;
-      tokens.push_back({Token::Type::Word, std::string(s.substr(i, end - i))});
+      tokens.list.push_back({Token::Type::Word, s.substr(i, end - i)});
       i = end;
     }
   }
   return tokens;
 }
 
-// A definition as keyword/value pairs, before it is read as an attribute or a class.
+// A definition as keyword/value pairs, before it is read as an attribute or a class; its
+// texts lie in the tokens it was read from.
 struct Description {
-  std::string oid;
-  std::vector<std::pair<std::string, std::vector<std::string>>> fields;
-  std::vector<std::string> flags;
+  std::string_view oid;
+  std::vector<std::pair<std::string, std::vector<std::string_view>>> fields;  // keywords in capitals
+  std::vector<std::string> flags;                                             // in capitals
 
-  const std::vector<std::string>& values(std::string_view keyword) const {
-    static const std::vector<std::string> none;
+  const std::vector<std::string_view>& values(std::string_view keyword) const {
+    static const std::vector<std::string_view> none;
     for (const auto& [key, vals] : fields)
       if (key == keyword) return vals;
     return none;
   }
   bool hasFlag(std::string_view flag) const {
-    for (const auto& f : flags)
-      if (f == flag) return true;
-    return false;
+    return std::any_of(flags.begin(), flags.end(), [&](const std::string& f) { return f == flag; });
   }
 };
 
@@ -248,13 +258,13 @@ bool IsFlagKeyword(std::string_view keyword) {
 
 class DescriptionParser {
  public:
-  explicit DescriptionParser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+  explicit DescriptionParser(const std::vector<Token>& tokens) : tokens_(tokens) {}
 
   Description parse() {
     Description d;
     if (atEnd() || next().type != Token::Type::Open) Fail("definition does not begin with '('");
     if (atEnd() || peek().type != Token::Type::Word) Fail("object identifier missing");
-    d.oid = std::move(next().text);
+    d.oid = next().text;
     for (;;) {
       if (atEnd()) Fail("closing ')' missing");
       const Token& token = next();
@@ -265,7 +275,7 @@ class DescriptionParser {
         d.flags.push_back(std::move(keyword));
         continue;
       }
-      std::vector<std::string> values = parseValues(keyword);
+      std::vector<std::string_view> values = parseValues(keyword);
       d.fields.emplace_back(std::move(keyword), std::move(values));
     }
     if (!atEnd()) Fail("text after the closing ')'");
@@ -275,36 +285,35 @@ class DescriptionParser {
  private:
   bool atEnd() const { return pos_ >= tokens_.size(); }
   const Token& peek() const { return tokens_[pos_]; }
-  // Each token is read once, so its text may be moved out.
-  Token& next() { return tokens_[pos_++]; }
+  const Token& next() { return tokens_[pos_++]; }
 
   static bool IsValue(const Token& t) { return t.type == Token::Type::Word || t.type == Token::Type::Quoted; }
 
   // One value, or a parenthesized list of values separated by blanks or '$'.
-  std::vector<std::string> parseValues(const std::string& keyword) {
+  std::vector<std::string_view> parseValues(const std::string& keyword) {
     if (atEnd()) Fail("value missing after " + keyword);
-    Token& first = next();
-    if (IsValue(first)) return {std::move(first.text)};
+    const Token& first = next();
+    if (IsValue(first)) return {first.text};
     if (first.type != Token::Type::Open) Fail("value missing after " + keyword);
-    std::vector<std::string> values;
+    std::vector<std::string_view> values;
     for (;;) {
       if (atEnd()) Fail("list after " + keyword + " not closed");
-      Token& token = next();
+      const Token& token = next();
       if (token.type == Token::Type::Close) return values;
       if (IsValue(token))
-        values.push_back(std::move(token.text));
+        values.push_back(token.text);
       else if (token.type != Token::Type::Dollar)
         Fail("unexpected '(' in list after " + keyword);
     }
   }
 
-  std::vector<Token> tokens_;
+  const std::vector<Token>& tokens_;
   std::size_t pos_ = 0;
 };
 
 // Why a value cannot be a name or reference: they end up in fixed-size name buffers of the
 // callers.
-std::optional<std::string> NameProblem(const std::string& value, std::string_view keyword) {
+std::optional<std::string> NameProblem(std::string_view value, std::string_view keyword) {
   if (value.empty()) return "empty name after " + std::string(keyword);
   if (value.size() >= kMaxSchemaNameBytes)
     return "name longer than " + std::to_string(kMaxSchemaNameBytes - 1) + " bytes after " + std::string(keyword);
@@ -312,15 +321,19 @@ std::optional<std::string> NameProblem(const std::string& value, std::string_vie
 }
 
 std::vector<std::string> CheckedValues(const Description& d, std::string_view keyword) {
-  std::vector<std::string> values = d.values(keyword);
-  for (const auto& value : values)
+  const std::vector<std::string_view>& found = d.values(keyword);
+  std::vector<std::string> values;
+  values.reserve(found.size());
+  for (const std::string_view value : found) {
     if (std::optional<std::string> problem = NameProblem(value, keyword)) Fail(std::move(*problem));
+    values.emplace_back(value);
+  }
   return values;
 }
 
 std::string CheckedOid(const Description& d) {
   if (d.oid.size() >= kMaxSchemaNameBytes) Fail("object identifier too long");
-  return d.oid;
+  return std::string(d.oid);
 }
 
 ClassKind KindOf(const Description& d) {
@@ -337,17 +350,18 @@ std::vector<std::string> NamesOf(const Description& d, const SchemaDefinitions& 
   std::vector<std::string> names = CheckedValues(d, "NAME");
   const std::string& extension = out.nameExtension;
   if (extension.empty()) return names;
-  for (const std::string& extra : d.values(extension)) {
+  for (const std::string_view extra : d.values(extension)) {
     if (const std::optional<std::string> problem = NameProblem(extra, extension))
       WriteWarning(out.describe(where) + ": warning: value ignored: " + *problem);
     else if (!StringInList(extra, names, true))
-      names.push_back(extra);
+      names.emplace_back(extra);
   }
   return names;
 }
 
 void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where, SchemaDefinitions& out) {
-  const Description d = DescriptionParser(Tokenize(text)).parse();
+  const Tokens tokens = Tokenize(text);
+  const Description d = DescriptionParser(tokens.list).parse();
   if (kind == DefinitionKind::AttributeType) {
     out.attributeTypes.push_back({CheckedOid(d), NamesOf(d, out, where)});
     return;
