@@ -58,7 +58,7 @@ DiagnosticList Diagnostics(const cli::FileReport& report, const XmlDocument* doc
   const LineIndex lines(text);
   const std::string href = cli::ReadmeUri() + "#messages";
   DiagnosticList list;
-  list.text = "[";
+  list.text.pop_back();  // "[]" without its end, which is written after the last
   for (std::size_t i = 0; i < report.messages.size(); ++i) {
     const cli::ReportedMessage& m = report.messages[i];
     ByteRange bytes{0, 0};
