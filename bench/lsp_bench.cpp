@@ -18,14 +18,9 @@
 // of the opened file, and the server's memory in KiB from /proc/PID/status: resident before
 // the file is opened (VmRSS, once a small file beside it was checked, so that the tree is
 // read), the peak once it is checked and the peak at the end (VmHWM, counted from when the
-// file is opened). The
-// server's log goes to standard error. Nothing waits for ever: a missing answer ends the
-// program with status 1 after a minute.
-#include <fcntl.h>
-#include <poll.h>
+// file is opened). The server's log goes to standard error. Nothing waits for ever: a
+// missing answer ends the program with status 1 after a minute.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,7 +42,8 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "base_protocol.h"
+#include "server_pipes.h"
 
 namespace {
 
@@ -72,54 +68,21 @@ struct Received {
 // that the server never blocks on a full pipe while the bench is writing to it.
 class Server {
  public:
-  explicit Server(const std::vector<std::string>& args) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "corvanexml-check";
-    std::vector<std::string> words{program.string(), "--lsp"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    if (spawned != 0) throw std::runtime_error("cannot start " + program.string());
-    toServer_ = in[1];
-    fromServer_ = out[0];
-    reader_ = std::thread([this] { readAll(); });
-  }
+  explicit Server(const std::vector<std::string>& args)
+      : pipes_((fs::read_symlink("/proc/self/exe").parent_path() / "corvanexml-check").string(), args),
+        reader_([this] { readAll(); }) {}
   ~Server() {
-    if (toServer_ >= 0) ::close(toServer_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (reader_.joinable()) reader_.join();
-    ::close(fromServer_);
+    pipes_.stop();
+    reader_.join();
   }
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return pipes_.pid(); }
 
   // Writes a message whole; returns once the pipe has taken its last byte.
   void send(const json& message) {
-    const std::string body = message.dump();
-    const std::string frame = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    std::string_view rest = frame;
-    while (!rest.empty()) {
-      const ssize_t n = ::write(toServer_, rest.data(), rest.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error("the server stopped reading");
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (!pipes_.write(corvane::lsp::Framed(message.dump()))) throw std::runtime_error("the server stopped reading");
   }
   void request(int id, const std::string& method, json params) {
     send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
@@ -151,41 +114,25 @@ class Server {
   // Tells the server to exit (after shutdown) and waits for it, a bounded time.
   void exit() {
     notify("exit", nullptr);
-    ::close(toServer_);
-    toServer_ = -1;
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = 0;
-        return;
-      }
-      ::poll(nullptr, 0, 10);
-    }
+    pipes_.closeInput();
+    pipes_.waitFor(10000);
   }
 
  private:
   void readAll() {
-    std::string buffer;
+    corvane::lsp::FrameReader frames;
     std::vector<char> chunk(1 << 16);
     while (true) {
-      const ssize_t n = ::read(fromServer_, chunk.data(), chunk.size());
+      const ssize_t n = ::read(pipes_.output(), chunk.data(), chunk.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      buffer.append(chunk.data(), static_cast<std::size_t>(n));
-      while (true) {
-        const std::size_t end = buffer.find("\r\n\r\n");
-        if (end == std::string::npos) break;
-        const std::size_t at = buffer.find("Content-Length:");
-        if (at == std::string::npos || at > end) break;
-        const std::size_t length = std::stoul(buffer.substr(at + 15, end - at - 15));
-        if (buffer.size() < end + 4 + length) break;
-        const Clock::time_point now = Clock::now();
-        json message = json::parse(buffer.begin() + static_cast<std::ptrdiff_t>(end + 4),
-                                   buffer.begin() + static_cast<std::ptrdiff_t>(end + 4 + length));
-        buffer.erase(0, end + 4 + length);
+      frames.feed(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
+      while (std::optional<corvane::lsp::Frame> frame = frames.next()) {
+        if (!frame->fault.empty()) continue;
+        Received received{Clock::now(), json::parse(frame->body)};
         {
           const std::lock_guard lock(mutex_);
-          queue_.push_back({now, std::move(message)});
+          queue_.push_back(std::move(received));
         }
         arrived_.notify_all();
       }
@@ -197,9 +144,7 @@ class Server {
     arrived_.notify_all();
   }
 
-  pid_t pid_ = 0;
-  int toServer_ = -1;
-  int fromServer_ = -1;
+  corvane::lsp::ServerPipes pipes_;
   std::mutex mutex_;  // guards what follows
   std::condition_variable arrived_;
   std::deque<Received> queue_;

@@ -1,6 +1,5 @@
 // The JSON document and the SARIF log.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -23,18 +22,7 @@ std::string Dump(const json& document) { return document.dump(2, ' ', false, jso
 
 // A path as a URI reference: relative paths stay relative, absolute ones become file URIs.
 std::string PathUri(const std::string& path) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string uri = !path.empty() && path[0] == '/' ? "file://" : "";
-  for (const unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-      uri.push_back(static_cast<char>(c));
-    } else {
-      uri.push_back('%');
-      uri.push_back(hex[c >> 4]);
-      uri.push_back(hex[c & 15]);
-    }
-  }
-  return uri;
+  return (!path.empty() && path[0] == '/' ? "file://" : "") + PercentEncoded(path);
 }
 
 constexpr char kSourceRoot[] = "%SRCROOT%";
@@ -172,13 +160,6 @@ std::vector<std::pair<const ReportedMessage*, const char*>> FindingsByPosition(c
 
 json Notification(const std::string& text) { return {{"level", "error"}, {"message", {{"text", text}}}}; }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string ReadmeUri() { return PathUri(ProgramDataFile("README.md")); }
@@ -204,19 +185,7 @@ RecordedPath RecordPath(const std::string& path) {
 
 std::optional<std::string> RecordedPathBytes(const std::string& text, bool percent) {
   if (!percent) return text;
-  std::string path;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      path.push_back(text[i]);
-      continue;
-    }
-    const int high = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
-    const int low = high >= 0 ? HexDigit(text[i + 2]) : -1;
-    if (low < 0) return std::nullopt;
-    path.push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return path;
+  return PercentDecoded(text);
 }
 
 std::string JsonReport(const std::vector<FileReport>& files) {

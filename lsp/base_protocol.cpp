@@ -135,9 +135,14 @@ std::optional<Frame> FrameReader::readHeader() {
   return next();
 }
 
-bool FrameWriter::write(std::string_view body) {
+std::string Framed(std::string_view body) {
   std::string frame = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
   frame.append(body);
+  return frame;
+}
+
+bool FrameWriter::write(std::string_view body) {
+  const std::string frame = Framed(body);
   const std::lock_guard lock(mutex_);
   return sink_(frame);
 }

@@ -47,6 +47,9 @@ class FrameReader {
   bool skippingLine_ = false;            // dropping the rest of a header part that was too long
 };
 
+// body framed as a message: its Content-Length header, then body.
+std::string Framed(std::string_view body);
+
 // Writes framed messages to a sink, whole, one at a time from any thread.
 class FrameWriter {
  public:

@@ -66,44 +66,38 @@ class Reader {
   }
 
   json object(std::size_t depth) {
-    if (depth > kMaxJsonDepth) fail("nested deeper than " + std::to_string(kMaxJsonDepth));
-    ++at_;
     json result = json::object();
-    if (peek() == '}') {
-      ++at_;
-      return result;
-    }
-    while (true) {
+    items(depth, '}', [&] {
       if (peek() != '"') fail("a member name expected");
       std::string key = string();
       expect(':');
       result[std::move(key)] = value(depth);
-      if (peek() == ',') {
-        ++at_;
-        continue;
-      }
-      expect('}');
-      return result;
-    }
+    });
+    return result;
   }
 
   json array(std::size_t depth) {
+    json result = json::array();
+    items(depth, ']', [&] { result.push_back(value(depth)); });
+    return result;
+  }
+
+  // Reads an object's members or an array's elements, one with each call of readOne, from
+  // its opening byte to close.
+  template <typename ReadOne>
+  void items(std::size_t depth, char close, ReadOne readOne) {
     if (depth > kMaxJsonDepth) fail("nested deeper than " + std::to_string(kMaxJsonDepth));
     ++at_;
-    json result = json::array();
-    if (peek() == ']') {
+    if (peek() == close) {
       ++at_;
-      return result;
+      return;
     }
     while (true) {
-      result.push_back(value(depth));
-      if (peek() == ',') {
-        ++at_;
-        continue;
-      }
-      expect(']');
-      return result;
+      readOne();
+      if (peek() != ',') break;
+      ++at_;
     }
+    expect(close);
   }
 
   // A string at its opening quote: found to its end first, so that it is built at its size.

@@ -81,6 +81,47 @@ std::string_view Utf8Prefix(std::string_view s, std::size_t chars) {
   return s;
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentEncoded(std::string_view path) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(path.size());
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                       c == '-' || c == '.' || c == '_' || c == '~';
+    if (plain) {
+      encoded.push_back(c);
+    } else {
+      encoded.append({'%', kHex[byte >> 4U], kHex[byte & 0xFU]});
+    }
+  }
+  return encoded;
+}
+
+std::optional<std::string> PercentDecoded(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded.push_back(text[i]);
+      continue;
+    }
+    const int high = i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigitValue(text[i + 2]) : -1;
+    if (low < 0) return std::nullopt;
+    decoded.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return decoded;
+}
+
 std::string_view SkipByteOrderMark(std::string_view s) {
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (s.starts_with(kByteOrderMark)) s.remove_prefix(kByteOrderMark.size());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,15 @@ bool IsValidUtf8(std::string_view s);
 std::size_t Utf8Length(std::string_view s);
 // The first chars characters of s, as Utf8Length counts them: never a part of one.
 std::string_view Utf8Prefix(std::string_view s, std::size_t chars);
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+// path with every byte but ASCII letters, digits and "/-._~" written as "%XX", as a URI
+// writes a path.
+std::string PercentEncoded(std::string_view path);
+// text with each "%XX" turned back into its byte; nothing when a '%' is not followed by two
+// hexadecimal digits.
+std::optional<std::string> PercentDecoded(std::string_view text);
 // s without the UTF-8 byte-order mark it may start with.
 std::string_view SkipByteOrderMark(std::string_view s);
 

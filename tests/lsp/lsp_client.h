@@ -2,11 +2,8 @@
 // pipes. Every read waits a bounded time and fails the test rather than hang.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "base_protocol.h"
 #include "d_util.h"
-
-extern char** environ;
+#include "server_pipes.h"
 
 namespace lsp_test {
 
@@ -28,54 +25,13 @@ using nlohmann::json;
 class LspClient {
  public:
   // Runs the program with args after --lsp; its standard error goes to the test's.
-  explicit LspClient(const std::vector<std::string>& args = {}) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    const std::string program =
-        (std::filesystem::path(corvane::ProgramFileName("")).parent_path() / "corvanexml-check").string();
-    std::vector<std::string> words{program, "--lsp"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-      throw std::runtime_error("cannot start " + program);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    toServer_ = in[1];
-    fromServer_ = out[0];
-  }
-  ~LspClient() {
-    if (toServer_ >= 0) ::close(toServer_);
-    ::close(fromServer_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  LspClient(const LspClient&) = delete;
-  LspClient& operator=(const LspClient&) = delete;
+  explicit LspClient(const std::vector<std::string>& args = {})
+      : pipes_((std::filesystem::path(corvane::ProgramFileName("")).parent_path() / "corvanexml-check").string(),
+               args) {}
 
-  static std::string Frame(const json& message) {
-    const std::string body = message.dump();
-    return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  }
+  static std::string Frame(const json& message) { return corvane::lsp::Framed(message.dump()); }
   // Writes bytes as they are, in one write where the pipe takes them at once.
-  void sendRaw(const std::string& bytes) {
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-      const ssize_t n = ::write(toServer_, rest.data(), rest.size());
-      ASSERT_GT(n, 0) << "the server stopped reading";
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-  }
+  void sendRaw(const std::string& bytes) { ASSERT_TRUE(pipes_.write(bytes)) << "the server stopped reading"; }
   void send(const json& message) { sendRaw(Frame(message)); }
   void request(int id, const std::string& method, json params = json::object()) {
     send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
@@ -96,15 +52,12 @@ class LspClient {
   // The next message; nothing (and a test failure) when none comes in time.
   std::optional<json> read() {
     while (true) {
-      const std::size_t end = buffer_.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        const std::size_t at = buffer_.find("Content-Length: ");
-        const std::size_t length = std::stoul(buffer_.substr(at + 16, end - at - 16));
-        if (buffer_.size() >= end + 4 + length) {
-          json message = json::parse(buffer_.substr(end + 4, length));
-          buffer_.erase(0, end + 4 + length);
-          return message;
+      if (std::optional<corvane::lsp::Frame> frame = reader_.next()) {
+        if (!frame->fault.empty()) {
+          ADD_FAILURE() << "the server wrote a bad frame: " << frame->fault;
+          return std::nullopt;
         }
+        return json::parse(frame->body);
       }
       if (!fill()) return std::nullopt;
     }
@@ -132,14 +85,10 @@ class LspClient {
   }
   // Closes the server's input and waits for its exit status.
   int exitStatus() {
-    ::close(toServer_);
-    toServer_ = -1;
+    pipes_.closeInput();
     while (fill()) {
     }
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pipes_.wait();
   }
 
   std::vector<json> skipped;
@@ -155,22 +104,20 @@ class LspClient {
         ADD_FAILURE() << "the server said nothing in time";
         return false;
       }
-      pollfd p{fromServer_, POLLIN, 0};
+      pollfd p{pipes_.output(), POLLIN, 0};
       const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) continue;
       char chunk[65536];
-      const ssize_t n = ::read(fromServer_, chunk, sizeof chunk);
+      const ssize_t n = ::read(pipes_.output(), chunk, sizeof chunk);
       if (n <= 0) return false;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
+      reader_.feed(std::string_view(chunk, static_cast<std::size_t>(n)));
       return true;
     }
   }
 
-  pid_t pid_ = 0;
-  int toServer_ = -1;
-  int fromServer_ = -1;
-  std::string buffer_;
+  corvane::lsp::ServerPipes pipes_;
+  corvane::lsp::FrameReader reader_;
 };
 
 }  // namespace lsp_test
