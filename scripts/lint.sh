@@ -18,20 +18,45 @@ fi
 # took close to a minute for one file and found nothing more).
 export LINT_TIDY_ARGS="--quiet --extra-arg=-Xclang --extra-arg=-analyzer-config --extra-arg=-Xclang --extra-arg=max-nodes=75000"
 # A file found clean is remembered in the build folder, by a digest of all that decides the
-# result: the tool and its settings, the compile commands, every project header and the file
-# itself. A later lint analyses only what changed.
+# result: the tool and its settings, the compile commands, the project headers the file
+# includes and the file itself. Which headers those are, the build's last compile of the
+# file says; a file not compiled yet counts every project header. A later lint analyses only
+# what changed.
 export LINT_BUILD=$build LINT_CLEAN=$build/lint-clean
 mkdir -p "$LINT_CLEAN"
 LINT_SHARED=$({
   clang-tidy --version
   echo "$LINT_TIDY_ARGS"
   cat "$build/compile_commands.json"
-  git ls-files -z '*.h' '.clang-tidy' '*/.clang-tidy' | xargs -0 cat
+  git ls-files -z '.clang-tidy' '*/.clang-tidy' | xargs -0 cat
 } | sha256sum | cut -d' ' -f1)
 export LINT_SHARED
+# The project headers of each source, one line each: the source, then its headers.
+export LINT_HEADERS=$LINT_CLEAN/headers
+python3 - "$build" "$PWD" >"$LINT_HEADERS" <<'PYTHON'
+import json, os, shlex, subprocess, sys
+build, root = sys.argv[1], sys.argv[2] + "/"
+headers = subprocess.run(["git", "ls-files", "*.h"], capture_output=True, text=True, check=True).stdout.split()
+every = sorted(root + h for h in headers)
+for entry in json.load(open(os.path.join(build, "compile_commands.json"))):
+    source = entry["file"]
+    if not source.startswith(root):
+        continue
+    found = []
+    if os.path.exists(os.path.join(build, "build.ninja")):
+        words = shlex.split(entry["command"])
+        output = words[words.index("-o") + 1] if "-o" in words else ""
+        deps = subprocess.run(["ninja", "-C", build, "-t", "deps", output], capture_output=True, text=True)
+        lines = deps.stdout.splitlines()
+        if lines and "(VALID)" in lines[0]:
+            found = sorted(p.strip() for p in lines[1:] if p.strip().startswith(root) and p.strip().endswith(".h"))
+    print(source[len(root):], *(found if found else every))
+PYTHON
 tidy() {
-  local key
-  key=$({ echo "$LINT_SHARED"; cat "$1"; } | sha256sum | cut -d' ' -f1)
+  local key headers
+  headers=$(grep -m1 "^$1 " "$LINT_HEADERS" | cut -d' ' -f2-)
+  # shellcheck disable=SC2086 # the headers are words on purpose
+  key=$({ echo "$LINT_SHARED"; cat "$1" ${headers:-}; } | sha256sum | cut -d' ' -f1)
   [[ -f $LINT_CLEAN/$key ]] && return 0
   # shellcheck disable=SC2086 # the arguments are words on purpose
   clang-tidy -p "$LINT_BUILD" $LINT_TIDY_ARGS "$1" && touch "$LINT_CLEAN/$key"
