@@ -766,9 +766,8 @@ std::vector<std::optional<QuickFix>> QuickFixesOf(std::span<const Suggestion> su
           first == std::string::npos ? std::string() : append.text.substr(first, append.text.size() - first - 1);
       fixes[i] = QuickFix{"Add \"" + line + "\" to " + append.path, append.path, {}, append.text, suggestion.certain};
     } else if (suggestion.element != kNoNode) {
-      const XmlDocument::Node& element = doc.node(suggestion.element);
       inDocument.push_back(i);
-      starts.push_back({element.line, element.column});
+      starts.push_back(doc.position(suggestion.element));
     }
   }
   const std::vector<std::optional<std::size_t>> offsets = ByteOffsets(source, starts);

@@ -7,8 +7,11 @@
 namespace corvane {
 
 TreeItem PlainTree::addChild(TreeItem parent, const ItemLabel& label, NodeId node) {
-  Item item{parent, node, parent == kNoItem ? 0 : items_[parent].depth + 1};
-  item.textElement = label.isTextElement;
+  Item item;
+  item.parent = parent;
+  item.node = node;
+  item.depth = parent == kNoItem ? 0 : items_[parent].depth + 1;
+  item.textElement = label.isTextElement ? 1 : 0;
   MakeRoomForOne(items_);
   if (node == kNoNode) {
     texts_.push_back(label.str());
@@ -34,8 +37,8 @@ std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
   const Item& it = items_[item];
   if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)];
   if (doc == nullptr || it.node == kNoNode) return {};
-  return ItemLabel{doc->name(it.node), it.textElement ? doc->elementText(it.node) : std::string_view{}, it.textElement}
-      .str();
+  const bool textElement = it.textElement != 0;
+  return ItemLabel{doc->name(it.node), textElement ? doc->elementText(it.node) : std::string_view{}, textElement}.str();
 }
 
 std::size_t PlainTree::labelSize(TreeItem item, const XmlDocument* doc) const {
@@ -56,8 +59,7 @@ std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* 
 SourcePosition PlainTree::positionOf(const Message& message, const XmlDocument* doc) const {
   const TreeItem at = message.source != kNoItem ? message.source : message.item;
   if (doc == nullptr || at >= items_.size() || items_[at].node == kNoNode) return {};
-  const XmlDocument::Node& node = doc->node(items_[at].node);
-  return {node.line, node.column};
+  return doc->position(items_[at].node);
 }
 
 void PlainMessages::add(Message message) {
@@ -68,7 +70,7 @@ void PlainMessages::add(Message message) {
   if (text.size() > freeSize_) startBlock(text.size());
   std::copy(text.begin(), text.end(), free_);
   texts_.emplace_back(free_, text.size());
-  tags_.push_back({message.code, Tag::Compact(message.item), Tag::Compact(message.source)});
+  tags_.push_back({message.code, message.item, message.source});
   free_ += text.size();
   freeSize_ -= text.size();
 }

@@ -12,24 +12,37 @@
 
 namespace corvane {
 
+// An item's index in half the room: a tree has fewer than 2^32 items.
+class CompactItem {
+ public:
+  CompactItem(TreeItem item) : index_(item == kNoItem ? kNone : static_cast<std::uint32_t>(item)) {}  // NOLINT
+  operator TreeItem() const { return index_ == kNone ? kNoItem : index_; }                            // NOLINT
+
+ private:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  std::uint32_t index_;
+};
+
 // Items are added depth-first, so their order is the tree's pre-order. Labels of document
 // nodes are not stored: they are made again from the document when asked for.
 class PlainTree : public TreeSink {
  public:
   struct Item {
-    TreeItem parent;
-    NodeId node;
-    std::uint32_t depth;
-    std::int32_t text = -1;    // index into texts_ when the label is stored or was replaced
-    bool textElement = false;  // added as a text element: labelled "name: text"
-    bool expanded = false;
+    Item() : depth(0), textElement(0), expanded(0) {}
+    CompactItem parent = kNoItem;
+    NodeId node = kNoNode;
+    std::int32_t text = -1;         // index into texts_ when the label is stored or was replaced
+    std::uint32_t depth : 30;       // the parser nests elements far less deeply
+    std::uint32_t textElement : 1;  // added as a text element: labelled "name: text"
+    std::uint32_t expanded : 1;
   };
+  static_assert(sizeof(Item) == 16, "an item of a large document costs 16 bytes");
 
   TreeItem addChild(TreeItem parent, const ItemLabel& label, NodeId node) override;
   void setText(TreeItem item, std::string text) override;
   void expand(TreeItem item) override;
   void clear() override;
-  void reserve(std::size_t nodeCount) override { items_.reserve(nodeCount + 2); }
+  void reserve(std::size_t items) override { items_.reserve(items + 2); }
 
   const std::vector<Item>& items() const { return items_; }
   // The item's label; document node labels are read from doc.
@@ -61,21 +74,16 @@ class PlainMessages : public MessageList {
   std::vector<Message> sorted() const;
 
  private:
-  // A message's code and items, in half the room: a tree has fewer than 2^32 items.
+  // A message's code and items, in half the room.
   struct Tag {
     std::int32_t code;
-    std::uint32_t item;
-    std::uint32_t source;
-
-    static std::uint32_t Compact(TreeItem i) { return i == kNoItem ? UINT32_MAX : static_cast<std::uint32_t>(i); }
-    static TreeItem Full(std::uint32_t i) { return i == UINT32_MAX ? kNoItem : i; }
+    CompactItem item;
+    CompactItem source;
   };
 
   // Starts a block with room for at least atLeast bytes; the list is unchanged if that fails.
   void startBlock(std::size_t atLeast);
-  Message line(std::size_t i) const {
-    return {std::string(texts_[i]), tags_[i].code, Tag::Full(tags_[i].item), Tag::Full(tags_[i].source)};
-  }
+  Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source}; }
 
   std::vector<std::string_view> texts_;  // into blocks_
   std::vector<Tag> tags_;

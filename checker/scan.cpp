@@ -314,7 +314,7 @@ std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc) {
   s.tree.clear();
   // Running out of memory for the tree stops the check as any failure of the walk does.
   try {
-    s.tree.reserve(doc.nodeCount());
+    s.tree.reserve(doc.nodeCount() - doc.textElementCount());
     ScanNode(s, doc, doc.root(), AddTopItems(s, doc, doc.root()), 0);
   } catch (const std::exception& e) {
     AddMessage(s.messages, kNoItem, kXmlError, e.what());

@@ -40,8 +40,9 @@ class TreeSink {
   virtual void expand(TreeItem item) = 0;
   // Removes every item.
   virtual void clear() = 0;
-  // Told before a walk how many document nodes there are, at most one item each.
-  virtual void reserve(std::size_t /*nodeCount*/) {}
+  // Told before a walk about how many items the document's nodes make (one a node, but
+  // none for the text of an element that holds a text alone).
+  virtual void reserve(std::size_t /*items*/) {}
 };
 
 // One message line and the item it is about (kNoItem for none). The window attaches a line

@@ -96,7 +96,7 @@ std::optional<SourceSpan> TextElementSpan(std::string_view source, std::size_t s
       source.substr(textStart + text.size(), closing.size()) != closing) {
     return std::nullopt;
   }
-  Cursor cursor{start, {doc.node(element).line, doc.node(element).column}};
+  Cursor cursor{start, doc.position(element)};
   cursor.stepTo(source, textStart);
   SourceSpan span{textStart, text.size(), cursor.position, {}};
   cursor.stepTo(source, textStart + text.size());

@@ -118,6 +118,14 @@ std::string InUsersTerms(std::string reason) {
 
 }  // namespace
 
+SourcePosition XmlDocument::position(NodeId id) const {
+  const Node& n = nodes_[id];
+  if (n.kind() == NodeKind::Element) return {n.first, n.second};
+  SourcePosition at;
+  if (n.kind() == NodeKind::Comment) std::memcpy(&at, text_.data() + n.first - sizeof at, sizeof at);
+  return at;
+}
+
 // Receives the parser's SAX2 events and appends nodes to the document.
 class XmlDocumentBuilder {
  public:
@@ -256,6 +264,10 @@ class XmlDocumentBuilder {
   std::uint32_t intern(std::string_view name) {
     const auto nameAt = [this](std::size_t i) { return std::string_view(doc_.names_[i]); };
     if (const std::int64_t known = nameIds_.find(name, nameAt); known >= 0) return static_cast<std::uint32_t>(known);
+    if (doc_.names_.size() == XmlDocument::kMaxNames) {
+      tooLarge();
+      return 0;
+    }
     const auto id = static_cast<std::uint32_t>(doc_.names_.size());
     if (doc_.names_.size() == doc_.names_.capacity()) {
       growing([&] { doc_.names_.reserve(2 * doc_.names_.capacity() + 16); });
@@ -286,7 +298,9 @@ class XmlDocumentBuilder {
     flushText();
     XmlDocument::Node node;
     node.name = elementName(localName, prefix);
-    startPosition(node, "<");
+    const SourcePosition at = startPosition("<");
+    node.first = at.line;
+    node.second = at.column;
     const NodeId id = append(node);
     if (id == kNoNode) return;
     if (open_.empty() && doc_.root_ == kNoNode) {
@@ -301,6 +315,7 @@ class XmlDocumentBuilder {
     if (open_.empty()) return;
     const NodeId closed = open_.back().id;
     open_.pop_back();
+    if (doc_.isTextElement(closed)) ++doc_.textElements_;
     if (open_.size() == 1) finishedRootChild(closed);
   }
 
@@ -338,7 +353,7 @@ class XmlDocumentBuilder {
     flushText();
     if (open_.empty()) return;  // instructions outside the document element are not walked
     XmlDocument::Node node;
-    node.kind = kind;
+    node.kindBits = static_cast<std::uint32_t>(kind);
     node.name = name;
     append(node);
   }
@@ -349,17 +364,18 @@ class XmlDocumentBuilder {
     flushText();
     const bool inProlog = open_.empty() && doc_.root_ == kNoNode;
     const bool inEpilog = open_.empty() && !inProlog;
-    if (doc_.text_.size() + value.size() > kMaxArena) {
+    const SourcePosition at = startPosition("<!--");
+    if (doc_.text_.size() + sizeof at + value.size() > kMaxArena) {
       tooLarge();
       return;
     }
+    appendToArena({reinterpret_cast<const char*>(&at), sizeof at});
     XmlDocument::Node node;
-    node.kind = NodeKind::Comment;
+    node.kindBits = static_cast<std::uint32_t>(NodeKind::Comment);
     node.name = kCommentName;
-    node.textBegin = static_cast<std::uint32_t>(doc_.text_.size());
-    node.textLength = static_cast<std::uint32_t>(value.size());
+    node.first = static_cast<std::uint32_t>(doc_.text_.size());
+    node.second = static_cast<std::uint32_t>(value.size());
     appendToArena(value);
-    startPosition(node, "<!--");
     const NodeId id = append(node);
     if (id == kNoNode) return;
     if (inProlog) doc_.prolog_.push_back(id);
@@ -395,10 +411,10 @@ class XmlDocumentBuilder {
       return;
     }
     XmlDocument::Node node;
-    node.kind = NodeKind::Text;
+    node.kindBits = static_cast<std::uint32_t>(NodeKind::Text);
     node.name = kTextName;
-    node.textBegin = static_cast<std::uint32_t>(textStart_);
-    node.textLength = static_cast<std::uint32_t>(text.size());
+    node.first = static_cast<std::uint32_t>(textStart_);
+    node.second = static_cast<std::uint32_t>(text.size());
     append(node);
   }
 
@@ -417,9 +433,9 @@ class XmlDocumentBuilder {
       OpenElement& parent = open_.back();
       if (parent.lastChild != kNoNode) nodes[parent.lastChild].nextSibling = id;
       parent.lastChild = id;
-      std::uint8_t& children = nodes[parent.id].children;
-      if (children < XmlDocument::kManyChildren) ++children;
-      if (open_.size() == 1 && node.kind != NodeKind::Element) finishedRootChild(id);
+      XmlDocument::Node& parentNode = nodes[parent.id];
+      if (parentNode.children < XmlDocument::kManyChildren) ++parentNode.children;
+      if (open_.size() == 1 && node.kind() != NodeKind::Element) finishedRootChild(id);
     }
     return id;
   }
@@ -427,17 +443,17 @@ class XmlDocumentBuilder {
   // The parser calls us with its position just past the markup (a start tag's attributes, a
   // comment's "-->"); where it starts is found by looking back for its opener, which the
   // markup holds nowhere else.
-  void startPosition(XmlDocument::Node& node, std::string_view opener) const {
+  SourcePosition startPosition(std::string_view opener) const {
     const xmlParserInput* input = ctxt_->input;
-    node.line = static_cast<std::uint32_t>(std::max(input->line, 0));
+    SourcePosition at{static_cast<std::uint32_t>(std::max(input->line, 0)), 0};
     // An element an entity brought stands where the reference does, just behind the
     // document's position; looking back from there would cross the document's text once per
     // element.
     if (inExpansion()) {
-      node.column = static_cast<std::uint32_t>(std::max(input->col, 0));
-      return;
+      at.column = static_cast<std::uint32_t>(std::max(input->col, 0));
+      return at;
     }
-    if (input->base == nullptr || input->cur == nullptr) return;
+    if (input->base == nullptr || input->cur == nullptr) return at;
     const auto opensHere = [&](const xmlChar* at) {
       return static_cast<std::size_t>(input->end - at) >= opener.size() &&
              std::memcmp(at, opener.data(), opener.size()) == 0;
@@ -449,19 +465,20 @@ class XmlDocumentBuilder {
       if (opensHere(lt)) break;
       const auto* before = static_cast<const xmlChar*>(
           ::memrchr(input->base, opener.front(), static_cast<std::size_t>(lt - input->base)));
-      if (before == nullptr) return;
+      if (before == nullptr) return at;
       lt = before;
     }
     const auto breaks = static_cast<std::uint32_t>(std::count(lt, input->cur, '\n'));
-    node.line -= std::min(node.line, breaks);
+    at.line -= std::min(at.line, breaks);
     if (breaks == 0 && input->col > 0) {
       const std::uint32_t back = CountChars(lt, input->cur);
-      node.column = static_cast<std::uint32_t>(input->col) > back ? input->col - back : 1;
-      return;
+      at.column = static_cast<std::uint32_t>(input->col) > back ? input->col - back : 1;
+      return at;
     }
     const xmlChar* lineStart = lt;
     while (lineStart > input->base && lineStart[-1] != '\n') --lineStart;
-    if (lineStart > input->base || input->line == 1) node.column = CountChars(lineStart, lt) + 1;
+    if (lineStart > input->base || input->line == 1) at.column = CountChars(lineStart, lt) + 1;
+    return at;
   }
 
   void parserError(xmlParserCtxtPtr from, const xmlError& err) {
@@ -497,7 +514,7 @@ class XmlDocumentBuilder {
   }
 
   void tooLarge() {
-    fail("Document too large: more than 4 GiB of text or 4 billion nodes", 0, 0);
+    fail("Document too large: more than 4 GiB of text, 4 billion nodes or 134 million names", 0, 0);
     stop();
   }
 

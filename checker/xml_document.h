@@ -44,15 +44,22 @@ class XmlDocument {
   static constexpr std::uint8_t kManyChildren = 2;
   // Nodes are stored in document order, so a node's first child, if it has one, follows it.
   struct Node {
-    std::uint32_t name = 0;  // index into the interned names
+    Node() : name(0), kindBits(static_cast<std::uint32_t>(NodeKind::Element)), children(0) {}
+    NodeKind kind() const { return static_cast<NodeKind>(kindBits); }
+
+    std::uint32_t name : 27;     // index into the interned names
+    std::uint32_t kindBits : 3;  // the NodeKind
+    std::uint32_t children : 2;  // how many children, counted up to kManyChildren
     NodeId nextSibling = kNoNode;
-    std::uint32_t textBegin = 0;  // text nodes and comments only: slice of the text arena
-    std::uint32_t textLength = 0;
-    std::uint32_t line = 0;  // elements and comments only: where the markup begins
-    std::uint32_t column = 0;
-    NodeKind kind = NodeKind::Element;
-    std::uint8_t children = 0;  // how many children, counted up to kManyChildren
+    // An element's line and column, where its markup begins; the slice of the text arena of a
+    // text node or a comment, whose own position lies in the arena just before its text.
+    // Read through position() and text().
+    std::uint32_t first = 0;
+    std::uint32_t second = 0;
   };
+  static_assert(sizeof(Node) == 16, "a node of a large document costs 16 bytes");
+  // How many names a document may have: as many as a node's name can tell apart.
+  static constexpr std::size_t kMaxNames = std::size_t{1} << 27;
 
   // The document element.
   NodeId root() const { return root_; }
@@ -67,14 +74,25 @@ class XmlDocument {
   const std::vector<NodeId>& epilogComments() const { return epilog_; }
   // Value of a text node or a comment (empty for other kinds). Read through the arena's start
   // alone, which moves only when the arena grows: a load may be appending meanwhile.
-  std::string_view text(NodeId id) const { return {text_.data() + nodes_[id].textBegin, nodes_[id].textLength}; }
+  std::string_view text(NodeId id) const {
+    const Node& n = nodes_[id];
+    if (n.kind() != NodeKind::Text && n.kind() != NodeKind::Comment) return {};
+    return {text_.data() + n.first, n.second};
+  }
+  // Where an element or a comment begins; line 0 for other kinds.
+  SourcePosition position(NodeId id) const;
+  // How many elements hold a text node alone.
+  std::size_t textElementCount() const { return textElements_; }
   // True for a node whose only child is a text node.
   bool isTextElement(NodeId id) const {
     const Node& n = nodes_[id];
-    return n.children == 1 && nodes_[id + 1].kind == NodeKind::Text;
+    return n.children == 1 && nodes_[id + 1].kind() == NodeKind::Text;
   }
   // Text of a text element's one child.
-  std::string_view elementText(NodeId id) const { return text(id + 1); }
+  std::string_view elementText(NodeId id) const {
+    const Node& n = nodes_[id + 1];
+    return {text_.data() + n.first, n.second};
+  }
   // About how many bytes the document holds: its nodes and texts.
   std::size_t heldBytes() const {
     return nodes_.capacity() * sizeof(Node) + text_.capacity() + names_.capacity() * sizeof(std::string);
@@ -86,6 +104,7 @@ class XmlDocument {
   std::vector<std::string> names_;
   std::string text_;
   NodeId root_ = kNoNode;
+  std::size_t textElements_ = 0;
   std::vector<NodeId> prolog_;
   std::vector<NodeId> epilog_;
 };

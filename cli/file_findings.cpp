@@ -27,7 +27,7 @@ FileReport Findings(const Options& options, const CodeSet& projectIgnored, const
   if (doc != nullptr) {
     directives = Suppressions(tree, *doc);
     for (const Suppressions::Problem& problem : directives.problems()) {
-      const XmlDocument::Node& at = doc->node(problem.comment);
+      const SourcePosition at = doc->position(problem.comment);
       WriteLine(err, "corvanexml-check: " + checked.path + ':' + std::to_string(at.line) + ':' +
                          std::to_string(at.column) + ": " + problem.what);
     }

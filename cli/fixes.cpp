@@ -86,9 +86,8 @@ std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, st
     std::optional<Suggestion> suggestion = suggester.of(messages[i], tree, doc);
     // A change to another file (a key added to its bundle) is no fix of this one.
     if (!suggestion || suggestion->append) continue;
-    const XmlDocument::Node& element = doc.node(suggestion->element);
     suggested.push_back(i);
-    starts.push_back({element.line, element.column});
+    starts.push_back(doc.position(suggestion->element));
     suggestions.push_back(std::move(*suggestion));
   }
   const std::vector<std::optional<std::size_t>> offsets = ByteOffsets(source, starts);

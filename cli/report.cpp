@@ -107,7 +107,8 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
 }
 
 ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code) {
-  return {std::move(text), code, doc.node(node).line, doc.node(node).column, {}, {}, node};
+  const SourcePosition at = doc.position(node);
+  return {std::move(text), code, at.line, at.column, {}, {}, node};
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> ParseErrorLine(const ReportedMessage& m) {

@@ -49,7 +49,7 @@ Suppressions::Suppressions(const PlainTree& tree, const XmlDocument& doc) : Supp
     if (node == kNoNode) continue;  // the file's own item
     const TreeItem parent = items[i].parent;
     if (!scopeOf_.empty()) scopeOf_[i] = scopeOf_[parent];
-    const NodeKind kind = doc.node(node).kind;
+    const NodeKind kind = doc.node(node).kind();
     if (kind == NodeKind::Comment) {
       const auto directive = read(doc, node);
       if (!directive) continue;

@@ -25,7 +25,7 @@ using ByteRange = std::pair<std::size_t, std::size_t>;
 // The bytes of the element (or comment) that starts at start: its text where the source
 // writes it as it reads, else its start tag.
 ByteRange ElementRange(std::string_view text, std::size_t start, const XmlDocument& doc, NodeId node) {
-  if (doc.node(node).kind == NodeKind::Element && doc.isTextElement(node)) {
+  if (doc.node(node).kind() == NodeKind::Element && doc.isTextElement(node)) {
     if (const std::optional<SourceSpan> value = TextElementSpan(text, start, doc, node)) {
       return {value->offset, value->offset + value->length};
     }

@@ -29,10 +29,31 @@ std::size_t NextLineStart(std::string_view text, std::size_t from) {
 }  // namespace
 
 LineIndex::LineIndex(std::string_view text, std::uint32_t lastLine) : text_(text), starts_{0} {
-  for (std::size_t at = NextLineStart(text, 0); at != std::string_view::npos && starts_.size() <= lastLine;
+  for (std::size_t at = NextLineStart(text, 0); at != std::string_view::npos && lines_ <= lastLine;
        at = NextLineStart(text, at)) {
-    starts_.push_back(at);
+    if (lines_ % kStride == 0) starts_.push_back(at);
+    ++lines_;
   }
+}
+
+std::pair<std::size_t, std::size_t> LineIndex::lineOf(std::size_t offset) const {
+  const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
+  const auto checkpoint = static_cast<std::size_t>(after - starts_.begin()) - 1;
+  std::size_t line = checkpoint * kStride;
+  std::size_t start = starts_[checkpoint];
+  for (std::size_t next = NextLineStart(text_, start);
+       next != std::string_view::npos && next <= offset && line + 1 < lines_; next = NextLineStart(text_, start)) {
+    start = next;
+    ++line;
+  }
+  return {line, start};
+}
+
+std::optional<std::size_t> LineIndex::lineStart(std::size_t line) const {
+  if (line >= lines_) return std::nullopt;
+  std::size_t start = starts_[line / kStride];
+  for (std::size_t skip = line % kStride; skip > 0; --skip) start = NextLineStart(text_, start);
+  return start;
 }
 
 std::size_t LineIndex::lineEnd(std::size_t offset) const {
@@ -43,10 +64,9 @@ std::size_t LineIndex::lineEnd(std::size_t offset) const {
 
 Position LineIndex::position(std::size_t offset, PositionEncoding encoding) const {
   offset = std::min(offset, text_.size());
-  const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
-  const auto line = static_cast<std::size_t>(after - starts_.begin()) - 1;
+  const auto [line, start] = lineOf(offset);
   std::size_t character = 0;
-  for (std::size_t i = starts_[line]; i < offset;) {
+  for (std::size_t i = start; i < offset;) {
     const Utf8Char c = NextUtf8Char(text_, i);
     if (i + c.size > offset) break;  // inside a character: its start
     character += encoding == PositionEncoding::Utf8 ? c.size : Utf16Units(c);
@@ -56,11 +76,11 @@ Position LineIndex::position(std::size_t offset, PositionEncoding encoding) cons
 }
 
 std::optional<std::size_t> LineIndex::offset(Position position, PositionEncoding encoding) const {
-  if (position.line >= starts_.size()) return std::nullopt;
-  const std::size_t start = starts_[position.line];
-  const std::size_t end = lineEnd(start);
+  const std::optional<std::size_t> start = lineStart(position.line);
+  if (!start) return std::nullopt;
+  const std::size_t end = lineEnd(*start);
   std::size_t units = 0;
-  std::size_t i = start;
+  std::size_t i = *start;
   while (units < position.character) {
     if (i >= end) return std::nullopt;
     const Utf8Char c = NextUtf8Char(text_, i);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvane::lsp {
@@ -19,7 +20,9 @@ struct Position {
   std::uint32_t character = 0;
 };
 
-// Where each line of a text starts; lines end at a LF, a CR LF or a lone CR.
+// Where the lines of a text start; lines end at a LF, a CR LF or a lone CR. Every 16th
+// line's start is kept, and the lines between are found from it: a large document's index
+// is small beside its text.
 class LineIndex {
  public:
   // Indexes the lines up to lastLine (all of them by default); positions on later lines
@@ -36,8 +39,15 @@ class LineIndex {
   std::size_t lineEnd(std::size_t offset) const;
 
  private:
+  static constexpr std::size_t kStride = 16;
+  // The line holding offset and where it starts.
+  std::pair<std::size_t, std::size_t> lineOf(std::size_t offset) const;
+  // Where a line starts; nothing when it is not in the index.
+  std::optional<std::size_t> lineStart(std::size_t line) const;
+
   std::string_view text_;
-  std::vector<std::size_t> starts_;
+  std::vector<std::size_t> starts_;  // of lines 0, kStride, 2 * kStride ...
+  std::size_t lines_ = 1;            // how many lines are indexed
 };
 
 // One edit of a document: a range replaced, or (without range) the whole text.

@@ -13,7 +13,7 @@ namespace {
 
 // The byte offset of the first element named name, as the document places it.
 std::optional<std::size_t> OffsetOf(std::string_view source, const XmlDocument& doc, NodeId node) {
-  const SourcePosition at{doc.node(node).line, doc.node(node).column};
+  const SourcePosition at = doc.position(node);
   return ByteOffsets(source, std::span(&at, 1))[0];
 }
 

@@ -18,7 +18,7 @@ namespace {
 // The document as "name" / "name=text" lines, indented by depth, for compact assertions.
 void Describe(const XmlDocument& doc, NodeId id, int depth, std::string& out) {
   out.append(2 * depth, ' ').append(doc.name(id));
-  if (doc.node(id).kind == NodeKind::Text) out.append("=").append(doc.text(id));
+  if (doc.node(id).kind() == NodeKind::Text) out.append("=").append(doc.text(id));
   out.push_back('\n');
   for (NodeId c = doc.firstChild(id); c != kNoNode; c = doc.node(c).nextSibling) Describe(doc, c, depth + 1, out);
 }
@@ -115,11 +115,11 @@ TEST(XmlLoad, ElementsKnowWhereTheirStartTagBegins) {
   const NodeId a = doc.firstChild(doc.root());
   const NodeId b = doc.node(a).nextSibling;
   const NodeId c = doc.node(b).nextSibling;
-  EXPECT_EQ(doc.node(a).line, 2u);
-  EXPECT_EQ(doc.node(a).column, 3u);
-  EXPECT_EQ(doc.node(b).line, 3u);
-  EXPECT_EQ(doc.node(b).column, 17u);
-  EXPECT_EQ(doc.node(c).column, 25u);
+  EXPECT_EQ(doc.position(a).line, 2u);
+  EXPECT_EQ(doc.position(a).column, 3u);
+  EXPECT_EQ(doc.position(b).line, 3u);
+  EXPECT_EQ(doc.position(b).column, 17u);
+  EXPECT_EQ(doc.position(c).column, 25u);
 }
 
 TEST(XmlLoad, FilesThatCannotBeReadAreReportedAsUnreadable) {
@@ -282,10 +282,10 @@ TEST(XmlLoad, LinesEndAtALineFeedACarriageReturnOrBoth) {
     const XmlDocument& doc = *r.document;
     const NodeId a = doc.firstChild(doc.root());
     const NodeId b = doc.node(a).nextSibling;
-    EXPECT_EQ(doc.node(a).line, 2u) << name;
-    EXPECT_EQ(doc.node(a).column, 3u) << name;
-    EXPECT_EQ(doc.node(b).line, 4u) << name;
-    EXPECT_EQ(doc.node(b).column, 1u) << name;
+    EXPECT_EQ(doc.position(a).line, 2u) << name;
+    EXPECT_EQ(doc.position(a).column, 3u) << name;
+    EXPECT_EQ(doc.position(b).line, 4u) << name;
+    EXPECT_EQ(doc.position(b).column, 1u) << name;
   }
   // In UTF-16 the line ends are units of two bytes: the byte 0x0D of U+0D15 is no CR.
   const auto utf16 = [](std::u16string_view text) {

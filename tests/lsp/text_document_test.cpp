@@ -32,3 +32,28 @@ TEST(TextDocument, LinesEndAtEveryKindOfBreakAndEditsLandOnThem) {
                            PositionEncoding::Utf16));
   EXPECT_EQ(edited, "whole!");
 }
+
+// Positions and offsets agree on every line of a long text, whichever break ends each line,
+// and a partial index knows the lines up to its last and no more.
+TEST(TextDocument, EveryLineOfALongTextIsFoundBothWays) {
+  const char* const breaks[] = {"\n", "\r\n", "\r"};
+  std::string text;
+  std::vector<std::size_t> starts;
+  for (std::size_t line = 0; line < 70; ++line) {
+    starts.push_back(text.size());
+    text += std::string(line % 5, 'x') + "\xc3\xa9" + breaks[line % 3];
+  }
+  starts.push_back(text.size());  // the empty last line
+  const LineIndex all(text);
+  const LineIndex firstForty(text, 39);
+  for (std::size_t line = 0; line < starts.size(); ++line) {
+    const auto at = static_cast<std::uint32_t>(line);
+    const std::size_t afterAccent = starts[line] + line % 5 + (line < 70 ? 2 : 0);
+    EXPECT_EQ(all.offset({at, 0}, PositionEncoding::Utf8), starts[line]) << line;
+    const Position p = all.position(afterAccent, PositionEncoding::Utf16);
+    EXPECT_EQ(p.line, at);
+    EXPECT_EQ(p.character, line < 70 ? line % 5 + 1 : 0) << line;
+    EXPECT_EQ(firstForty.offset({at, 0}, PositionEncoding::Utf8).has_value(), line < 40) << line;
+  }
+  EXPECT_FALSE(all.offset({71, 0}, PositionEncoding::Utf8));
+}
