@@ -67,7 +67,7 @@ struct ScanState {
   std::string XmlFileName;
   std::string WebAppRoot;
   SchemaView schema;
-  WebAppFiles files;  // cache for the length of one check
+  WebAppFiles files;  // cache for the length of one check, or shared by a run's checks
 };
 
 // One text element and where it sits: what every rule receives.

@@ -101,15 +101,40 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-std::shared_ptr<const KeyTable> WebAppFiles::keys(const std::string& path) {
+std::shared_ptr<const KeyTable> FileFacts::keys(const std::string& path) {
+  const std::lock_guard lock(mutex_);
   if (const auto it = keys_.find(path); it != keys_.end()) return it->second;
   auto table = std::make_shared<const KeyTable>(KeyTable::Parse(ReadWholeFile(path)));
   return keys_.emplace(path, std::move(table)).first->second;
 }
 
-bool WebAppFiles::fileExists(const std::string& path) {
+bool FileFacts::fileExists(const std::string& path) {
+  const std::lock_guard lock(mutex_);
   if (const auto it = exists_.find(path); it != exists_.end()) return it->second;
   return exists_.emplace(path, IsRegularFile(path)).first->second;
+}
+
+std::vector<std::string> FileFacts::paths() const {
+  const std::lock_guard lock(mutex_);
+  std::vector<std::string> all;
+  all.reserve(keys_.size() + exists_.size());
+  for (const auto& entry : exists_) all.push_back(entry.first);
+  // A bundle is probed before it is read, so only an unprobed one adds a path.
+  for (const auto& entry : keys_) {
+    if (!exists_.contains(entry.first)) all.push_back(entry.first);
+  }
+  return all;
+}
+
+void FileFacts::clear() {
+  const std::lock_guard lock(mutex_);
+  keys_.clear();
+  exists_.clear();
+}
+
+void WebAppFiles::keepAcrossChecks(std::shared_ptr<FileFacts> facts) {
+  keepAcrossChecks_ = true;
+  facts_ = std::move(facts);
 }
 
 void WebAppFiles::useRoot(std::string_view root) {
@@ -137,21 +162,11 @@ const WebAppFiles::TemplatePage& WebAppFiles::templatePage(std::string_view root
   return templates_.emplace(std::string(mergeTemplate), std::move(found)).first->second;
 }
 
-std::vector<std::string> WebAppFiles::paths() const {
-  std::vector<std::string> all;
-  all.reserve(keys_.size() + exists_.size());
-  for (const auto& entry : exists_) all.push_back(entry.first);
-  // A bundle is probed before it is read, so only an unprobed one adds a path.
-  for (const auto& entry : keys_) {
-    if (!exists_.contains(entry.first)) all.push_back(entry.first);
-  }
-  return all;
-}
+std::vector<std::string> WebAppFiles::paths() const { return facts_->paths(); }
 
 void WebAppFiles::clear() {
   if (keepAcrossChecks_) return;
-  keys_.clear();
-  exists_.clear();
+  facts_->clear();
   bundles_.clear();
   templates_.clear();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,18 +49,38 @@ class KeyTable {
   TextIndex index_{TextIndex::Match::Folded};
 };
 
-// Files of the web application as seen during one check, or during a run of checks.
-class WebAppFiles {
+// What checks have learnt of files by their paths: the keys of each properties file read and
+// whether each file probed is there. Checks on several threads may share it; each file is
+// read or probed once, by the check that asks first.
+class FileFacts {
  public:
-  // Keeps what was read and probed past clear(): for a run of checks over files that
-  // leaves the bundles and pages as they are while it lasts (the command line's), so that
-  // a thousand plug-in files of one web application read each bundle once.
-  void keepAcrossChecks() { keepAcrossChecks_ = true; }
   // The keys of the properties file at path, read on first use. Throws std::runtime_error
   // when the file cannot be read; ask fileExists first.
   std::shared_ptr<const KeyTable> keys(const std::string& path);
   // Whether a regular file exists at path, probed on first use.
   bool fileExists(const std::string& path);
+  // Every file asked about, once each: read, probed, found or not.
+  std::vector<std::string> paths() const;
+  void clear();
+
+ private:
+  // Held while a file is read, so that a check that asks for it meanwhile waits for it.
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<const KeyTable>> keys_;
+  std::unordered_map<std::string, bool> exists_;
+};
+
+// Files of the web application as seen during one check, or during a run of checks.
+class WebAppFiles {
+ public:
+  // Keeps what was read and probed past clear(), in facts, which the files of other checks
+  // may share: for a run of checks over files that leaves the bundles and pages as they are
+  // while it lasts (the command line's), so that a thousand plug-in files of one web
+  // application read each bundle once, also when they are checked on several threads.
+  void keepAcrossChecks(std::shared_ptr<FileFacts> facts);
+  // As FileFacts::keys and FileFacts::fileExists.
+  std::shared_ptr<const KeyTable> keys(const std::string& path) { return facts_->keys(path); }
+  bool fileExists(const std::string& path) { return facts_->fileExists(path); }
 
   // The properties file of a bundle in the web application at root, and whether it exists.
   struct BundleFile {
@@ -92,8 +113,7 @@ class WebAppFiles {
   void useRoot(std::string_view root);
 
   bool keepAcrossChecks_ = false;
-  std::unordered_map<std::string, std::shared_ptr<const KeyTable>> keys_;
-  std::unordered_map<std::string, bool> exists_;
+  std::shared_ptr<FileFacts> facts_ = std::make_shared<FileFacts>();
   // By the short names the rules read, so that each item's lookup makes no path.
   std::string namesRoot_;
   ByName<BundleFile> bundles_;

@@ -14,7 +14,7 @@ AheadOfTurn::AheadOfTurn(std::size_t count, unsigned workers, std::size_t window
       held_(count, 0) {
   // A thread that cannot be started leaves its share to the others and to the caller.
   try {
-    for (unsigned i = 0; i < workers && i < count; ++i) threads_.emplace_back([this] { work(); });
+    for (unsigned i = 1; i <= workers && i <= count; ++i) threads_.emplace_back([this, i] { work(i); });
   } catch (const std::system_error&) {
   }
 }
@@ -30,10 +30,10 @@ AheadOfTurn::~AheadOfTurn() {
 
 bool AheadOfTurn::mayBegin() const { return next_ < turn_ + window_ || heldAhead_ < budget_; }
 
-void AheadOfTurn::runNext(std::unique_lock<std::mutex>& lock) {
+void AheadOfTurn::runNext(std::unique_lock<std::mutex>& lock, unsigned thread) {
   const std::size_t index = next_++;
   lock.unlock();
-  const std::size_t held = task_(index);
+  const std::size_t held = task_(index, thread);
   lock.lock();
   done_[index] = true;
   // It counts until the caller takes it.
@@ -42,12 +42,12 @@ void AheadOfTurn::runNext(std::unique_lock<std::mutex>& lock) {
   changed_.notify_all();
 }
 
-void AheadOfTurn::work() {
+void AheadOfTurn::work(unsigned thread) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || next_ >= count_ || mayBegin(); });
     if (stopping_ || next_ >= count_) return;
-    runNext(lock);
+    runNext(lock, thread);
   }
 }
 
@@ -62,7 +62,7 @@ void AheadOfTurn::wait(std::size_t index) {
   // tasks then seldom put a thread to sleep or wake one.
   while (!done_[index]) {
     if (next_ == index || (next_ < count_ && mayBegin())) {
-      runNext(lock);
+      runNext(lock, 0);
     } else {
       changed_.wait(lock);
     }

@@ -12,7 +12,9 @@
 namespace corvane::cli {
 
 // Runs task(0), task(1), ... task(count - 1), each once, on up to `workers` threads of its
-// own and on the caller's, which waits for the results in that order. A task returns how many
+// own and on the caller's, which waits for the results in that order. Each task is told the
+// thread it runs on: 0 for the caller's, 1 to `workers` for the others, so that it may use
+// what that thread alone uses (tasks on one thread run one after another). A task returns how many
 // bytes its result holds. The threads begin a task up to `window` tasks past the one the
 // caller waits for, and further on while the results done and not taken hold less than
 // `budget` bytes: what the caller has not taken yet stays bounded, and small results let the
@@ -21,7 +23,7 @@ namespace corvane::cli {
 // writes only its own result, which the caller may read once wait returned.
 class AheadOfTurn {
  public:
-  using Task = std::function<std::size_t(std::size_t)>;
+  using Task = std::function<std::size_t(std::size_t index, unsigned thread)>;
   AheadOfTurn(std::size_t count, unsigned workers, std::size_t window, std::size_t budget, Task task);
   // Lets the tasks under way finish and begins no other.
   ~AheadOfTurn();
@@ -34,9 +36,9 @@ class AheadOfTurn {
   void wait(std::size_t index);
 
  private:
-  void work();
+  void work(unsigned thread);
   // Runs task next_ on this thread; lock is held before and after.
-  void runNext(std::unique_lock<std::mutex>& lock);
+  void runNext(std::unique_lock<std::mutex>& lock, unsigned thread);
 
   // Whether a worker may begin task next_; under the lock.
   bool mayBegin() const;

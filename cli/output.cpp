@@ -13,7 +13,15 @@ void RunSummary::fail(std::ostream& err, std::string trouble) {
   successful = false;
 }
 
-void Output::add(FileReport file, const PlainTree& tree, const XmlDocument* doc) {
+std::string Output::TreeText(const Options& options, const PlainTree& tree, const XmlDocument* doc) {
+  if (!options.showTree) return {};
+  std::ostringstream text;
+  if (doc != nullptr) WriteTreeText(text, tree, doc);
+  text << '\n';
+  return std::move(text).str();
+}
+
+void Output::add(FileReport file, std::string_view treeText) {
   tally_.add(file);
   // With --diff, standard output is the patch.
   if (options_.diff) return;
@@ -23,24 +31,18 @@ void Output::add(FileReport file, const PlainTree& tree, const XmlDocument* doc)
   }
   switch (options_.format) {
     case OutputFormat::Text:
-      writeTree(tree, doc);
+      out_ << treeText;
       WriteFindingLines(out_, file);
       break;
     case OutputFormat::List:
       if (severalFiles_) out_ << VisibleText(file.path) << ":\n";
-      writeTree(tree, doc);
+      out_ << treeText;
       WriteMessageList(out_, file);
       break;
     case OutputFormat::Github: WriteWorkflowCommands(out_, file); break;
     case OutputFormat::Json:
     case OutputFormat::Sarif: kept_.push_back(std::move(file)); break;
   }
-}
-
-void Output::writeTree(const PlainTree& tree, const XmlDocument* doc) {
-  if (!options_.showTree) return;
-  if (doc != nullptr) WriteTreeText(out_, tree, doc);
-  out_ << '\n';
 }
 
 void Output::finish(RunSummary& run, std::ostream& err) {

@@ -4,6 +4,8 @@
 
 #include <ostream>
 #include <sstream>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "options.h"
@@ -18,8 +20,11 @@ class Output {
   Output(const Options& options, std::ostream& out, bool severalFiles)
       : options_(options), out_(options.output ? file_ : out), severalFiles_(severalFiles) {}
 
-  // Takes a checked file's findings; tree and doc are what --show-tree shows.
-  void add(FileReport file, const PlainTree& tree, const XmlDocument* doc);
+  // What --show-tree shows of a checked file before its findings (nothing without it), made
+  // wherever the file was checked: it needs only the options, tree and doc.
+  static std::string TreeText(const Options& options, const PlainTree& tree, const XmlDocument* doc);
+  // Takes a checked file's findings and its TreeText.
+  void add(FileReport file, std::string_view treeText);
   // Writes what was kept for the end and, unless quiet, the summary line to err. A baseline
   // or --output file that cannot be written is said on err and makes the run unsuccessful.
   void finish(RunSummary& run, std::ostream& err);
@@ -27,8 +32,6 @@ class Output {
   const Tally& tally() const { return tally_; }
 
  private:
-  void writeTree(const PlainTree& tree, const XmlDocument* doc);
-
   const Options& options_;
   std::ostringstream file_;  // what goes to the --output file, written whole at the end
   std::ostream& out_;

@@ -7,9 +7,14 @@
 #include <filesystem>
 #include <ios>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ahead_of_turn.h"
@@ -102,7 +107,7 @@ struct ReadAhead {
   std::optional<LoadResult> loaded;
   std::string source;          // the bytes read, kept only where fixes are looked for
   std::exception_ptr failure;  // what stopped the read, thrown again in the file's turn
-  bool inTurn = false;         // a large file, read in its turn and walked beside its parse
+  bool inTurn = false;         // a large file, read as it is checked and walked beside its parse
 
   // About how many bytes it holds until its turn.
   std::size_t heldBytes() const {
@@ -125,13 +130,20 @@ bool WalkedBesideParse(const std::string& fullPath) {
   return !ec && size >= kWalkBesideParseFrom;
 }
 
+// FullPathToCheck of path, with the current folder the run found at its start (empty when it
+// could not): the run never changes its folder, so no file needs to ask for it again.
+std::string FullPathBelow(const std::string& currentFolder, const std::string& path, std::error_code& ec) {
+  const bool relative = !path.empty() && path.front() != '/';
+  return FullPathToCheck(relative && !currentFolder.empty() ? currentFolder + '/' + path : path, ec);
+}
+
 // Reads and parses the file an input names, unless it is large and threads may be used
 // (parallel); needs nothing of the run but the options, so it runs on any thread.
-ReadAhead ReadInput(const Options& options, const InputFile& input, bool parallel) {
+ReadAhead ReadInput(const Options& options, const std::string& currentFolder, const InputFile& input, bool parallel) {
   ReadAhead ahead;
   if (input.path == kStdinInput) return ahead;
   try {
-    ahead.fullPath = FullPathToCheck(input.path, ahead.pathError);
+    ahead.fullPath = FullPathBelow(currentFolder, input.path, ahead.pathError);
     if (ahead.pathError) return ahead;
     ahead.inTurn = parallel && WalkedBesideParse(ahead.fullPath);
     if (ahead.inTurn) return ahead;
@@ -145,15 +157,15 @@ ReadAhead ReadInput(const Options& options, const InputFile& input, bool paralle
 }
 
 // Checks a file read ahead, or standard input for "-". Nothing when the input names no file
-// to check or standard input cannot be read (said on err, and the run fails).
+// to check or standard input cannot be read: trouble says why, which fails the run.
 std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& input, ReadAhead ahead,
-                                       ScanState& state, std::istream& in, RunSummary& run, std::ostream& err) {
+                                       ScanState& state, std::istream& in, std::string& trouble) {
   const bool fromStdin = input.path == kStdinInput;
   CheckedInput checked{fromStdin ? options.stdinFileName.value_or(kUnnamedStdin) : input.path, {}, {}, {}};
   if (!fromStdin) {
     if (ahead.failure) std::rethrow_exception(ahead.failure);
     if (ahead.pathError) {
-      run.fail(err, PathProblem(checked.path, ahead.pathError));
+      trouble = PathProblem(checked.path, ahead.pathError);
       return std::nullopt;
     }
     checked.fullPath = std::move(ahead.fullPath);
@@ -170,18 +182,114 @@ std::optional<CheckedInput> CheckInput(const Options& options, const InputFile& 
     std::error_code pathError;
     checked.fullPath = FullPathToCheck(checked.path, pathError);
     if (pathError) {
-      run.fail(err, PathProblem(checked.path, pathError));
+      trouble = PathProblem(checked.path, pathError);
       return std::nullopt;
     }
   }
   std::string reason;
   const std::optional<std::string> text = ReadAll(in, reason);
   if (!text) {
-    run.fail(err, "cannot read standard input: " + reason);
+    trouble = "cannot read standard input: " + reason;
     return std::nullopt;
   }
   return CheckDocumentText(state, std::move(checked.path), std::move(checked.fullPath), *text, LooksForFixes(options));
 }
+
+// A class's attributes are read once per run, by whichever check meets the class first, and
+// never by two checks at once: the checks running on several threads share one directory
+// session.
+void ReadClassAttributesOnce(SchemaView& schema) {
+  if (!schema.GetClassAttributes) return;
+  struct Answers {
+    std::mutex mutex;
+    std::unordered_map<std::string, std::pair<std::int32_t, StringList>> byClass;
+  };
+  schema.GetClassAttributes = [read = std::move(schema.GetClassAttributes), answers = std::make_shared<Answers>()](
+                                  const std::string& className, StringList& attributes) {
+    const std::lock_guard lock(answers->mutex);
+    auto it = answers->byClass.find(className);
+    if (it == answers->byClass.end()) {
+      StringList found;
+      const std::int32_t code = read(className, found);
+      it = answers->byClass.emplace(className, std::pair{code, std::move(found)}).first;
+    }
+    attributes = it->second.second;
+    return it->second.first;
+  };
+}
+
+// What one thread checks files with: a state of its own, whose schema is a copy of the run's
+// (its lists build their indexes as they are used), and the facts of files the run shares.
+struct Checker {
+  Checker(const SchemaView& schema, std::shared_ptr<FileFacts> files) {
+    state.schema = schema;
+    // The run ends before anyone edits the bundles and pages: each is read or probed once.
+    state.files.keepAcrossChecks(std::move(files));
+  }
+
+  PlainTree tree;
+  PlainMessages messages;
+  ScanState state{tree, messages};
+};
+
+// A file's check, all that the run takes from it in the file's turn.
+struct CheckedTurn {
+  std::optional<FileReport> report;  // nothing when the input names no file to check
+  std::string trouble;               // why not, which fails the run
+  std::string errText;               // what the check said on standard error
+  std::string treeText;              // see Output::TreeText
+  std::string source;                // the bytes checked, kept only where fixes are looked for
+
+  // About how many bytes it holds until its turn.
+  std::size_t heldBytes() const {
+    std::size_t bytes = errText.capacity() + treeText.capacity() + source.capacity();
+    if (report) {
+      for (const ReportedMessage& m : report->messages) bytes += sizeof m + m.text.capacity();
+    }
+    return bytes;
+  }
+};
+
+// Checks an input and works out its findings, with nothing that depends on another file's
+// check: what the check says on standard error is kept for the file's turn.
+CheckedTurn CheckTurn(const Options& options, const InputFile& input, const ProjectFile* project, ReadAhead ahead,
+                      Checker& checker, std::istream& in, const Suggester* suggester) {
+  CheckedTurn turn;
+  if (!options.carryOver) ForgetCarriedState(checker.state);
+  std::optional<CheckedInput> checked = CheckInput(options, input, std::move(ahead), checker.state, in, turn.trouble);
+  if (!checked) return turn;
+  std::ostringstream err;
+  turn.report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, checker.tree,
+                         checker.messages, suggester, err);
+  turn.errText = std::move(err).str();
+  turn.treeText = Output::TreeText(options, checker.tree, checked->outcome.document.get());
+  turn.source = std::move(checked->source);
+  return turn;
+}
+
+// Takes a file's check in its turn: what it said on standard error, its trouble, baseline,
+// fixes and output.
+void TakeTurn(const Options& options, CheckedTurn turn, Baseline* baseline, Output& output, RunSummary& run,
+              std::ostream& out, std::ostream& err) {
+  if (!turn.trouble.empty()) run.fail(err, std::move(turn.trouble));
+  // Standard error is unbuffered: nothing to say is no write.
+  if (!turn.errText.empty()) err << turn.errText;
+  if (!turn.report) return;
+  FileReport& report = *turn.report;
+  if (report.unreadable || report.stopped) run.successful = false;
+  if (baseline != nullptr) baseline->excuse(report);
+  if (options.fix || options.diff) FixFile(options, report, turn.source, out, err, run);
+  output.add(std::move(report), turn.treeText);
+}
+
+// An input's file on its way through the run: read ahead, then checked ahead or in its turn.
+struct FileTurn {
+  ReadAhead ahead;
+  std::optional<CheckedTurn> checked;
+  std::exception_ptr failure;  // what stopped a check made ahead, thrown again in its turn
+
+  std::size_t heldBytes() const { return ahead.heldBytes() + (checked ? checked->heldBytes() : 0); }
+};
 
 // The normalised absolute path of a file, links resolved as far as they exist.
 std::string Normalised(const std::string& path) {
@@ -288,18 +396,15 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   // not act as one.
   std::optional<WorkflowCommandStop> stop;
   if (options.format == OutputFormat::Github) stop.emplace();
-  PlainTree tree;
-  PlainMessages messages;
-  ScanState state(tree, messages);
-  // The run ends before anyone edits the bundles and pages: each is read or probed once.
-  state.files.keepAcrossChecks();
+  SchemaView schema;
   DirectorySession directory;
-  if (const std::string error = SelectTree(options, directory, state.schema); !error.empty()) {
+  if (const std::string error = SelectTree(options, directory, schema); !error.empty()) {
     WriteLine(err, "corvanexml-check: " + error);
     return kExitTrouble;
   }
+  ReadClassAttributesOnce(schema);
   std::optional<Suggester> suggester;
-  if (LooksForFixes(options)) suggester.emplace(state.schema);
+  if (LooksForFixes(options)) suggester.emplace(schema);
   std::optional<Baseline> baseline;
   if (options.baseline) {
     std::string error;
@@ -326,29 +431,44 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   }
   Output output(options, out, inputs.size() > 1);
 
-  // The files are read and parsed ahead on other threads; the rules, which share the state,
-  // and the output take them in order here. A fix may rewrite a file read later (named twice,
-  // or through a link), so with --fix each is read in its turn.
+  // The files are read, parsed and checked ahead on other threads, each with a state of its
+  // own, and the output takes them in order here. Where a check takes on what the one before
+  // left (--carry-over), only the reads run ahead, and the rules run here in order. A fix may
+  // rewrite a file read later (named twice, or through a link), so with --fix each is read in
+  // its turn. Standard input is read in its turn.
   const unsigned jobs = options.fix ? 1 : JobCount(options);
-  std::vector<ReadAhead> readAhead(inputs.size());
-  AheadOfTurn reader(inputs.size(), jobs - 1, std::size_t{2} * jobs, kReadAheadBytes, [&](std::size_t i) {
-    readAhead[i] = ReadInput(options, inputs[i], jobs > 1);
-    return readAhead[i].heldBytes();
-  });
+  const bool checksAhead = !options.carryOver;
+  std::error_code noFolder;
+  const std::string currentFolder = std::filesystem::current_path(noFolder).string();
+  const auto files = std::make_shared<FileFacts>();
+  std::vector<std::unique_ptr<Checker>> checkers(jobs);
+  std::vector<FileTurn> turns(inputs.size());
+  const Suggester* suggests = suggester ? &*suggester : nullptr;
+  const auto check = [&](std::size_t i, unsigned thread) {
+    std::unique_ptr<Checker>& checker = checkers[thread];
+    if (!checker) checker = std::make_unique<Checker>(schema, files);
+    turns[i].checked = CheckTurn(options, inputs[i], projectOf[i], std::move(turns[i].ahead), *checker, in, suggests);
+  };
+  AheadOfTurn reader(inputs.size(), jobs - 1, std::size_t{2} * jobs, kReadAheadBytes,
+                     [&](std::size_t i, unsigned thread) {
+                       FileTurn& turn = turns[i];
+                       turn.ahead = ReadInput(options, currentFolder, inputs[i], jobs > 1);
+                       if (checksAhead && inputs[i].path != kStdinInput) {
+                         try {
+                           check(i, thread);
+                         } catch (...) {
+                           turn.failure = std::current_exception();
+                         }
+                       }
+                       return turn.heldBytes();
+                     });
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const InputFile& input = inputs[i];
-    if (!options.carryOver) ForgetCarriedState(state);
     reader.wait(i);
-    const std::optional<CheckedInput> checked =
-        CheckInput(options, input, std::move(readAhead[i]), state, in, run, err);
-    if (!checked) continue;
-    const ProjectFile* project = projectOf[i];
-    FileReport report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, tree, messages,
-                                 suggester ? &*suggester : nullptr, err);
-    if (report.unreadable || report.stopped) run.successful = false;
-    if (baseline) baseline->excuse(report);
-    if (options.fix || options.diff) FixFile(options, report, checked->source, out, err, run);
-    output.add(std::move(report), tree, checked->outcome.document.get());
+    FileTurn& turn = turns[i];
+    if (turn.failure) std::rethrow_exception(turn.failure);
+    if (!turn.checked) check(i, 0);
+    TakeTurn(options, std::move(*turn.checked), baseline ? &*baseline : nullptr, output, run, out, err);
+    turn = FileTurn{};
   }
   output.finish(run, err);
   if (!run.successful) return kExitTrouble;

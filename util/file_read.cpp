@@ -3,13 +3,20 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "d_util.h"
 
@@ -17,17 +24,114 @@ namespace corvane {
 
 namespace {
 
+// Whether folder is path or a folder above it (paths without links).
+bool Holds(std::string_view folder, std::string_view path) {
+  return folder == "/" || (path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/'));
+}
+
+constexpr std::string_view kSystemFolders[] = {"/proc", "/sys", "/dev"};
+
 // Whether a path without links lies in the system's own folders.
 bool InSystemFolder(std::string_view real) {
-  for (const std::string_view top : {"/proc", "/sys", "/dev"}) {
-    if (real.starts_with(top) && (real.size() == top.size() || real[top.size()] == '/')) return true;
+  return std::any_of(std::begin(kSystemFolders), std::end(kSystemFolders),
+                     [real](std::string_view top) { return Holds(top, real); });
+}
+
+// The kinds of file system that hold the system's state rather than files.
+bool IsSystemKind(std::string_view kind) {
+  for (const std::string_view system : {"proc", "sysfs", "debugfs", "tracefs", "securityfs", "cgroup", "cgroup2", "bpf",
+                                        "efivarfs", "pstore", "devpts"}) {
+    if (kind == system) return true;
   }
   return false;
 }
 
+// A field of the mount table, whose blanks and backslashes are written as "\ooo".
+std::string Unescaped(std::string_view field) {
+  std::string text;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const bool octal = field[i] == '\\' && i + 3 < field.size() &&
+                       field.substr(i + 1, 3).find_first_not_of("01234567") == std::string_view::npos;
+    if (!octal) {
+      text.push_back(field[i]);
+      continue;
+    }
+    text.push_back(static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0')));
+    i += 3;
+  }
+  return text;
+}
+
+struct Mount {
+  std::uint64_t device = 0;
+  std::string point;
+  bool systemKind = false;  // its kind of file system belongs to the system
+};
+
+// The mounts of a mount table's text, in the order of its lines: a later mount over a point
+// hides those before it. Nothing when a line cannot be read.
+std::optional<std::vector<Mount>> MountsOf(std::string_view table) {
+  std::vector<Mount> mounts;
+  std::istringstream lines{std::string(table)};
+  for (std::string line; std::getline(lines, line);) {
+    // "id parent major:minor root point options [optional...] - kind source options"
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, point, field, kind;
+    unsigned major = 0, minor = 0;
+    char colon = 0;
+    if (!(fields >> id >> parent >> numbers >> root >> point)) return std::nullopt;
+    std::istringstream(numbers) >> major >> colon >> minor;
+    while (fields >> field && field != "-") {
+    }
+    if (colon != ':' || !(fields >> kind)) return std::nullopt;
+    mounts.push_back({makedev(major, minor), Unescaped(point), IsSystemKind(kind)});
+  }
+  return mounts;
+}
+
+// DevicesOutsideSystemFolders of the mounts.
+std::unordered_set<std::uint64_t> DevicesOutside(const std::vector<Mount>& mounts) {
+  std::unordered_set<std::uint64_t> system;
+  for (const Mount& mount : mounts) {
+    if (mount.systemKind || InSystemFolder(mount.point)) system.insert(mount.device);
+  }
+  for (const std::string_view folder : kSystemFolders) {
+    const Mount* holder = nullptr;
+    for (const Mount& mount : mounts) {
+      if (Holds(mount.point, folder) && (holder == nullptr || mount.point.size() >= holder->point.size())) {
+        holder = &mount;
+      }
+    }
+    // A root of the process's own, whose mount the table leaves out: nothing tells where
+    // the folder's files lie.
+    if (holder == nullptr) return {};
+    system.insert(holder->device);
+  }
+  std::unordered_set<std::uint64_t> outside;
+  for (const Mount& mount : mounts) {
+    if (!system.contains(mount.device)) outside.insert(mount.device);
+  }
+  return outside;
+}
+
+// The devices outside the system's folders as the mount table tells at the first use. A
+// device mounted later is looked at in full; only a mount under /dev, /proc or /sys made
+// meanwhile, which takes the administrator, goes unseen.
+const std::unordered_set<std::uint64_t>& TrustedDevices() {
+  static const std::unordered_set<std::uint64_t> devices = [] {
+    std::ifstream file("/proc/self/mountinfo");
+    std::ostringstream table;
+    table << file.rdbuf();
+    return file.bad() ? std::unordered_set<std::uint64_t>{} : DevicesOutsideSystemFolders(table.str());
+  }();
+  return devices;
+}
+
 // Whether an open file belongs to the system: by its file system's kind, and by where the
 // kernel says the descriptor's file lies (a /dev file is on an ordinary kind of file system).
-bool IsSystemFile(int fd) {
+// A file on a device that only holds files elsewhere is neither, and costs no look.
+bool IsSystemFile(int fd, std::uint64_t device) {
+  if (TrustedDevices().contains(device)) return false;
   struct statfs fs {};
   if (::fstatfs(fd, &fs) == 0) {
     switch (fs.f_type) {
@@ -53,6 +157,11 @@ bool IsSystemFile(int fd) {
 
 }  // namespace
 
+std::unordered_set<std::uint64_t> DevicesOutsideSystemFolders(std::string_view mountTable) {
+  const std::optional<std::vector<Mount>> mounts = MountsOf(mountTable);
+  return mounts ? DevicesOutside(*mounts) : std::unordered_set<std::uint64_t>{};
+}
+
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -60,10 +169,12 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 }
 
 int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected, std::uint64_t* size) {
-  // Looked at before opening, as opening a device may act on it; the descriptor is looked at
-  // again below, as the path may name another file by then, and for where it really lies.
+  // Looked at before opening, as opening a device may act on it, unless whoever found the
+  // file saw a regular file there (expected): a look now would tell no more, as the path may
+  // name another file by the time it is opened either way. The descriptor is looked at below,
+  // for what was opened and where it really lies.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  if (expected == nullptr && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     reason = "not a regular file";
     return -1;
   }
@@ -79,7 +190,7 @@ int OpenRegularFile(const std::string& path, std::string& reason, const FileIden
     return -1;
   };
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse("not a regular file");
-  if (IsSystemFile(fd)) return refuse(kSystemFileReason);
+  if (IsSystemFile(fd, st.st_dev)) return refuse(kSystemFileReason);
   if (expected != nullptr && FileIdentity{st.st_dev, st.st_ino} != *expected) {
     return refuse("no longer the file that was found there");
   }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace corvane {
 
@@ -21,12 +23,19 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // Opens a regular file for reading; -1 with the reason (the system's text, "not a regular
 // file", or kSystemFileReason) in reason. A file of /proc, /sys or /dev is never opened:
 // such files hold the process's environment and the kernel's state, and some block or
-// drain what they read. With expected, only that very file is opened; whatever the path
-// names instead by then is refused. With size, the file's size when it was opened is put
-// there.
+// drain what they read. With expected (the identity of a regular file found at path), only
+// that very file is read; whatever the path names instead by then is refused. With size,
+// the file's size when it was opened is put there.
 int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected = nullptr,
                     std::uint64_t* size = nullptr);
 inline constexpr char kSystemFileReason[] = "a file of the system (/proc, /sys or /dev), never read";
+// The devices whose files lie outside /proc, /sys and /dev by whichever path they are opened,
+// after a mount table (the text of /proc/self/mountinfo): those mounted only elsewhere, of
+// no kind of file system that belongs to the system, and not that of the mount holding one
+// of those folders (as "/" does where /dev is no mount of its own). OpenRegularFile looks no
+// further at a file on one of them. Empty when the table cannot be read, or shows nothing
+// that holds one of those folders.
+std::unordered_set<std::uint64_t> DevicesOutsideSystemFolders(std::string_view mountTable);
 // Reads an open file to its end straight into the result, and closes it; nothing, with the
 // reason in reason, when a read fails. Nothing passes through another buffer, so a caller
 // that reads a secret has only the result to wipe.

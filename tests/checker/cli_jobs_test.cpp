@@ -230,8 +230,9 @@ TEST(CliJobsOptionTest, JobsIsAPositiveWholeNumber) {
 }
 
 // The caller takes results in order while it and the threads run the tasks: each task runs
-// once, before its turn ends, and results not taken stay within the budget (one result
-// past it, and those under way, at most).
+// once, before its turn ends, on a thread numbered from 0 (the caller's) to the workers'
+// count, one task at a time on each, and results not taken stay within the budget (one
+// result past it, and those under way, at most).
 TEST(AheadOfTurnTest, EachTaskRunsOnceBeforeItsTurnAndResultsStayWithinTheBudget) {
   constexpr std::size_t kTasks = 2000;
   constexpr std::size_t kHeld = 10;
@@ -240,13 +241,20 @@ TEST(AheadOfTurnTest, EachTaskRunsOnceBeforeItsTurnAndResultsStayWithinTheBudget
     std::vector<std::atomic<int>> runs(kTasks);
     std::atomic<std::size_t> taken{0};
     std::atomic<std::size_t> mostAhead{0};
+    std::vector<std::atomic<bool>> busy(workers + 1);
+    std::atomic<bool> threadsApart{true};
     {
-      corvane::cli::AheadOfTurn ahead(kTasks, workers, 2, 5 * kHeld, [&](std::size_t i) {
+      corvane::cli::AheadOfTurn ahead(kTasks, workers, 2, 5 * kHeld, [&](std::size_t i, unsigned thread) {
+        if (thread > workers || busy[thread].exchange(true)) {
+          threadsApart = false;
+          return kHeld;
+        }
         runs[i].fetch_add(1);
         const std::size_t past = i - std::min(i, taken.load());
         std::size_t most = mostAhead.load();
         while (past > most && !mostAhead.compare_exchange_weak(most, past)) {
         }
+        busy[thread] = false;
         return kHeld;
       });
       for (std::size_t i = 0; i < kTasks; ++i) {
@@ -256,6 +264,7 @@ TEST(AheadOfTurnTest, EachTaskRunsOnceBeforeItsTurnAndResultsStayWithinTheBudget
       }
     }
     for (std::size_t i = 0; i < kTasks; ++i) EXPECT_EQ(runs[i].load(), 1) << i;
+    EXPECT_TRUE(threadsApart);
     EXPECT_LE(mostAhead.load(), 5 + 1 + workers + 2);
   }
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <thread>
+#include <vector>
+
 #include "cli_run.h"
 
 using namespace corvane;
@@ -49,4 +53,38 @@ TEST(WebApp, BundlesAndPagesAreProbedAgainForEachCheckAndEachRoot) {
   EXPECT_FALSE(files.bundleFile("/nowhere/", "a.Res").exists);
   EXPECT_FALSE(files.templatePage("/nowhere/", "Mod.view").exists);
   EXPECT_TRUE(files.bundleFile(root, "a.Res").exists);
+}
+
+// Checks of one run that share what they learnt of files, on several threads at once, read
+// each bundle and probe each page once: what changes on disk afterwards, and clear(), leave
+// their answers as they were.
+TEST(WebApp, ChecksSharingFactsReadEachFileOnceWhateverThreadAsksFirst) {
+  const cli_test::TempFolder app("webapp_shared");
+  const std::string root = app.path("");
+  app.write("WEB-INF/classes/a/Res.properties", "key=1\n");
+  const auto facts = std::make_shared<FileFacts>();
+  std::vector<WebAppFiles> checks(4);
+  for (WebAppFiles& files : checks) files.keepAcrossChecks(facts);
+  std::vector<std::shared_ptr<const KeyTable>> tables(checks.size());
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+      threads.emplace_back([&, i] {
+        const WebAppFiles::BundleFile& bundle = checks[i].bundleFile(root, "a.Res");
+        if (bundle.exists) tables[i] = checks[i].keys(bundle.path);
+        checks[i].templatePage(root, "Mod.view");
+      });
+    }
+  }
+  for (const auto& table : tables) EXPECT_EQ(table, tables[0]);
+  ASSERT_NE(tables[0], nullptr);
+  EXPECT_TRUE(tables[0]->contains("key"));
+  app.write("WEB-INF/classes/a/Res.properties", "other=1\n");
+  app.write("portal/modules/Mod/skins/default/devices/default/view.jsp", "");
+  WebAppFiles later;
+  later.keepAcrossChecks(facts);
+  later.clear();
+  EXPECT_FALSE(later.templatePage(root, "Mod.view").exists);
+  EXPECT_TRUE(later.keys(later.bundleFile(root, "a.Res").path)->contains("key"));
+  EXPECT_EQ(facts->paths().size(), 3U);  // the bundle and the page under both devices
 }

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "temp_folder.h"
 
@@ -65,3 +68,44 @@ TEST(ReadFile, APipeIsReadToItsEnd) {
 }
 
 }  // namespace
+
+// Files on a device the mount table shows only outside /proc, /sys and /dev are opened
+// without asking where they lie; any device with a mount in those folders, of a system kind,
+// or holding one of those folders as a plain folder, is not trusted, nor is any when the
+// table is unreadable or shows no mount that holds them.
+TEST(ReadFile, OnlyDevicesMountedOutsideTheSystemFoldersAreTrusted) {
+  const auto dev = [](unsigned major, unsigned minor) { return std::uint64_t{makedev(major, minor)}; };
+  const std::string table =
+      "22 27 0:21 / /proc rw - proc proc rw\n"
+      "23 27 0:22 / /sys rw - sysfs sysfs rw\n"
+      "24 27 0:6 / /dev rw shared:2 - devtmpfs devtmpfs rw\n"
+      "25 24 0:23 / /dev/shm rw - tmpfs tmpfs rw\n"
+      "27 1 254:0 / / rw - ext4 /dev/vda rw\n"
+      "28 27 8:1 / /srv/my\\040data rw master:1 - ext4 /dev/sda1 rw\n"
+      "29 27 8:2 / /home rw - ext4 /dev/sda2 rw\n"
+      "30 24 8:2 /x /dev/x rw - ext4 /dev/sda2 rw\n"
+      "31 27 0:40 / /mnt/p rw - proc proc rw\n";
+  EXPECT_EQ(DevicesOutsideSystemFolders(table), (std::unordered_set<std::uint64_t>{dev(254, 0), dev(8, 1)}));
+  // /dev as a folder of "/": every file of "/" may lie in it.
+  const std::string plainDev =
+      "22 27 0:21 / /proc rw - proc proc rw\n"
+      "23 27 0:22 / /sys rw - sysfs sysfs rw\n"
+      "27 1 254:0 / / rw - ext4 /dev/vda rw\n"
+      "28 27 8:1 / /srv rw - ext4 /dev/sda1 rw\n";
+  EXPECT_EQ(DevicesOutsideSystemFolders(plainDev), (std::unordered_set<std::uint64_t>{dev(8, 1)}));
+  EXPECT_TRUE(DevicesOutsideSystemFolders("28 27 8:1 / /srv rw - ext4 /dev/sda1 rw\n").empty());
+  EXPECT_TRUE(DevicesOutsideSystemFolders(table + "garbage\n").empty());
+  EXPECT_TRUE(DevicesOutsideSystemFolders("").empty());
+}
+
+// A regular file in /dev (a shared memory file) is refused whatever device holds it.
+TEST(ReadFile, ARegularFileUnderDevIsNeverOpened) {
+  const std::string path = "/dev/shm/corvane_read_test_" + std::to_string(::getpid());
+  const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (made < 0) GTEST_SKIP() << "no /dev/shm here";
+  ::close(made);
+  std::string reason;
+  EXPECT_EQ(OpenRegularFile(path, reason), -1);
+  EXPECT_EQ(reason, kSystemFileReason);
+  ::unlink(path.c_str());
+}
