@@ -72,7 +72,7 @@ ResultCode LoadSchema(Connection& connection) {
   }
   connection.loadError.clear();
   connection.namingContext = facts.namingContext;
-  connection.schema = std::make_shared<const TreeSchema>(definitions);
+  connection.schema = std::make_shared<const TreeSchema>(std::move(definitions));
   return 0;
 }
 
@@ -117,7 +117,9 @@ const Connection* ContextConnection(ContextHandle ctx) {
 }  // namespace
 
 ClientState& State() {
-  static ClientState state;
+  // Never destroyed: what it holds is memory alone, and freeing a large schema's objects one
+  // by one at exit would only make the program end later.
+  static ClientState& state = *new ClientState;
   return state;
 }
 
@@ -283,7 +285,7 @@ std::string ServeSchemaFiles(const std::vector<std::string>& files, std::string_
   config.schemaFiles = files;
   config.primary = true;
   ClientState& state = State();
-  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(definitions), {}, {}}};
+  state.connections = {{std::move(config), std::make_shared<const TreeSchema>(std::move(definitions)), {}, {}}};
   state.contexts.clear();
   state.configured = true;
   return {};

@@ -4,9 +4,11 @@
 // length (32 bits) followed by its bytes. Only a class definition may be larger than a block;
 // it is then split over several blocks (see FillClassDefinitions).
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 
 #include "client_state.h"
 #include "dir_client.h"
@@ -42,7 +44,7 @@ void SetU32At(DirBuffer& b, std::size_t offset, std::uint32_t value) {
 }
 
 // Appends bytes when they fit into what is left of the buffer.
-bool Append(DirBuffer& b, const Bytes& bytes) {
+bool Append(DirBuffer& b, std::span<const std::uint8_t> bytes) {
   if (bytes.size() > b.bytes.size() - b.used) return false;
   std::copy(bytes.begin(), bytes.end(), b.bytes.begin() + static_cast<std::ptrdiff_t>(b.used));
   b.used += bytes.size();
@@ -84,7 +86,7 @@ void CopyName(std::string_view text, char* name) {
 }
 
 // Fills a block with the entries from the handle's position on that fit and moves the
-// handle on; entryBytes(i) serializes entry i.
+// handle on; entryBytes(i, out) serializes entry i into the empty out.
 template <typename EntryBytes>
 ResultCode FillBlock(DirBuffer& result, BlockKind kind, std::uint32_t level, std::size_t total, std::int32_t& handle,
                      EntryBytes entryBytes) {
@@ -93,27 +95,28 @@ ResultCode FillBlock(DirBuffer& result, BlockKind kind, std::uint32_t level, std
   if (!StartBlock(result, kind, level)) return kCodeBufferTooSmall;
   const std::size_t start = handle == kNoIteration ? 0 : static_cast<std::size_t>(handle);
   std::size_t next = start;
-  while (next < total && Append(result, entryBytes(next))) ++next;
+  Bytes entry;
+  for (; next < total; ++next) {
+    entry.clear();
+    entryBytes(next, entry);
+    if (!Append(result, entry)) break;
+  }
   if (next == start && start < total) return kCodeBufferTooSmall;
   SetU32At(result, kCountOffset, static_cast<std::uint32_t>(next - start));
   handle = next == total ? kNoIteration : static_cast<std::int32_t>(next);
   return 0;
 }
 
-Bytes ClassHead(const TreeSchema& schema, const TreeSchema::ClassName& c) {
-  Bytes out;
+void PutClassHead(Bytes& out, const TreeSchema& schema, const TreeSchema::ClassName& c) {
   PutText(out, c.name);
   const ClassRecord record = schema.classRecord(c.classIndex);
   PutU32(out, record.flags);
   out.insert(out.end(), record.objectId, record.objectId + sizeof record.objectId);
-  return out;
 }
 
-Bytes ClassEntry(const TreeSchema& schema, const TreeSchema::ClassName& c, std::uint32_t level) {
-  if (level != kLevelNames) return ClassHead(schema, c);
-  Bytes out;
+void PutClassEntry(Bytes& out, const TreeSchema& schema, const TreeSchema::ClassName& c, std::uint32_t level) {
+  if (level != kLevelNames) return PutClassHead(out, schema, c);
   PutText(out, c.name);
-  return out;
 }
 
 using ClassItems = std::array<std::vector<std::string>, kClassItemLists>;
@@ -136,9 +139,10 @@ std::optional<std::size_t> AppendClassDefinition(DirBuffer& b, const Bytes& head
   Append(b, head);
   std::size_t placed = 0;
   bool full = false;
+  Bytes entry;
   for (std::size_t list = 0; list < items.size(); ++list) {
     const std::size_t countAt = b.used;
-    Append(b, Bytes(kCountBytes));
+    Append(b, std::array<std::uint8_t, kCountBytes>{});
     // The counts of the lists still to come must fit behind this list's items.
     const std::size_t reserved = (items.size() - 1 - list) * kCountBytes;
     const auto& names = items[list];
@@ -146,7 +150,7 @@ std::optional<std::size_t> AppendClassDefinition(DirBuffer& b, const Bytes& head
     skip -= next;
     std::uint32_t count = 0;
     for (; next < names.size() && !full; ++next) {
-      Bytes entry;
+      entry.clear();
       PutText(entry, names[next]);
       full = entry.size() + reserved > b.bytes.size() - b.used;
       if (!full) {
@@ -197,6 +201,7 @@ ResultCode FillClassDefinitions(Context& context, const TreeSchema& schema,
   }
   if (!StartBlock(result, kClassBlock, kLevelClassDefinitions)) return kCodeBufferTooSmall;
   std::uint32_t count = 0;
+  Bytes head;
   for (; position < selection.size(); ++position) {
     const bool wasResumed = resumed.has_value();
     ClassContinuation current =
@@ -204,8 +209,9 @@ ResultCode FillClassDefinitions(Context& context, const TreeSchema& schema,
                    : ClassContinuation{0, allClasses, position, 0, schema.classItems(selection[position].classIndex)};
     resumed.reset();
     const std::size_t mark = result.used;
-    const auto placed =
-        AppendClassDefinition(result, ClassHead(schema, selection[position]), current.items, current.delivered);
+    head.clear();
+    PutClassHead(head, schema, selection[position]);
+    const auto placed = AppendClassDefinition(result, head, current.items, current.delivered);
     if (placed && current.delivered + *placed == ItemCount(current.items)) {
       ++count;
       continue;
@@ -314,7 +320,7 @@ ResultCode SchemaReadClasses(ContextHandle ctx, std::uint32_t level, std::uint8_
   if (level == kLevelClassDefinitions)
     return FillClassDefinitions(*FindContext(ctx), *schema, selection, allClasses != 0, *handle, *result);
   return FillBlock(*result, kClassBlock, level, selection.size(), *handle,
-                   [&](std::size_t i) { return ClassEntry(*schema, selection[i], level); });
+                   [&](std::size_t i, Bytes& out) { PutClassEntry(out, *schema, selection[i], level); });
 }
 
 ResultCode SchemaClassCount(ContextHandle ctx, DirBuffer* result, std::uint32_t* count) {
@@ -354,11 +360,8 @@ ResultCode SchemaReadAttributes(ContextHandle ctx, std::uint32_t level, std::uin
   // Attribute definitions are only ever read all at once.
   if (!allAttributes) return kCodeInvalidRequest;
   const auto& names = schema->attributeNames();
-  return FillBlock(*result, kAttributeBlock, level, names.size(), *handle, [&](std::size_t i) {
-    Bytes out;
-    PutText(out, names[i]);
-    return out;
-  });
+  return FillBlock(*result, kAttributeBlock, level, names.size(), *handle,
+                   [&](std::size_t i, Bytes& out) { PutText(out, names[i]); });
 }
 
 ResultCode SchemaAttributeCount(ContextHandle ctx, DirBuffer* result, std::uint32_t* count) {

@@ -1,9 +1,11 @@
 #include "schema_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <deque>
+#include <forward_list>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include "client_types.h"
@@ -30,12 +32,28 @@ struct ParseError {
 
 [[noreturn]] void Fail(std::string reason) { throw ParseError{std::move(reason)}; }
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::string_view TrimLeft(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   return s;
 }
+
+// What a character is to the scanner and the tokenizer; a word runs on over Word characters.
+enum class CharKind : std::uint8_t { Word, Blank, Open, Close, Dollar, Quote };
+
+constexpr std::array<CharKind, 256> kCharKinds = [] {
+  std::array<CharKind, 256> kinds{};
+  for (int c = 0; c < 256; ++c)
+    kinds[static_cast<std::size_t>(c)] = IsBlank(static_cast<char>(c)) ? CharKind::Blank : CharKind::Word;
+  kinds['('] = CharKind::Open;
+  kinds[')'] = CharKind::Close;
+  kinds['$'] = CharKind::Dollar;
+  kinds['\''] = CharKind::Quote;
+  return kinds;
+}();
+
+CharKind KindOfChar(char c) { return kCharKinds[static_cast<unsigned char>(c)]; }
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -81,6 +99,8 @@ std::optional<DefinitionStart> KeywordStart(std::string_view line) {
 }
 
 std::optional<DefinitionStart> FindDefinitionStart(std::string_view line) {
+  // Every keyword and LDIF attribute that begins a definition begins with one of these.
+  if (line.empty() || (FoldChar(line.front()) != 'A' && FoldChar(line.front()) != 'O')) return std::nullopt;
   if (auto start = LdifStart(line)) return start;
   return KeywordStart(line);
 }
@@ -89,11 +109,9 @@ std::optional<DefinitionStart> FindDefinitionStart(std::string_view line) {
 // line ends that one, so a keyword must be followed by '(' here: "objectclass" alone may be
 // a value that a folded or indented line begins with.
 std::optional<DefinitionStart> IndentedStart(std::string_view line) {
-  const std::string_view trimmed = TrimLeft(line);
-  if (auto start = LdifStart(trimmed)) return start;
-  auto start = KeywordStart(trimmed);
-  if (start && TrimLeft(start->rest).starts_with('(')) return start;
-  return std::nullopt;
+  auto start = FindDefinitionStart(TrimLeft(line));
+  if (start && !start->ldif && !TrimLeft(start->rest).starts_with('(')) return std::nullopt;
+  return start;
 }
 
 // A word followed by '(' at the start of a line that is neither a definition we read nor
@@ -112,14 +130,22 @@ bool LooksLikeDefinition(std::string_view line) {
 class ParenthesisScanner {
  public:
   void feed(std::string_view text) {
-    for (const char c : text) {
-      if (c == '\'') quoted_ = !quoted_;
-      if (quoted_) continue;
-      if (c == '(') {
-        ++depth_;
-        opened_ = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (quoted_) {
+        i = text.find('\'', i);
+        if (i == std::string_view::npos) return;
+        quoted_ = false;
+        continue;
       }
-      if (c == ')') --depth_;
+      switch (KindOfChar(text[i])) {
+        case CharKind::Quote: quoted_ = true; break;
+        case CharKind::Open:
+          ++depth_;
+          opened_ = true;
+          break;
+        case CharKind::Close: --depth_; break;
+        default: break;
+      }
     }
   }
   // True once the parentheses opened outside quotes are all closed again.
@@ -177,7 +203,7 @@ struct Token {
 // A definition's tokens and the quoted texts that had to be unescaped.
 struct Tokens {
   std::vector<Token> list;
-  std::deque<std::string> unescaped;  // stable, so that tokens may point into them
+  std::forward_list<std::string> unescaped;  // stable, so that tokens may point into them
 };
 
 // Quoted texts escape a quote as \27 and a backslash as \5C.
@@ -195,85 +221,107 @@ std::string Unescape(std::string_view s) {
   return out;
 }
 
-// The tokens of s, which must outlive them.
-Tokens Tokenize(std::string_view s) {
-  Tokens tokens;
-  // About one token in every few characters: room for all but the densest at once.
-  tokens.list.reserve(s.size() / 4 + 4);
+// Replaces tokens with those of s, which must outlive them.
+void Tokenize(std::string_view s, Tokens& tokens) {
+  tokens.list.clear();
+  tokens.unescaped.clear();
   std::size_t i = 0;
   while (i < s.size()) {
-    const char c = s[i];
-    if (IsBlank(c)) {
-      ++i;
-    } else if (c == '(' || c == ')' || c == '$') {
-      tokens.list.push_back({c == '(' ? Token::Type::Open : c == ')' ? Token::Type::Close : Token::Type::Dollar, {}});
-      ++i;
-    } else if (c == '\'') {
-      const std::size_t close = s.find('\'', i + 1);
-      if (close == std::string_view::npos) Fail("quoted text not closed");
-      std::string_view text = s.substr(i + 1, close - i - 1);
-      if (text.find('\\') != std::string_view::npos) text = tokens.unescaped.emplace_back(Unescape(text));
-      tokens.list.push_back({Token::Type::Quoted, text});
-      i = close + 1;
-    } else {
-      std::size_t end = i;
-      const auto endsWord = [](char d) { return d == '(' || d == ')' || d == '$' || d == '\'' || IsBlank(d); };
-      while (end < s.size() && !endsWord(s[end])) ++end;
-      tokens.list.push_back({Token::Type::Word, s.substr(i, end - i)});
-      i = end;
+    switch (KindOfChar(s[i])) {
+      case CharKind::Blank: ++i; break;
+      case CharKind::Open:
+        tokens.list.push_back({Token::Type::Open, {}});
+        ++i;
+        break;
+      case CharKind::Close:
+        tokens.list.push_back({Token::Type::Close, {}});
+        ++i;
+        break;
+      case CharKind::Dollar:
+        tokens.list.push_back({Token::Type::Dollar, {}});
+        ++i;
+        break;
+      case CharKind::Quote: {
+        const std::size_t close = s.find('\'', i + 1);
+        if (close == std::string_view::npos) Fail("quoted text not closed");
+        std::string_view text = s.substr(i + 1, close - i - 1);
+        if (text.find('\\') != std::string_view::npos) text = tokens.unescaped.emplace_front(Unescape(text));
+        tokens.list.push_back({Token::Type::Quoted, text});
+        i = close + 1;
+        break;
+      }
+      case CharKind::Word: {
+        std::size_t end = i + 1;
+        while (end < s.size() && KindOfChar(s[end]) == CharKind::Word) ++end;
+        tokens.list.push_back({Token::Type::Word, s.substr(i, end - i)});
+        i = end;
+        break;
+      }
     }
   }
-  return tokens;
 }
 
 // A definition as keyword/value pairs, before it is read as an attribute or a class; its
-// texts lie in the tokens it was read from.
+// texts lie in the tokens it was read from. Keywords and flags are kept as written and
+// compared with letter case ignored.
 struct Description {
+  struct Field {
+    std::string_view keyword;
+    std::size_t first;  // in values
+    std::size_t count;
+  };
   std::string_view oid;
-  std::vector<std::pair<std::string, std::vector<std::string_view>>> fields;  // keywords in capitals
-  std::vector<std::string> flags;                                             // in capitals
+  std::vector<Field> fields;
+  std::vector<std::string_view> values;  // those of all fields, field after field
+  std::vector<std::string_view> flags;
 
-  const std::vector<std::string_view>& values(std::string_view keyword) const {
-    static const std::vector<std::string_view> none;
-    for (const auto& [key, vals] : fields)
-      if (key == keyword) return vals;
-    return none;
+  void clear() {
+    fields.clear();
+    values.clear();
+    flags.clear();
+  }
+  // The values of the first field called keyword (in capitals).
+  std::span<const std::string_view> valuesOf(std::string_view keyword) const {
+    for (const Field& field : fields)
+      if (SameText(field.keyword, keyword)) return std::span(values).subspan(field.first, field.count);
+    return {};
   }
   bool hasFlag(std::string_view flag) const {
-    return std::any_of(flags.begin(), flags.end(), [&](const std::string& f) { return f == flag; });
+    return std::any_of(flags.begin(), flags.end(), [&](std::string_view f) { return SameText(f, flag); });
   }
 };
 
 bool IsFlagKeyword(std::string_view keyword) {
   static constexpr std::string_view flagKeywords[] = {"OBSOLETE", "SINGLE-VALUE", "COLLECTIVE", "NO-USER-MODIFICATION",
                                                       "ABSTRACT", "STRUCTURAL",   "AUXILIARY"};
-  return std::find(std::begin(flagKeywords), std::end(flagKeywords), keyword) != std::end(flagKeywords);
+  return std::any_of(std::begin(flagKeywords), std::end(flagKeywords),
+                     [&](std::string_view flag) { return SameText(keyword, flag); });
 }
 
+// Reads tokens into a description, whose texts then lie in the tokens.
 class DescriptionParser {
  public:
-  explicit DescriptionParser(const std::vector<Token>& tokens) : tokens_(tokens) {}
+  DescriptionParser(const std::vector<Token>& tokens, Description& d) : tokens_(tokens), d_(d) {}
 
-  Description parse() {
-    Description d;
+  void parse() {
+    d_.clear();
     if (atEnd() || next().type != Token::Type::Open) Fail("definition does not begin with '('");
     if (atEnd() || peek().type != Token::Type::Word) Fail("object identifier missing");
-    d.oid = next().text;
+    d_.oid = next().text;
     for (;;) {
       if (atEnd()) Fail("closing ')' missing");
       const Token& token = next();
       if (token.type == Token::Type::Close) break;
       if (token.type != Token::Type::Word) Fail("keyword expected");
-      std::string keyword = UpperCaseAscii(token.text);
-      if (IsFlagKeyword(keyword)) {
-        d.flags.push_back(std::move(keyword));
+      if (IsFlagKeyword(token.text)) {
+        d_.flags.push_back(token.text);
         continue;
       }
-      std::vector<std::string_view> values = parseValues(keyword);
-      d.fields.emplace_back(std::move(keyword), std::move(values));
+      const std::size_t first = d_.values.size();
+      parseValues(token.text);
+      d_.fields.push_back({token.text, first, d_.values.size() - first});
     }
     if (!atEnd()) Fail("text after the closing ')'");
-    return d;
   }
 
  private:
@@ -284,24 +332,24 @@ class DescriptionParser {
   static bool IsValue(const Token& t) { return t.type == Token::Type::Word || t.type == Token::Type::Quoted; }
 
   // One value, or a parenthesized list of values separated by blanks or '$'.
-  std::vector<std::string_view> parseValues(const std::string& keyword) {
-    if (atEnd()) Fail("value missing after " + keyword);
+  void parseValues(std::string_view keyword) {
+    if (atEnd()) Fail("value missing after " + UpperCaseAscii(keyword));
     const Token& first = next();
-    if (IsValue(first)) return {first.text};
-    if (first.type != Token::Type::Open) Fail("value missing after " + keyword);
-    std::vector<std::string_view> values;
+    if (IsValue(first)) return d_.values.push_back(first.text);
+    if (first.type != Token::Type::Open) Fail("value missing after " + UpperCaseAscii(keyword));
     for (;;) {
-      if (atEnd()) Fail("list after " + keyword + " not closed");
+      if (atEnd()) Fail("list after " + UpperCaseAscii(keyword) + " not closed");
       const Token& token = next();
-      if (token.type == Token::Type::Close) return values;
+      if (token.type == Token::Type::Close) return;
       if (IsValue(token))
-        values.push_back(token.text);
+        d_.values.push_back(token.text);
       else if (token.type != Token::Type::Dollar)
-        Fail("unexpected '(' in list after " + keyword);
+        Fail("unexpected '(' in list after " + UpperCaseAscii(keyword));
     }
   }
 
   const std::vector<Token>& tokens_;
+  Description& d_;
   std::size_t pos_ = 0;
 };
 
@@ -315,7 +363,7 @@ std::optional<std::string> NameProblem(std::string_view value, std::string_view 
 }
 
 std::vector<std::string> CheckedValues(const Description& d, std::string_view keyword) {
-  const std::vector<std::string_view>& found = d.values(keyword);
+  const std::span<const std::string_view> found = d.valuesOf(keyword);
   std::vector<std::string> values;
   values.reserve(found.size());
   for (const std::string_view value : found) {
@@ -344,7 +392,7 @@ std::vector<std::string> NamesOf(const Description& d, const SchemaDefinitions& 
   std::vector<std::string> names = CheckedValues(d, "NAME");
   const std::string& extension = out.nameExtension;
   if (extension.empty()) return names;
-  for (const std::string_view extra : d.values(extension)) {
+  for (const std::string_view extra : d.valuesOf(extension)) {
     if (const std::optional<std::string> problem = NameProblem(extra, extension))
       WriteWarning(out.describe(where) + ": warning: value ignored: " + *problem);
     else if (!StringInList(extra, names, true))
@@ -353,9 +401,19 @@ std::vector<std::string> NamesOf(const Description& d, const SchemaDefinitions& 
   return names;
 }
 
-void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where, SchemaDefinitions& out) {
-  const Tokens tokens = Tokenize(text);
-  const Description d = DescriptionParser(tokens.list).parse();
+// What reading a definition needs, kept from one definition to the next so that their
+// memory is reused.
+struct Workspace {
+  std::string text;
+  Tokens tokens;
+  Description description;
+};
+
+void AddDefinition(DefinitionKind kind, std::string_view text, SourceLine where, Workspace& work,
+                   SchemaDefinitions& out) {
+  Tokenize(text, work.tokens);
+  const Description& d = work.description;
+  DescriptionParser(work.tokens.list, work.description).parse();
   if (kind == DefinitionKind::AttributeType) {
     out.attributeTypes.push_back({CheckedOid(d), NamesOf(d, out, where)});
     return;
@@ -370,27 +428,27 @@ void Warn(std::string_view sourceName, std::size_t line, std::string_view reason
                ": warning: definition skipped: " + std::string(reason));
 }
 
-// One definition's text and whether its parentheses and quotes were closed.
+// Whether a definition's parentheses and quotes were closed.
 struct GatheredDefinition {
-  std::string text;
   bool closed = true;
   bool quoted = false;
 };
 
-// Gathers one definition's text starting at lines[i]; leaves i on its last line. A line that
-// begins another definition ends it, closed or not.
+// Gathers one definition's text starting at lines[i] into text; leaves i on its last line. A
+// line that begins another definition ends it, closed or not.
 GatheredDefinition GatherDefinition(const std::vector<std::string_view>& lines, std::size_t& i,
-                                    const DefinitionStart& start) {
-  GatheredDefinition gathered{std::string(start.rest)};
+                                    const DefinitionStart& start, std::string& text) {
+  GatheredDefinition gathered;
+  text.assign(start.rest);
   ParenthesisScanner scanner;
-  scanner.feed(gathered.text);
+  scanner.feed(text);
   const auto nextBeginsDefinition = [&] { return !scanner.quoted() && IndentedStart(lines[i + 1]).has_value(); };
   if (start.ldif) {
     // LDIF folds long values onto lines that begin with one space.
     while (i + 1 < lines.size() && lines[i + 1].starts_with(' ') && !nextBeginsDefinition()) {
       const std::string_view part = lines[++i].substr(1);
       scanner.feed(part);
-      gathered.text.append(part);
+      text.append(part);
     }
     // A base64 value shows its parentheses only once decoded.
     if (start.base64) return gathered;
@@ -398,8 +456,8 @@ GatheredDefinition GatherDefinition(const std::vector<std::string_view>& lines, 
     while (!scanner.closed() && i + 1 < lines.size() && ContinuesDefinition(lines[i + 1]) && !nextBeginsDefinition()) {
       const std::string_view line = lines[++i];
       if (line.starts_with('#')) continue;
-      gathered.text.push_back(' ');
-      gathered.text.append(line);
+      text.push_back(' ');
+      text.append(line);
       scanner.feed(line);
     }
   }
@@ -410,16 +468,16 @@ GatheredDefinition GatherDefinition(const std::vector<std::string_view>& lines, 
 
 // Adds the definition; false, after a warning, when it cannot be used.
 bool ParseDefinitionAt(const DefinitionStart& start, GatheredDefinition gathered, std::string_view sourceName,
-                       SourceLine where, SchemaDefinitions& out) {
+                       SourceLine where, Workspace& work, SchemaDefinitions& out) {
   try {
     if (!gathered.closed) Fail(gathered.quoted ? "quoted text not closed" : "closing ')' missing");
-    std::string& text = gathered.text;
+    std::string& text = work.text;
     if (start.base64) {
       auto decoded = DecodeBase64(text);
       if (!decoded) Fail("invalid base64 value");
       text = std::move(*decoded);
     }
-    AddDefinition(start.kind, StripOrderingPrefix(TrimLeft(text)), where, out);
+    AddDefinition(start.kind, StripOrderingPrefix(TrimLeft(text)), where, work, out);
     return true;
   } catch (const ParseError& e) {
     Warn(sourceName, where.line, e.reason);
@@ -439,6 +497,7 @@ std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, 
   out.sources.emplace_back(sourceName);
   const std::vector<std::string_view> lines = SplitLines(SkipByteOrderMark(text));
   std::size_t added = 0;
+  Workspace work;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
     if (line.starts_with('#')) continue;
@@ -456,7 +515,8 @@ std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, 
       continue;
     }
     const SourceLine where{source, i + 1};
-    added += ParseDefinitionAt(*start, GatherDefinition(lines, i, *start), sourceName, where, out) ? 1 : 0;
+    const GatheredDefinition gathered = GatherDefinition(lines, i, *start, work.text);
+    added += ParseDefinitionAt(*start, gathered, sourceName, where, work, out) ? 1 : 0;
   }
   return added;
 }

@@ -12,8 +12,8 @@ namespace corvane::client {
 namespace {
 
 // A definition without NAME is known by its OID alone.
-std::vector<std::string> NamesOrOid(const std::vector<std::string>& names, const std::string& oid) {
-  return names.empty() ? std::vector<std::string>{oid} : names;
+std::span<const std::string> NamesOrOid(const std::vector<std::string>& names, const std::string& oid) {
+  return names.empty() ? std::span(&oid, 1) : std::span(names);
 }
 
 // Appends the indexes of from that are not yet in seen.
@@ -42,56 +42,68 @@ std::string NameList(const std::vector<std::string>& names, std::size_t total) {
 
 }  // namespace
 
-TreeSchema::TreeSchema(const SchemaDefinitions& definitions) {
-  addAttributes(definitions);
-  addClasses(definitions);
-  resolveClasses(definitions);
-  warnAboutCycles(definitions);
+void TreeSchema::NameLookup::add(std::string_view text, std::size_t index) {
+  const auto at = [this](std::size_t i) { return entries_[i].text; };
+  index_.reserve(entries_.size() + 1);
+  entries_.push_back({text, index});
+  index_.insert(entries_.size() - 1, at);
 }
 
-void TreeSchema::addAttributes(const SchemaDefinitions& definitions) {
-  for (const auto& def : definitions.attributeTypes) {
+std::optional<TreeSchema::NameLookup::Found> TreeSchema::NameLookup::find(std::string_view text) const {
+  const std::int64_t found = index_.find(text, [this](std::size_t i) { return entries_[i].text; });
+  if (found < 0) return std::nullopt;
+  return entries_[static_cast<std::size_t>(found)];
+}
+
+TreeSchema::TreeSchema(SchemaDefinitions definitions) : definitions_(std::move(definitions)) {
+  addAttributes();
+  addClasses();
+  resolveClasses();
+  warnAboutCycles();
+}
+
+void TreeSchema::addAttributes() {
+  attributes_.reserve(definitions_.attributeTypes.size());
+  for (const auto& def : definitions_.attributeTypes) {
     const std::size_t index = attributes_.size();
     attributes_.push_back({NamesOrOid(def.names, def.oid)});
     for (const auto& name : attributes_.back().names) {
       attributeNames_.push_back(name);
-      attributeLookup_.add(name, static_cast<std::int64_t>(index));
+      attributeLookup_.add(name, index);
     }
-    attributeLookup_.add(def.oid, static_cast<std::int64_t>(index));
+    attributeLookup_.add(def.oid, index);
   }
 }
 
-void TreeSchema::addClasses(const SchemaDefinitions& definitions) {
-  for (const auto& def : definitions.objectClasses) {
+void TreeSchema::addClasses() {
+  classes_.reserve(definitions_.objectClasses.size());
+  for (const auto& def : definitions_.objectClasses) {
     const std::size_t index = classes_.size();
     Class c;
     c.names = NamesOrOid(def.names, def.oid);
-    c.oid = def.oid;
     c.flags = def.kind == ClassKind::Auxiliary ? kClassAuxiliary : 0;
-    c.containedIn = def.containedIn;
-    c.namedBy = def.namedBy;
     for (const auto& name : c.names) {
       classNames_.push_back({index, name});
-      classLookup_.add(name, static_cast<std::int64_t>(index));
+      classLookup_.add(name, index);
     }
-    classLookup_.add(def.oid, static_cast<std::int64_t>(index));
+    classLookup_.add(def.oid, index);
     classes_.push_back(std::move(c));
   }
 }
 
 // An attribute that the tree does not define is kept under the name it was referred to by.
 std::size_t TreeSchema::attributeIndex(const std::string& reference) {
-  const std::int64_t found = attributeLookup_.indexOfText(reference);
-  if (found >= 0) return static_cast<std::size_t>(attributeLookup_[static_cast<std::size_t>(found)].object);
+  if (const auto found = attributeLookup_.find(reference)) return found->index;
   const std::size_t index = attributes_.size();
-  attributes_.push_back({{reference}});
-  attributeLookup_.add(reference, static_cast<std::int64_t>(index));
+  const std::string& name = undefinedNames_.emplace_front(reference);
+  attributes_.push_back({std::span(&name, 1)});
+  attributeLookup_.add(name, index);
   return index;
 }
 
-void TreeSchema::resolveClasses(const SchemaDefinitions& definitions) {
+void TreeSchema::resolveClasses() {
   for (std::size_t i = 0; i < classes_.size(); ++i) {
-    const ObjectClassDefinition& def = definitions.objectClasses[i];
+    const ObjectClassDefinition& def = definitions_.objectClasses[i];
     Class& c = classes_[i];
     for (const auto& ref : def.must) c.must.push_back(attributeIndex(ref));
     for (const auto& ref : def.may) c.may.push_back(attributeIndex(ref));
@@ -101,7 +113,7 @@ void TreeSchema::resolveClasses(const SchemaDefinitions& definitions) {
       if (super)
         c.supers.push_back(super->classIndex);
       else if (!IsTop(ref))
-        Warn(definitions.describe(def.where),
+        Warn(definitions_.describe(def.where),
              "superclass '" + ref + "' of class '" + c.names.front() + "' is not defined");
     }
   }
@@ -110,7 +122,7 @@ void TreeSchema::resolveClasses(const SchemaDefinitions& definitions) {
 // The strongly connected components of the superclass graph (Tarjan), on an explicit stack
 // since a chain of superclasses may be as long as the schema. Each one that holds a cycle is
 // warned about once, at the line of its first class.
-void TreeSchema::warnAboutCycles(const SchemaDefinitions& definitions) const {
+void TreeSchema::warnAboutCycles() const {
   constexpr std::size_t kUnvisited = std::numeric_limits<std::size_t>::max();
   struct Frame {
     std::size_t cls;
@@ -157,7 +169,7 @@ void TreeSchema::warnAboutCycles(const SchemaDefinitions& definitions) const {
       const bool cycle = component.size() > 1 || std::find(supers.begin(), supers.end(), v) != supers.end();
       if (!cycle) continue;
       std::sort(component.begin(), component.end());
-      const std::string where = definitions.describe(definitions.objectClasses[component.front()].where);
+      const std::string where = definitions_.describe(definitions_.objectClasses[component.front()].where);
       if (component.size() == 1) {
         Warn(where, "class '" + classes_[v].names.front() + "' is its own superclass");
         continue;
@@ -172,30 +184,29 @@ void TreeSchema::warnAboutCycles(const SchemaDefinitions& definitions) const {
 }
 
 std::optional<TreeSchema::ClassName> TreeSchema::findClass(std::string_view nameOrOid) const {
-  const std::int64_t found = classLookup_.indexOfText(nameOrOid);
-  if (found < 0) return std::nullopt;
-  const auto& entry = classLookup_[static_cast<std::size_t>(found)];
-  const auto index = static_cast<std::size_t>(entry.object);
-  const auto& names = classes_[index].names;
-  const bool isName = std::find(names.begin(), names.end(), entry.text) != names.end();
-  return ClassName{index, isName ? entry.text : names.front()};
+  const auto found = classLookup_.find(nameOrOid);
+  if (!found) return std::nullopt;
+  const auto& names = classes_[found->index].names;
+  const bool isName = std::find(names.begin(), names.end(), found->text) != names.end();
+  return ClassName{found->index, std::string(isName ? found->text : std::string_view(names.front()))};
 }
 
 ClassRecord TreeSchema::classRecord(std::size_t classIndex) const {
   ClassRecord record;
-  const Class& c = classes_[classIndex];
-  record.flags = c.flags;
-  std::memcpy(record.objectId, c.oid.data(), std::min(c.oid.size(), sizeof record.objectId - 1));
+  record.flags = classes_[classIndex].flags;
+  const std::string& oid = definitions_.objectClasses[classIndex].oid;
+  std::memcpy(record.objectId, oid.data(), std::min(oid.size(), sizeof record.objectId - 1));
   return record;
 }
 
 std::vector<std::string> TreeSchema::attributeNamesOf(const std::vector<std::size_t>& indexes,
-                                                      NameOwners& owners) const {
+                                                      NameLookup& owners) const {
   std::vector<std::string> names;
   for (const std::size_t i : indexes) {
     for (const auto& name : attributes_[i].names) {
-      const auto [owner, added] = owners.try_emplace(UpperCaseAscii(name), i);
-      if (added || owner->second == i) names.push_back(name);
+      const auto owner = owners.find(name);
+      if (!owner) owners.add(name, i);
+      if (!owner || owner->index == i) names.push_back(name);
     }
   }
   return names;
@@ -221,10 +232,11 @@ std::array<std::vector<std::string>, kClassItemLists> TreeSchema::classItems(std
     pending.insert(pending.end(), c.supers.rbegin(), c.supers.rend());
   }
   std::erase_if(may, [&](std::size_t a) { return seenMust.contains(a); });
-  const Class& c = classes_[classIndex];
-  NameOwners owners;
+  const ObjectClassDefinition& def = definitions_.objectClasses[classIndex];
+  NameLookup owners;
   std::vector<std::string> mustNames = attributeNamesOf(must, owners);
-  return {c.superClasses, c.containedIn, c.namedBy, std::move(mustNames), attributeNamesOf(may, owners)};
+  return {classes_[classIndex].superClasses, def.containedIn, def.namedBy, std::move(mustNames),
+          attributeNamesOf(may, owners)};
 }
 
 }  // namespace corvane::client

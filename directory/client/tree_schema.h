@@ -2,20 +2,22 @@
 // name or OID with letter case ignored, and each class's item lists with the attributes it
 // inherits from all its superclasses. Classes keep only their own attributes; the inherited
 // ones are gathered when a class is read, so that deep or wide inheritance costs no more
-// memory than its definitions.
+// memory than its definitions. The schema keeps the definitions it was made of and refers to
+// their texts rather than copying them.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <forward_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "client_types.h"
 #include "schema_parser.h"
-#include "string_list.h"
+#include "text_index.h"
 
 namespace corvane::client {
 
@@ -29,7 +31,11 @@ class TreeSchema {
 
   // Warns on standard error, with file and line, about inheritance cycles and superclasses
   // that the definitions do not define.
-  explicit TreeSchema(const SchemaDefinitions& definitions);
+  explicit TreeSchema(SchemaDefinitions definitions);
+  // The schema refers into its own definitions: it may be moved but not copied.
+  TreeSchema(const TreeSchema&) = delete;
+  TreeSchema& operator=(const TreeSchema&) = delete;
+  TreeSchema(TreeSchema&&) = default;
 
   // Every name of every class, in definition order.
   const std::vector<ClassName>& classNames() const { return classNames_; }
@@ -46,34 +52,51 @@ class TreeSchema {
   std::array<std::vector<std::string>, kClassItemLists> classItems(std::size_t classIndex) const;
 
  private:
+  // Texts, each with the index of what it names, found with letter case ignored; of equal
+  // texts the first added is found.
+  class NameLookup {
+   public:
+    void add(std::string_view text, std::size_t index);
+    struct Found {
+      std::string_view text;
+      std::size_t index;
+    };
+    std::optional<Found> find(std::string_view text) const;
+
+   private:
+    std::vector<Found> entries_;
+    TextIndex index_{TextIndex::Match::Folded};
+  };
+
+  // Names lie in definitions_ or, for attributes the definitions refer to but do not define,
+  // in undefinedNames_.
   struct Attribute {
-    std::vector<std::string> names;
+    std::span<const std::string> names;
   };
   struct Class {
-    std::vector<std::string> names;
-    std::string oid;
+    std::span<const std::string> names;
     std::uint32_t flags = 0;
     std::vector<std::string> superClasses;  // as item list 0 shows them
     std::vector<std::size_t> supers;        // indexes of the defined ones
-    std::vector<std::string> containedIn;
-    std::vector<std::string> namedBy;
-    std::vector<std::size_t> must;  // attribute indexes of the class's own attributes
+    std::vector<std::size_t> must;          // attribute indexes of the class's own attributes
     std::vector<std::size_t> may;
   };
 
-  void addAttributes(const SchemaDefinitions& definitions);
-  void addClasses(const SchemaDefinitions& definitions);
-  void resolveClasses(const SchemaDefinitions& definitions);
-  void warnAboutCycles(const SchemaDefinitions& definitions) const;
+  void addAttributes();
+  void addClasses();
+  void resolveClasses();
+  void warnAboutCycles() const;
   std::size_t attributeIndex(const std::string& reference);
-  // Attribute indexes by their names in upper case, as far as an item list gave them.
-  using NameOwners = std::unordered_map<std::string, std::size_t>;
-  std::vector<std::string> attributeNamesOf(const std::vector<std::size_t>& indexes, NameOwners& owners) const;
+  // Every name of each attribute of indexes, but none that owners (names already given, with
+  // letter case ignored) has for another attribute; adds the new ones to owners.
+  std::vector<std::string> attributeNamesOf(const std::vector<std::size_t>& indexes, NameLookup& owners) const;
 
+  SchemaDefinitions definitions_;
+  std::forward_list<std::string> undefinedNames_;
   std::vector<Attribute> attributes_;
-  StringList attributeLookup_;  // names and OIDs, object = attribute index
+  NameLookup attributeLookup_;  // names and OIDs
   std::vector<Class> classes_;
-  StringList classLookup_;  // names and OIDs, object = class index
+  NameLookup classLookup_;  // names and OIDs
   std::vector<ClassName> classNames_;
   std::vector<std::string> attributeNames_;
 };
