@@ -108,18 +108,37 @@ TEST(XmlLoad, EntityBombsAreRefused) {
   EXPECT_NE(ErrorOf("<!DOCTYPE r [<!ENTITY a '&b;'><!ENTITY b '&a;'>]><r>&a;</r>"), "no error");
 }
 
-TEST(XmlLoad, ElementsKnowWhereTheirStartTagBegins) {
-  LoadResult r = LoadXmlMemory("<r>\n  <a\n     x='>'>t</a><b>\xC3\xA9</b><c/>\n</r>");
+// Elements and comments know where they begin, and keep their texts beside it; a text has
+// no position of its own.
+TEST(XmlLoad, ElementsAndCommentsKnowWhereTheyBegin) {
+  LoadResult r =
+      LoadXmlMemory("<!--p-->\n<r>\n  <a\n     x='>'>t</a><b>\xC3\xA9</b><c/>\n <!-- c -->mixed</r>\n<!--e-->");
   ASSERT_FALSE(r.error);
   const XmlDocument& doc = *r.document;
   const NodeId a = doc.firstChild(doc.root());
   const NodeId b = doc.node(a).nextSibling;
   const NodeId c = doc.node(b).nextSibling;
-  EXPECT_EQ(doc.position(a).line, 2u);
+  const NodeId comment = doc.node(c).nextSibling;
+  const NodeId mixed = doc.node(comment).nextSibling;
+  EXPECT_EQ(doc.position(a).line, 2u + 1);
   EXPECT_EQ(doc.position(a).column, 3u);
-  EXPECT_EQ(doc.position(b).line, 3u);
+  EXPECT_EQ(doc.position(b).line, 3u + 1);
   EXPECT_EQ(doc.position(b).column, 17u);
   EXPECT_EQ(doc.position(c).column, 25u);
+  EXPECT_EQ(doc.elementText(a), "t");
+  EXPECT_EQ(doc.position(comment).line, 5u);
+  EXPECT_EQ(doc.position(comment).column, 2u);
+  EXPECT_EQ(doc.text(comment), " c ");
+  EXPECT_EQ(doc.text(mixed), "mixed");
+  EXPECT_EQ(doc.position(mixed).line, 0u);
+  EXPECT_EQ(doc.text(doc.root()), "");
+  ASSERT_EQ(doc.prologComments().size(), 1u);
+  ASSERT_EQ(doc.epilogComments().size(), 1u);
+  EXPECT_EQ(doc.position(doc.prologComments()[0]).line, 1u);
+  EXPECT_EQ(doc.text(doc.prologComments()[0]), "p");
+  EXPECT_EQ(doc.position(doc.epilogComments()[0]).line, 6u);
+  EXPECT_EQ(doc.text(doc.epilogComments()[0]), "e");
+  EXPECT_EQ(doc.textElementCount(), 2u);  // a and b
 }
 
 TEST(XmlLoad, FilesThatCannotBeReadAreReportedAsUnreadable) {
