@@ -228,10 +228,10 @@ FILE...            files checked one after another, each from a fresh state, so 
 --exclude GLOB     leave out the files and folders of a folder's walk whose path
                    below that folder, or whose name, matches GLOB (repeatable),
                    e.g. --exclude web.xml --exclude 'WEB-INF/*'
---jobs N           read and parse up to N files at once, ahead of their turn
-                   (default: one per core); the output is the same for every N.
-                   With --fix each file is read in its turn, after the fixes of
-                   the files before it
+--jobs N           check up to N files at once, ahead of their turn (default:
+                   one per core); the output is the same for every N. With
+                   --carry-over only the reading runs ahead; with --fix each
+                   file is read in its turn, after the fixes of the files before it
 
 Directory tree:
 --schema FILE      check names against this schema file (RFC 4512 definitions,

@@ -449,7 +449,9 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
     if (!checker) checker = std::make_unique<Checker>(schema, files);
     turns[i].checked = CheckTurn(options, inputs[i], projectOf[i], std::move(turns[i].ahead), *checker, in, suggests);
   };
-  AheadOfTurn reader(inputs.size(), jobs - 1, std::size_t{2} * jobs, kReadAheadBytes,
+  // One file needs no thread beside this one, but for its walk beside its parse.
+  const unsigned workers = inputs.size() > 1 ? jobs - 1 : 0;
+  AheadOfTurn reader(inputs.size(), workers, std::size_t{2} * jobs, kReadAheadBytes,
                      [&](std::size_t i, unsigned thread) {
                        FileTurn& turn = turns[i];
                        turn.ahead = ReadInput(options, currentFolder, inputs[i], jobs > 1);
