@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "file_read.h"
+#include "file_write.h"
 #include "file_uri.h"
 #include "json_text.h"
 #include "log.h"
@@ -544,17 +545,6 @@ json Server::codeAction(json& params) {
 }
 
 namespace {
-
-// Writes all of bytes to a file descriptor.
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 // Whether bytes can be read from fd without waiting.
 bool Readable(int fd) {

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "file_write.h"
+
 extern char** environ;
 
 namespace corvane::lsp {
@@ -61,15 +63,7 @@ void ServerPipes::stop() {
   }
 }
 
-bool ServerPipes::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(toServer_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
+bool ServerPipes::write(std::string_view bytes) { return WriteAll(toServer_, bytes); }
 
 void ServerPipes::closeInput() {
   if (toServer_ >= 0) ::close(toServer_);

@@ -14,6 +14,7 @@
 
 #include "d_util.h"
 #include "d_win.h"
+#include "file_write.h"
 #include "platform_hooks.h"
 
 namespace corvane {
@@ -117,17 +118,11 @@ std::string WriteTableFile(const std::string& table) {
   std::string path = folder + "/corvanexml-table-XXXXXX.tsv";
   const int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
   if (fd < 0) throw AutomationError("Cannot create a temporary file in " + folder + ": " + ErrnoText(errno));
-  std::size_t done = 0;
-  while (done < table.size()) {
-    const ssize_t n = ::write(fd, table.data() + done, table.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : EIO;
-      ::close(fd);
-      ::unlink(path.c_str());
-      throw AutomationError("Cannot write " + path + ": " + ErrnoText(error));
-    }
-    done += static_cast<std::size_t>(n);
+  if (!WriteAll(fd, table)) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(path.c_str());
+    throw AutomationError("Cannot write " + path + ": " + ErrnoText(error));
   }
   if (::close(fd) != 0) {
     const int error = errno;

@@ -72,18 +72,6 @@ int CreateTempFile(const std::string& target, std::string& tempPath) {
   return -1;  // errno is still EEXIST
 }
 
-bool WriteAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd, content.data(), content.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    content.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Makes the rename itself survive a power cut. The new file is in place already when this
 // fails, so a failure here is not reported.
 void SyncFolder(const std::string& folder) {
@@ -177,6 +165,19 @@ Replaced ReplaceWhole(const std::string& target, const struct stat* old, std::st
 }
 
 }  // namespace
+
+bool WriteAll(int fd, std::string_view content) {
+  while (!content.empty()) {
+    const ssize_t n = ::write(fd, content.data(), content.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    content.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& reason) {
   std::string target = path;

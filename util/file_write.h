@@ -16,5 +16,8 @@ namespace corvane {
 // never touched; otherwise a failure leaves the previous file as it was, except for a
 // failed write in place, which leaves what the write got to.
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& reason);
+// Writes all of content to a file descriptor, going on after interruptions; false when a
+// write fails, with errno saying why (EIO for a write that took nothing).
+bool WriteAll(int fd, std::string_view content);
 
 }  // namespace corvane
