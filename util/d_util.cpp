@@ -63,14 +63,28 @@ bool IsValidUtf8(std::string_view s) {
 std::size_t Utf8Length(std::string_view s) {
   // Eight bytes at a time: a continuation byte is one whose top bits are 10.
   constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  const auto continuationsIn = [](std::uint64_t word) -> std::size_t {
+    // Most text is ASCII, and the count needs no popcount there.
+    if ((word & kHighBits) == 0) return 0;
+    return static_cast<std::size_t>(std::popcount(word & ~(word << 1) & kHighBits));
+  };
+  if (s.size() < 8) {
+    return static_cast<std::size_t>(
+        std::count_if(s.begin(), s.end(), [](char c) { return !IsContinuationByte(static_cast<unsigned char>(c)); }));
+  }
   std::size_t continuations = 0;
+  std::uint64_t word = 0;
   std::size_t i = 0;
   for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t word;
     std::memcpy(&word, s.data() + i, sizeof word);
-    continuations += static_cast<std::size_t>(std::popcount(word & ~(word << 1) & kHighBits));
+    continuations += continuationsIn(word);
   }
-  for (; i < s.size(); ++i) continuations += IsContinuationByte(static_cast<unsigned char>(s[i])) ? 1 : 0;
+  if (const std::size_t rest = s.size() - i; rest > 0) {
+    // The last eight bytes, of which those counted already are shifted out (little-endian:
+    // the later bytes are the higher ones). A byte shifted out leaves zeros, never a 10 pair.
+    std::memcpy(&word, s.data() + s.size() - 8, sizeof word);
+    continuations += continuationsIn(word >> (8 * (8 - rest)));
+  }
   return s.size() - continuations;
 }
 

@@ -98,6 +98,21 @@ TEST(CharacterSets, Utf8CharactersAreWholeCharacters) {
   EXPECT_EQ(TrimRightChars("a\xc3", "\xc3"), "a");
 }
 
+// Counted eight bytes at a time with the rest taken from the last eight: every length and
+// every place of a character of two, three or four bytes, beside ASCII.
+TEST(CharacterSets, Utf8LengthCountsCharactersWhereverTheyLie) {
+  for (const std::string wide : {"\u00e9", "\u20ac", "\U0001F600"}) {
+    for (std::size_t length = 0; length <= 24; ++length) {
+      EXPECT_EQ(Utf8Length(std::string(length, 'a')), length);
+      for (std::size_t at = 0; at <= length; ++at) {
+        const std::string text = std::string(at, 'a') + wide + std::string(length - at, 'b');
+        EXPECT_EQ(Utf8Length(text), length + 1) << "length " << length << ", at " << at << ", " << wide;
+      }
+    }
+  }
+  EXPECT_EQ(Utf8Length("\u00e9\u00e9\u00e9\u00e9\u00e9"), 5u);  // ten bytes, continuations on both sides of eight
+}
+
 // A program file replaced while it runs is still found by its own name.
 TEST(FileNames, ProgramFileNameOfAReplacedProgram) {
   if (const char* probe = std::getenv("CORVANE_PROGRAM_FILE_PROBE")) {
