@@ -60,8 +60,11 @@ PlainTextView::PlainTextView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 ViewText LayOutText(const QString& text) {
   // Lines end where the checker counts them: at a LF, a CR LF or a lone CR.
+  // Most files have no CR, and looking for one is much cheaper than looking for a CR LF.
   QString lines = text;
-  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  if (lines.contains(QLatin1Char('\r'))) {
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  }
   ViewText laidOut;
   laidOut.text = ExpandTabs(lines, laidOut.tabColumns);
   laidOut.lineStart.assign(1, 0);
