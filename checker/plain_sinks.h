@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sinks.h"
+#include "vector_room.h"
 #include "xml_document.h"
 
 namespace corvane {
@@ -42,7 +43,7 @@ class PlainTree : public TreeSink {
   void setText(TreeItem item, std::string text) override;
   void expand(TreeItem item) override;
   void clear() override;
-  void reserve(std::size_t items) override { items_.reserve(items + 2); }
+  void reserve(std::size_t items) override { ReserveInHugePages(items_, items + 2); }
 
   const std::vector<Item>& items() const { return items_; }
   // The item's label; document node labels are read from doc.

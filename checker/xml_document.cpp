@@ -18,6 +18,7 @@
 #include "d_util.h"
 #include "file_read.h"
 #include "text_index.h"
+#include "vector_room.h"
 
 namespace corvane {
 
@@ -150,8 +151,8 @@ class XmlDocumentBuilder {
         expansionLimit_(
             std::max(kExpansionFloor, size > SIZE_MAX / kExpansionFactor ? SIZE_MAX : size * kExpansionFactor)),
         noMemory_(NotEnoughMemory(name)) {
-    doc_.nodes_.reserve(ExpectedNodes(size));
-    doc_.text_.reserve(size / 2 + 16);
+    ReserveInHugePages(doc_.nodes_, ExpectedNodes(size));
+    ReserveInHugePages(doc_.text_, size / 2 + 16);
     // Interned first, in the order of FixedName.
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
