@@ -1,5 +1,8 @@
 #include "visible_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "d_util.h"
 
 namespace corvane {
@@ -14,11 +17,31 @@ void AppendHexByte(std::string& out, std::string_view prefix, unsigned char byte
   out.push_back(kHex[byte & 15]);
 }
 
+// Whether all eight bytes of word are printable ASCII (0x20 to 0x7E), found for all at once:
+// no byte has its top bit, none is below 0x20, none is 0x7F.
+bool AllPrintableAscii(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kTops = 0x8080808080808080ULL;
+  const std::uint64_t below20 = (word - 0x20 * kOnes) & ~word;
+  const std::uint64_t del = word ^ (0x7F * kOnes);
+  const std::uint64_t isDel = (del - kOnes) & ~del;
+  return ((word | below20 | isDel) & kTops) == 0;
+}
+
 }  // namespace
 
 void AppendVisible(std::string& out, std::string_view text) {
   std::size_t plain = 0;  // start of the run of bytes kept as they are
   for (std::size_t i = 0; i < text.size();) {
+    // Messages are mostly printable ASCII: eight bytes are passed over at a time.
+    std::uint64_t word;
+    if (text.size() - i >= sizeof word) {
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if (AllPrintableAscii(word)) {
+        i += sizeof word;
+        continue;
+      }
+    }
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c < 0x7F) {
       ++i;

@@ -21,3 +21,18 @@ TEST(VisibleText, ControlCharactersAndBrokenUtf8AreWrittenAsEscapesOnOneLine) {
   const std::string kept = "\xC3\x84 \xE2\x82\xAC \xF0\x9F\x99\x82 C:\\x1b %25 \xEF\xBF\xBD";
   EXPECT_EQ(VisibleText(kept), kept);
 }
+
+// Printable ASCII is passed over eight bytes at a time: what is not must be found at every
+// place of those eight, and a character just outside the range is no printable one.
+TEST(VisibleText, EveryByteToEscapeIsFoundWhereverItLies) {
+  for (std::size_t at = 0; at <= 20; ++at) {
+    const std::string before(at, 'a');
+    const std::string after(20 - at, '~');
+    for (const auto& [byte, shown] :
+         {std::pair{"\x1f", "\\x1f"}, std::pair{"\x7f", "\\x7f"}, std::pair{"\x80", "\\x80"}, std::pair{"\n", " "},
+          std::pair{"\xC3\xA9", "\xC3\xA9"}}) {
+      EXPECT_EQ(VisibleText(before + byte + after), before + shown + after) << "at " << at;
+    }
+  }
+  EXPECT_EQ(VisibleText(" !~~~~~~ }~~~~~~~"), " !~~~~~~ }~~~~~~~");
+}
