@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <fstream>
 #include <iterator>
@@ -68,23 +69,46 @@ struct Mount {
   bool systemKind = false;  // its kind of file system belongs to the system
 };
 
+// The next field of a line, taken from rest: fields are separated by blanks.
+std::string_view NextField(std::string_view& rest) {
+  const std::size_t start = std::min(rest.find_first_not_of(" \t"), rest.size());
+  const std::size_t end = std::min(rest.find_first_of(" \t", start), rest.size());
+  const std::string_view field = rest.substr(start, end - start);
+  rest.remove_prefix(end);
+  return field;
+}
+
+// "major:minor" as a device number.
+std::optional<std::uint64_t> DeviceOf(std::string_view numbers) {
+  unsigned major = 0;
+  unsigned minor = 0;
+  const char* const end = numbers.data() + numbers.size();
+  const auto [afterMajor, majorError] = std::from_chars(numbers.data(), end, major);
+  if (majorError != std::errc{} || afterMajor == end || *afterMajor != ':') return std::nullopt;
+  const auto [afterMinor, minorError] = std::from_chars(afterMajor + 1, end, minor);
+  if (minorError != std::errc{} || afterMinor != end) return std::nullopt;
+  return makedev(major, minor);
+}
+
 // The mounts of a mount table's text, in the order of its lines: a later mount over a point
 // hides those before it. Nothing when a line cannot be read.
 std::optional<std::vector<Mount>> MountsOf(std::string_view table) {
   std::vector<Mount> mounts;
-  std::istringstream lines{std::string(table)};
-  for (std::string line; std::getline(lines, line);) {
+  while (!table.empty()) {
+    const std::size_t lineEnd = std::min(table.find('\n'), table.size());
     // "id parent major:minor root point options [optional...] - kind source options"
-    std::istringstream fields(line);
-    std::string id, parent, numbers, root, point, field, kind;
-    unsigned major = 0, minor = 0;
-    char colon = 0;
-    if (!(fields >> id >> parent >> numbers >> root >> point)) return std::nullopt;
-    std::istringstream(numbers) >> major >> colon >> minor;
-    while (fields >> field && field != "-") {
-    }
-    if (colon != ':' || !(fields >> kind)) return std::nullopt;
-    mounts.push_back({makedev(major, minor), Unescaped(point), IsSystemKind(kind)});
+    std::string_view rest = table.substr(0, lineEnd);
+    table.remove_prefix(std::min(lineEnd + 1, table.size()));
+    NextField(rest);  // id
+    NextField(rest);  // parent
+    const std::optional<std::uint64_t> device = DeviceOf(NextField(rest));
+    NextField(rest);  // root
+    const std::string_view point = NextField(rest);
+    std::string_view field = NextField(rest);
+    while (!field.empty() && field != "-") field = NextField(rest);
+    const std::string_view kind = NextField(rest);
+    if (!device || point.empty() || kind.empty()) return std::nullopt;
+    mounts.push_back({*device, Unescaped(point), IsSystemKind(kind)});
   }
   return mounts;
 }

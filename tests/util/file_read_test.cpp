@@ -95,6 +95,8 @@ TEST(ReadFile, OnlyDevicesMountedOutsideTheSystemFoldersAreTrusted) {
   EXPECT_EQ(DevicesOutsideSystemFolders(plainDev), (std::unordered_set<std::uint64_t>{dev(8, 1)}));
   EXPECT_TRUE(DevicesOutsideSystemFolders("28 27 8:1 / /srv rw - ext4 /dev/sda1 rw\n").empty());
   EXPECT_TRUE(DevicesOutsideSystemFolders(table + "garbage\n").empty());
+  EXPECT_TRUE(DevicesOutsideSystemFolders(table + "32 27 8-3 / /mnt/q rw - ext4 /dev/sda3 rw\n").empty());
+  EXPECT_TRUE(DevicesOutsideSystemFolders(table + "32 27 8:3 / /mnt/q rw ext4 /dev/sda3 rw\n").empty());
   EXPECT_TRUE(DevicesOutsideSystemFolders("").empty());
 }
 
