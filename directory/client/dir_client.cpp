@@ -7,6 +7,7 @@
 #include "client_state.h"
 #include "d_util.h"
 #include "ldap_schema.h"
+#include "schema_file.h"
 #include "warnings.h"
 
 namespace corvane::client {

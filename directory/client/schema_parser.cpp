@@ -10,7 +10,6 @@
 
 #include "client_types.h"
 #include "d_util.h"
-#include "file_read.h"
 #include "warnings.h"
 
 namespace corvane::client {
@@ -519,21 +518,6 @@ std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, 
     added += ParseDefinitionAt(*start, gathered, sourceName, where, work, out) ? 1 : 0;
   }
   return added;
-}
-
-bool ReadSchemaFile(const std::string& path, SchemaDefinitions& out, std::string& error) {
-  std::string reason;
-  const std::optional<std::string> content = ReadRegularFile(path, reason);
-  if (!content) {
-    error = "cannot read schema file " + path + ": " + reason;
-    return false;
-  }
-  // Checked against a schema without definitions every name would be reported.
-  if (ParseSchemaText(*content, path, out) == 0) {
-    error = "schema file " + path + " holds no attribute type or object class definition";
-    return false;
-  }
-  return true;
 }
 
 }  // namespace corvane::client

@@ -55,8 +55,5 @@ struct SchemaDefinitions {
 // Adds the definitions of text to out and returns how many. A definition that cannot be
 // parsed is skipped with a warning on standard error naming sourceName and its line.
 std::size_t ParseSchemaText(std::string_view text, std::string_view sourceName, SchemaDefinitions& out);
-// Reads and parses one file; false with the whole message in error when the file cannot
-// be read or holds no definition that can be used.
-bool ReadSchemaFile(const std::string& path, SchemaDefinitions& out, std::string& error);
 
 }  // namespace corvane::client

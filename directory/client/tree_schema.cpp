@@ -16,6 +16,14 @@ std::span<const std::string> NamesOrOid(const std::vector<std::string>& names, c
   return names.empty() ? std::span(&oid, 1) : std::span(names);
 }
 
+// How many names the definitions have, counting the OID of one without NAME.
+template <typename Definition>
+std::size_t NameCount(const std::vector<Definition>& defs) {
+  std::size_t count = 0;
+  for (const Definition& def : defs) count += std::max<std::size_t>(def.names.size(), 1);
+  return count;
+}
+
 // Appends the indexes of from that are not yet in seen.
 void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& from,
                std::unordered_set<std::size_t>& seen) {
@@ -42,6 +50,11 @@ std::string NameList(const std::vector<std::string>& names, std::size_t total) {
 
 }  // namespace
 
+void TreeSchema::NameLookup::reserve(std::size_t count) {
+  entries_.reserve(count);
+  index_.reserve(count);
+}
+
 void TreeSchema::NameLookup::add(std::string_view text, std::size_t index) {
   const auto at = [this](std::size_t i) { return entries_[i].text; };
   index_.reserve(entries_.size() + 1);
@@ -63,8 +76,12 @@ TreeSchema::TreeSchema(SchemaDefinitions definitions) : definitions_(std::move(d
 }
 
 void TreeSchema::addAttributes() {
-  attributes_.reserve(definitions_.attributeTypes.size());
-  for (const auto& def : definitions_.attributeTypes) {
+  const auto& defs = definitions_.attributeTypes;
+  attributes_.reserve(defs.size());
+  const std::size_t names = NameCount(defs);
+  attributeNames_.reserve(names);
+  attributeLookup_.reserve(names + defs.size());
+  for (const auto& def : defs) {
     const std::size_t index = attributes_.size();
     attributes_.push_back({NamesOrOid(def.names, def.oid)});
     for (const auto& name : attributes_.back().names) {
@@ -76,8 +93,12 @@ void TreeSchema::addAttributes() {
 }
 
 void TreeSchema::addClasses() {
-  classes_.reserve(definitions_.objectClasses.size());
-  for (const auto& def : definitions_.objectClasses) {
+  const auto& defs = definitions_.objectClasses;
+  classes_.reserve(defs.size());
+  const std::size_t names = NameCount(defs);
+  classNames_.reserve(names);
+  classLookup_.reserve(names + defs.size());
+  for (const auto& def : defs) {
     const std::size_t index = classes_.size();
     Class c;
     c.names = NamesOrOid(def.names, def.oid);
@@ -105,6 +126,10 @@ void TreeSchema::resolveClasses() {
   for (std::size_t i = 0; i < classes_.size(); ++i) {
     const ObjectClassDefinition& def = definitions_.objectClasses[i];
     Class& c = classes_[i];
+    c.must.reserve(def.must.size());
+    c.may.reserve(def.may.size());
+    c.superClasses.reserve(def.superClasses.size());
+    c.supers.reserve(def.superClasses.size());
     for (const auto& ref : def.must) c.must.push_back(attributeIndex(ref));
     for (const auto& ref : def.may) c.may.push_back(attributeIndex(ref));
     for (const auto& ref : def.superClasses) {

@@ -56,6 +56,8 @@ class TreeSchema {
   // texts the first added is found.
   class NameLookup {
    public:
+    // Makes room for count texts in all, so that adding them moves nothing.
+    void reserve(std::size_t count);
     void add(std::string_view text, std::size_t index);
     struct Found {
       std::string_view text;

@@ -17,6 +17,7 @@
 #include "dir_client.h"
 #include "directory_session.h"
 #include "scan_state.h"
+#include "schema_file.h"
 #include "schema_parser.h"
 #include "tree_schema.h"
 
