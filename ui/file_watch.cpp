@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QStringList>
+#include <unordered_map>
 
 namespace corvane {
 
@@ -37,29 +38,59 @@ CheckedFilesWatcher::Stamp CheckedFilesWatcher::StampOf(const std::string& path)
 }
 
 void CheckedFilesWatcher::watch(const std::vector<std::string>& paths) {
+  std::unordered_map<std::string, Stamp> before;
+  before.reserve(files_.size());
+  for (auto& [path, stamp] : files_) before.emplace(std::move(path), stamp);
   files_.clear();
   files_.reserve(paths.size());
-  for (const std::string& path : paths) files_.emplace_back(path, StampOf(path));
-  rewatch();
+  // A file that is the very one watched before (the same inode, unchanged) keeps its watch:
+  // checking the same file again watches the same few hundred files, mostly untouched.
+  QSet<QString> unchanged;
+  for (const std::string& path : paths) {
+    const Stamp stamp = StampOf(path);
+    if (const auto it = before.find(path); stamp.exists && it != before.end() && it->second == stamp) {
+      unchanged.insert(QString::fromStdString(path));
+    }
+    files_.emplace_back(path, stamp);
+  }
+  rewatch(unchanged);
 }
 
 void CheckedFilesWatcher::stop() {
   settle_.stop();
   files_.clear();
-  rewatch();
+  rewatch({});
 }
 
-void CheckedFilesWatcher::rewatch() {
-  if (const QStringList old = watcher_.files() + watcher_.directories(); !old.isEmpty()) watcher_.removePaths(old);
-  QStringList paths;
+void CheckedFilesWatcher::rewatch(const QSet<QString>& keptFiles) {
+  QSet<QString> files;
   QSet<QString> folders;
   for (const auto& [path, stamp] : files_) {
-    if (stamp.exists) paths << QString::fromStdString(path);
+    if (stamp.exists) files.insert(QString::fromStdString(path));
     folders.insert(FolderOf(path));
   }
-  for (const QString& folder : folders) paths << folder;
+  // The watcher forgets a path once it is removed or renamed over; a folder it still has is
+  // still the folder.
+  QStringList stale;
+  QSet<QString> watched;
+  const auto sort = [&](const QString& path, bool keep) {
+    if (keep) {
+      watched.insert(path);
+    } else {
+      stale << path;
+    }
+  };
+  for (const QString& file : watcher_.files()) sort(file, keptFiles.contains(file) && files.contains(file));
+  for (const QString& folder : watcher_.directories()) sort(folder, folders.contains(folder));
+  if (!stale.isEmpty()) watcher_.removePaths(stale);
+  QStringList fresh;
+  for (const QSet<QString>* wanted : {&files, &folders}) {
+    for (const QString& path : *wanted) {
+      if (!watched.contains(path)) fresh << path;
+    }
+  }
   // Paths that do not exist are refused; that is all right, their folders stand in.
-  if (!paths.isEmpty()) watcher_.addPaths(paths);
+  if (!fresh.isEmpty()) watcher_.addPaths(fresh);
 }
 
 void CheckedFilesWatcher::look() {
@@ -68,7 +99,7 @@ void CheckedFilesWatcher::look() {
     emit changed(QString::fromStdString(path));
     return;
   }
-  rewatch();
+  rewatch({});
 }
 
 }  // namespace corvane

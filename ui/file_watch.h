@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFileSystemWatcher>
+#include <QSet>
 #include <QObject>
 #include <QTimer>
 #include <string>
@@ -39,8 +40,9 @@ class CheckedFilesWatcher : public QObject {
   };
   static Stamp StampOf(const std::string& path);
   // Editors save by writing a new file and renaming it, which ends the watch on the old
-  // one; so each watched file is watched again, and its folder too, to see it come back.
-  void rewatch();
+  // one; so each file is watched afresh but those in keptFiles, the very files watched before,
+  // and the folder of each is watched too, to see a file come back.
+  void rewatch(const QSet<QString>& keptFiles);
 
   QFileSystemWatcher watcher_;
   QTimer settle_;
