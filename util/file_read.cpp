@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "d_util.h"
+#include "vector_room.h"
 
 namespace corvane {
 
@@ -236,6 +237,7 @@ std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& re
   const std::size_t expected =
       ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
   std::string content;
+  if (expected > 0) ReserveInHugePages(content, std::min(expected + 1, limit));
   while (content.size() < limit) {
     const std::size_t size = content.size();
     const std::size_t chunk = std::min(expected > 0 && size <= expected ? expected - size + 1 : kChunk, limit - size);

@@ -641,6 +641,24 @@ class MainFormTest : public QObject {
     QVERIFY(ReadAll(home_->filePath(asked + ".html")).starts_with("<html><body>"));
   }
 
+  // The text is shown as its file encodes it: UTF-8 with characters of two to four bytes
+  // (the last two UTF-16 units), its byte order mark left out, and bytes that are no UTF-8
+  // taken as Latin-1, as a file that declares ISO-8859-1 writes them.
+  void textIsShownDecodedAsTheFileEncodesIt() {
+    auto form = showForm();
+    auto* text = Control<PlainTextView>(*form, "MemoXml");
+    const std::string utf8 = "<modules><module><id>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</id></module></modules>\n";
+    const std::string latin1 =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<modules><module><id>\xE9t\xE9</id></module></modules>\n";
+    for (const auto& [bytes, shown] :
+         {std::pair{utf8, QString::fromUtf8(utf8)}, std::pair{"\xEF\xBB\xBF" + utf8, QString::fromUtf8(utf8)},
+          std::pair{latin1, QString::fromLatin1(latin1)}}) {
+      WriteFile(home_->filePath("encoded.xml"), bytes);
+      form->checkFile(home_->filePath("encoded.xml"));
+      QCOMPARE(text->toPlainText(), shown);
+    }
+  }
+
   // A message opens the text at its element: double click or Enter, tabs counted as the
   // file has them, lines ended by a LF or a lone CR alike.
   void messageOpensTheTextAtItsLineAndColumn() {
