@@ -294,7 +294,7 @@ class XmlDocumentBuilder {
   // document uses few names, nearly all of them found in the small table of recent ones.
   std::uint32_t elementName(const char* localName, const char* prefix) {
     const auto key = std::make_pair(static_cast<const void*>(localName), static_cast<const void*>(prefix));
-    RecentName& recent = recentNames_[PointerPairHash{}(key) % recentNames_.size()];
+    RecentName& recent = recentNames_[PointerPairHash{}(key)];
     if (recent.key == key) return recent.id;
     if (prefix != nullptr) {
       scratch_.assign(prefix).append(":").append(localName);
@@ -553,6 +553,8 @@ class XmlDocumentBuilder {
     if (input->buf->encoder->name != nullptr) encoding_ = input->buf->encoder->name;
   }
 
+  // Recently met names are found in 2^kRecentNameBits slots, picked by the pointers' hash.
+  static constexpr int kRecentNameBits = 8;
   struct PointerPairHash {
     std::size_t operator()(const std::pair<const void*, const void*>& p) const {
       // Dictionary names lie a few bytes apart: multiplying spreads the bits that differ over
@@ -560,7 +562,7 @@ class XmlDocumentBuilder {
       const std::uint64_t mixed =
           (reinterpret_cast<std::uintptr_t>(p.first) ^ (reinterpret_cast<std::uintptr_t>(p.second) << 1)) *
           0x9E3779B97F4A7C15ULL;
-      return static_cast<std::size_t>(mixed >> 56);
+      return static_cast<std::size_t>(mixed >> (64 - kRecentNameBits));
     }
   };
 
@@ -586,7 +588,7 @@ class XmlDocumentBuilder {
     std::pair<const void*, const void*> key{nullptr, nullptr};  // no name has a null address
     std::uint32_t id = 0;
   };
-  std::array<RecentName, 256> recentNames_{};  // as many as PointerPairHash gives slots
+  std::array<RecentName, std::size_t{1} << kRecentNameBits> recentNames_{};
   std::optional<LoadError> error_;
 };
 

@@ -80,7 +80,7 @@ void CheckedFilesWatcher::rewatch(const QSet<QString>& keptFiles) {
       stale << path;
     }
   };
-  for (const QString& file : watcher_.files()) sort(file, keptFiles.contains(file) && files.contains(file));
+  for (const QString& file : watcher_.files()) sort(file, keptFiles.contains(file));
   for (const QString& folder : watcher_.directories()) sort(folder, folders.contains(folder));
   if (!stale.isEmpty()) watcher_.removePaths(stale);
   QStringList fresh;

@@ -16,12 +16,20 @@ std::span<const std::string> NamesOrOid(const std::vector<std::string>& names, c
   return names.empty() ? std::span(&oid, 1) : std::span(names);
 }
 
-// How many names the definitions have, counting the OID of one without NAME.
+// What the definitions of one kind add to the schema: an entry each, their names (the OID
+// of one without NAME), and a lookup text for each name and each OID.
+struct Room {
+  std::size_t entries = 0;
+  std::size_t names = 0;
+  std::size_t lookups = 0;
+};
+
 template <typename Definition>
-std::size_t NameCount(const std::vector<Definition>& defs) {
-  std::size_t count = 0;
-  for (const Definition& def : defs) count += std::max<std::size_t>(def.names.size(), 1);
-  return count;
+Room RoomFor(const std::vector<Definition>& defs) {
+  Room room{defs.size(), 0, defs.size()};
+  for (const Definition& def : defs) room.names += std::max<std::size_t>(def.names.size(), 1);
+  room.lookups += room.names;
+  return room;
 }
 
 // Appends the indexes of from that are not yet in seen.
@@ -76,12 +84,11 @@ TreeSchema::TreeSchema(SchemaDefinitions definitions) : definitions_(std::move(d
 }
 
 void TreeSchema::addAttributes() {
-  const auto& defs = definitions_.attributeTypes;
-  attributes_.reserve(defs.size());
-  const std::size_t names = NameCount(defs);
-  attributeNames_.reserve(names);
-  attributeLookup_.reserve(names + defs.size());
-  for (const auto& def : defs) {
+  const Room room = RoomFor(definitions_.attributeTypes);
+  attributes_.reserve(room.entries);
+  attributeNames_.reserve(room.names);
+  attributeLookup_.reserve(room.lookups);
+  for (const auto& def : definitions_.attributeTypes) {
     const std::size_t index = attributes_.size();
     attributes_.push_back({NamesOrOid(def.names, def.oid)});
     for (const auto& name : attributes_.back().names) {
@@ -93,12 +100,11 @@ void TreeSchema::addAttributes() {
 }
 
 void TreeSchema::addClasses() {
-  const auto& defs = definitions_.objectClasses;
-  classes_.reserve(defs.size());
-  const std::size_t names = NameCount(defs);
-  classNames_.reserve(names);
-  classLookup_.reserve(names + defs.size());
-  for (const auto& def : defs) {
+  const Room room = RoomFor(definitions_.objectClasses);
+  classes_.reserve(room.entries);
+  classNames_.reserve(room.names);
+  classLookup_.reserve(room.lookups);
+  for (const auto& def : definitions_.objectClasses) {
     const std::size_t index = classes_.size();
     Class c;
     c.names = NamesOrOid(def.names, def.oid);
