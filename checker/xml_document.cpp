@@ -392,6 +392,7 @@ class XmlDocumentBuilder {
     if (id == kNoNode) return;
     if (inProlog) doc_.prolog_.push_back(id);
     if (inEpilog) doc_.epilog_.push_back(id);
+    if (!inProlog && !inEpilog) doc_.inner_.push_back(id);
   }
 
   // Text arrives in pieces (chunks, entity expansions); it is gathered at the end of the

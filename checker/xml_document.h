@@ -72,6 +72,8 @@ class XmlDocument {
   // Comments before and after the document element, in order; they are children of no node.
   const std::vector<NodeId>& prologComments() const { return prolog_; }
   const std::vector<NodeId>& epilogComments() const { return epilog_; }
+  // Comments inside the document element, in order.
+  const std::vector<NodeId>& innerComments() const { return inner_; }
   // Value of a text node or a comment (empty for other kinds). Read through the arena's start
   // alone, which moves only when the arena grows: a load may be appending meanwhile.
   std::string_view text(NodeId id) const {
@@ -107,6 +109,7 @@ class XmlDocument {
   std::size_t textElements_ = 0;
   std::vector<NodeId> prolog_;
   std::vector<NodeId> epilog_;
+  std::vector<NodeId> inner_;
 };
 
 // Result of a load: the document, or why there is none.

@@ -21,7 +21,7 @@ std::string Output::TreeText(const Options& options, const PlainTree& tree, cons
   return std::move(text).str();
 }
 
-void Output::add(FileReport file, std::string_view treeText) {
+void Output::add(FileReport&& file, std::string_view treeText) {
   tally_.add(file);
   // With --diff, standard output is the patch.
   if (options_.diff) return;

@@ -23,8 +23,9 @@ class Output {
   // What --show-tree shows of a checked file before its findings (nothing without it), made
   // wherever the file was checked: it needs only the options, tree and doc.
   static std::string TreeText(const Options& options, const PlainTree& tree, const XmlDocument* doc);
-  // Takes a checked file's findings and its TreeText.
-  void add(FileReport file, std::string_view treeText);
+  // Takes a checked file's findings and its TreeText. The findings are moved from file only
+  // where they are kept for the end; otherwise file stays as it was, for the caller to free.
+  void add(FileReport&& file, std::string_view treeText);
   // Writes what was kept for the end and, unless quiet, the summary line to err. A baseline
   // or --output file that cannot be written is said on err and makes the run unsuccessful.
   void finish(RunSummary& run, std::ostream& err);

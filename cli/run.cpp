@@ -268,8 +268,8 @@ CheckedTurn CheckTurn(const Options& options, const InputFile& input, const Proj
 }
 
 // Takes a file's check in its turn: what it said on standard error, its trouble, baseline,
-// fixes and output.
-void TakeTurn(const Options& options, CheckedTurn turn, Baseline* baseline, Output& output, RunSummary& run,
+// fixes and output. What the output does not keep is left in turn.
+void TakeTurn(const Options& options, CheckedTurn& turn, Baseline* baseline, Output& output, RunSummary& run,
               std::ostream& out, std::ostream& err) {
   if (!turn.trouble.empty()) run.fail(err, std::move(turn.trouble));
   // Standard error is unbuffered: nothing to say is no write.
@@ -287,8 +287,35 @@ struct FileTurn {
   ReadAhead ahead;
   std::optional<CheckedTurn> checked;
   std::exception_ptr failure;  // what stopped a check made ahead, thrown again in its turn
+  unsigned checkedOn = 0;      // the thread that checked it (AheadOfTurn's numbering)
 
   std::size_t heldBytes() const { return ahead.heldBytes() + (checked ? checked->heldBytes() : 0); }
+};
+
+// Turns taken, each left to be freed by the thread that checked it. Memory freed on another
+// thread goes back to its maker's allocator under that allocator's lock, which the maker,
+// busy with the next files, holds most of the time: freeing a thousand findings there
+// would keep both threads waiting on each other.
+class SpentTurns {
+ public:
+  explicit SpentTurns(unsigned threads) : byThread_(threads) {}
+
+  // Frees a turn checked on this thread (0) now, any other when its thread calls freeOwn.
+  void giveBack(FileTurn turn) {
+    if (turn.checkedOn == 0) return;
+    const std::lock_guard lock(mutex_);
+    byThread_[turn.checkedOn].push_back(std::move(turn));
+  }
+  // Frees the turns given back that this thread checked.
+  void freeOwn(unsigned thread) {
+    std::vector<FileTurn> own;
+    const std::lock_guard lock(mutex_);
+    own.swap(byThread_[thread]);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::vector<FileTurn>> byThread_;
 };
 
 // The normalised absolute path of a file, links resolved as far as they exist.
@@ -448,11 +475,14 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
     std::unique_ptr<Checker>& checker = checkers[thread];
     if (!checker) checker = std::make_unique<Checker>(schema, files);
     turns[i].checked = CheckTurn(options, inputs[i], projectOf[i], std::move(turns[i].ahead), *checker, in, suggests);
+    turns[i].checkedOn = thread;
   };
   // One file needs no thread beside this one, but for its walk beside its parse.
   const unsigned workers = inputs.size() > 1 ? jobs - 1 : 0;
+  SpentTurns spent(jobs);
   AheadOfTurn reader(inputs.size(), workers, std::size_t{2} * jobs, kReadAheadBytes,
                      [&](std::size_t i, unsigned thread) {
+                       spent.freeOwn(thread);
                        FileTurn& turn = turns[i];
                        turn.ahead = ReadInput(options, currentFolder, inputs[i], jobs > 1);
                        if (checksAhead && inputs[i].path != kStdinInput) {
@@ -469,8 +499,8 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
     FileTurn& turn = turns[i];
     if (turn.failure) std::rethrow_exception(turn.failure);
     if (!turn.checked) check(i, 0);
-    TakeTurn(options, std::move(*turn.checked), baseline ? &*baseline : nullptr, output, run, out, err);
-    turn = FileTurn{};
+    TakeTurn(options, *turn.checked, baseline ? &*baseline : nullptr, output, run, out, err);
+    spent.giveBack(std::exchange(turn, FileTurn{}));
   }
   output.finish(run, err);
   if (!run.successful) return kExitTrouble;

@@ -18,12 +18,18 @@ constexpr std::string_view kDisableCodes = "disable=";
 
 std::string WithoutBlanksAround(std::string_view text) { return TrimRightChars(TrimLeftChars(text, kBlanks), kBlanks); }
 
+// Whether a comment is meant as a directive: its first word names the checker.
+bool NamesTheChecker(std::string_view comment) {
+  const std::string_view text = comment.substr(std::min(comment.find_first_not_of(kBlanks), comment.size()));
+  return text.substr(0, text.find_first_of(kBlanks)) == kDirectiveName;
+}
+
 // The codes a comment's directive silences. Nothing, with error empty, for a comment that is
 // no directive; nothing, with error set, for one that names the checker but is wrong.
 std::optional<CodeSet> ParseDirective(std::string_view comment, std::string& error) {
+  if (!NamesTheChecker(comment)) return std::nullopt;
   const std::string text = WithoutBlanksAround(comment);
   const std::size_t blank = text.find_first_of(kBlanks);
-  if (text.substr(0, blank) != kDirectiveName) return std::nullopt;
   const std::string rest = blank == std::string::npos ? std::string() : TrimLeftChars(text.substr(blank), kBlanks);
   if (rest == kDisable) return CodeSet().set();
   if (rest.starts_with(kDisableCodes)) return ParseCodes(std::string_view(rest).substr(kDisableCodes.size()), error);
@@ -40,6 +46,16 @@ Suppressions::Suppressions(const PlainTree& tree, const XmlDocument& doc) : Supp
     if (const auto directive = read(doc, comment)) scopes_[kFileScope].directives.push_back(*directive);
   }
   gatherCodes(kFileScope);
+  const std::vector<NodeId>& inner = doc.innerComments();
+  if (std::any_of(inner.begin(), inner.end(), [&](NodeId c) { return NamesTheChecker(doc.text(c)); })) {
+    openScopes(tree, doc);
+  }
+  // Directives after the document element have no element to hold for: they are read for
+  // their problems and stay unused.
+  for (const NodeId comment : doc.epilogComments()) read(doc, comment);
+}
+
+void Suppressions::openScopes(const PlainTree& tree, const XmlDocument& doc) {
   // One pass over the items in pre-order: a directive waits, by its parent, for the next
   // element among its siblings, which opens a scope inside the scope around it.
   const auto& items = tree.items();
@@ -64,9 +80,7 @@ Suppressions::Suppressions(const PlainTree& tree, const XmlDocument& doc) : Supp
       gatherCodes(scopeOf_[i]);
     }
   }
-  // Directives still waiting, and those after the document element, have no element to
-  // hold for: they are read for their problems and stay unused.
-  for (const NodeId comment : doc.epilogComments()) read(doc, comment);
+  // Directives still waiting have no element to hold for: they stay unused.
 }
 
 void Suppressions::gatherCodes(std::uint32_t scope) {

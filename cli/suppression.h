@@ -57,6 +57,8 @@ class Suppressions {
 
   // Reads the directive a comment holds, if any; returns its index.
   std::optional<std::uint32_t> read(const XmlDocument& doc, NodeId comment);
+  // Opens the scopes of the directives inside the document element, and reads them.
+  void openScopes(const PlainTree& tree, const XmlDocument& doc);
   // Gives a scope's directives their codes; the scope around must have its own already.
   void gatherCodes(std::uint32_t scope);
 

@@ -92,3 +92,28 @@ TEST(SuppressionTest, DeeplyNestedDirectivesAreNotWalkedForEveryFinding) {
   // Every scope is passed once per code; walking up for each finding would take depth² / 2.
   EXPECT_LE(directives.scopeVisits(), 4 * kDepth);
 }
+
+// Comments inside the document element are looked at for directives before the items are:
+// a directive written with blanks before it, or a wrong one, among comments that are none,
+// still counts, and ordinary comments alone open no scope.
+TEST(SuppressionTest, DirectivesAmongOrdinaryCommentsAreFoundHoweverTheyStart) {
+  const Scanned plain("<plugin><!-- roles --><x/><!--corvanexml-checker disable--><x/></plugin>");
+  Suppressions none(plain.tree, plain.doc());
+  std::vector<Message> kept = {At(plain.xs[0], 7), At(plain.xs[1], 7)};
+  RemoveSilenced(kept, {}, none);
+  EXPECT_EQ(kept.size(), 2u);
+  EXPECT_TRUE(none.problems().empty());
+
+  const Scanned s(
+      "<plugin><!-- roles --><x/>"
+      "<!--\n  corvanexml-check disable=Msg007 --><x/>"
+      "<!-- tasks --><!--corvanexml-check silence--><x/></plugin>");
+  ASSERT_EQ(s.xs.size(), 3u);
+  Suppressions directives(s.tree, s.doc());
+  std::vector<Message> messages = {At(s.xs[0], 7), At(s.xs[1], 7), At(s.xs[2], 7)};
+  RemoveSilenced(messages, {}, directives);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].item, s.xs[0]);
+  EXPECT_EQ(messages[1].item, s.xs[2]);
+  ASSERT_EQ(directives.problems().size(), 1u);
+}

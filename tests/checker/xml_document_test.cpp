@@ -138,6 +138,7 @@ TEST(XmlLoad, ElementsAndCommentsKnowWhereTheyBegin) {
   EXPECT_EQ(doc.text(doc.prologComments()[0]), "p");
   EXPECT_EQ(doc.position(doc.epilogComments()[0]).line, 6u);
   EXPECT_EQ(doc.text(doc.epilogComments()[0]), "e");
+  EXPECT_EQ(doc.innerComments(), std::vector<NodeId>{comment});
   EXPECT_EQ(doc.textElementCount(), 2u);  // a and b
 }
 
