@@ -30,7 +30,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
-#include <future>
+#include <memory>
 
 #include "catalogue.h"
 #include "d_ini.h"
@@ -462,19 +462,15 @@ void TMainForm::checkFile(const QString& path) {
   StatusBarCheck->clear();
   std::string bytes;
   std::optional<LoadError> unread = ReadXmlFile(fullPath, bytes, nullptr);
-  // The text is laid out for its view on a thread of its own while the file is checked, and
-  // the file is walked while it loads, its finished items beside the parse.
-  std::future<ViewText> laidOut;
-  if (!unread) laidOut = std::async(std::launch::async, [&bytes] { return LayOutText(DecodeFileText(bytes)); });
+  // The file is walked while it loads, its finished items beside the parse.
   CheckOutcome outcome = unread ? CheckLoaded(state_, fullPath, {nullptr, std::move(unread)})
                                 : CheckTextFollowingLoad(state_, fullPath, bytes);
-  ViewText text = laidOut.valid() ? laidOut.get() : ViewText{};
   failedLoad_.reset();
   if (!outcome.document && outcome.loadError && !outcome.loadError->unreadable) {
     failedLoad_ = FailedLoad{
         fullPath, std::move(bytes), {outcome.loadError->line, outcome.loadError->column}, outcome.loadError->message};
   } else if (outcome.document) {
-    showXmlText(std::move(text));
+    showXmlText(std::move(bytes));
     treeModel_->publish(std::move(stagingTree_), std::move(outcome.document));
     stagingTree_.clear();
     // The top item names the file: a new document is shown from there.
@@ -548,7 +544,12 @@ void TMainForm::checkFileArgument(const QStringList& arguments) {
   QTimer::singleShot(0, this, [this, file] { checkFile(file); });
 }
 
-void TMainForm::showXmlText(ViewText laidOut) { MemoXml->setViewText(std::move(laidOut)); }
+void TMainForm::showXmlText(std::string bytes) {
+  // Decoded and laid out only once the text tab is shown: most checks are read in the tree
+  // and the message list.
+  MemoXml->setViewTextLater(
+      [bytes = std::make_shared<const std::string>(std::move(bytes))] { return LayOutText(DecodeFileText(*bytes)); });
+}
 
 void TMainForm::showMessages() { errorsModel_->setMessages(stagingMessages_.lines()); }
 

@@ -31,7 +31,6 @@ namespace corvane {
 class DocumentTreeModel;
 class DocumentTreeView;
 class PlainTextView;
-struct ViewText;
 class SortedListModel;
 
 // The application's title and version, as the window and the desktop show them.
@@ -121,7 +120,8 @@ class TMainForm : public QMainWindow {
   void ClearMessages();
   // Empties the schema lists and their views, then the messages.
   void ClearSchemaViews();
-  void showXmlText(ViewText laidOut);
+  // Shows a checked file's text, given as its bytes.
+  void showXmlText(std::string bytes);
   void showMessages();
   void refreshClassAttributes();
   // Watches what the check read, so that a change to any of it checks again.

@@ -77,6 +77,7 @@ ViewText LayOutText(const QString& text) {
 }
 
 void PlainTextView::setViewText(ViewText laidOut) {
+  pending_ = nullptr;
   text_ = std::move(laidOut.text);
   lineStart_ = std::move(laidOut.lineStart);
   tabColumns_ = std::move(laidOut.tabColumns);
@@ -84,6 +85,26 @@ void PlainTextView::setViewText(ViewText laidOut) {
   markedLine_ = -1;
   verticalScrollBar()->setValue(0);
   relayout();
+}
+
+void PlainTextView::setViewTextLater(std::function<ViewText()> layOut) {
+  if (isVisible()) {
+    setViewText(layOut());
+    return;
+  }
+  setPlainText({});
+  pending_ = std::move(layOut);
+}
+
+void PlainTextView::layOutPending() {
+  if (!pending_) return;
+  const std::function<ViewText()> layOut = std::exchange(pending_, nullptr);
+  setViewText(layOut());
+}
+
+void PlainTextView::showEvent(QShowEvent* event) {
+  layOutPending();
+  QAbstractScrollArea::showEvent(event);
 }
 
 int PlainTextView::lineLength(int line) const { return lineStart_[line + 1] - 1 - lineStart_[line]; }
@@ -203,6 +224,7 @@ QString PlainTextView::selectedText() const {
 }
 
 void PlainTextView::selectAll() {
+  layOutPending();
   anchor_ = 0;
   cursor_ = static_cast<int>(text_.size());
   viewport()->update();
@@ -213,6 +235,7 @@ void PlainTextView::copy() const {
 }
 
 void PlainTextView::scrollToLine(int line) {
+  layOutPending();
   const int index = std::clamp(line - 1, 0, std::max(0, lineCount() - 1));
   verticalScrollBar()->setValue(rowBefore_[index]);
 }
@@ -236,6 +259,7 @@ int PlainTextView::shownColumn(int line, int column) const {
 }
 
 void PlainTextView::showPosition(int line, int column) {
+  layOutPending();
   const int index = std::clamp(line - 1, 0, std::max(0, lineCount() - 1));
   const int inLine = std::clamp(shownColumn(index, std::max(0, column - 1)), 0, std::max(0, lineLength(index)));
   markedLine_ = index;

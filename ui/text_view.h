@@ -6,6 +6,7 @@
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -31,8 +32,15 @@ class PlainTextView : public QAbstractScrollArea {
   void setPlainText(const QString& text) { setViewText(LayOutText(text)); }
   // Replaces the text with one laid out already.
   void setViewText(ViewText laidOut);
+  // Replaces the text with the one layOut gives, laid out once the view is first shown or
+  // asked for its text or a place in it: a large file checked while the view is hidden
+  // costs nothing here.
+  void setViewTextLater(std::function<ViewText()> layOut);
   // The text as shown.
-  const QString& toPlainText() const { return text_; }
+  const QString& toPlainText() {
+    layOutPending();
+    return text_;
+  }
   // The selected text.
   QString selectedText() const;
   void selectAll();
@@ -48,6 +56,7 @@ class PlainTextView : public QAbstractScrollArea {
   QPoint cursorPosition() const;
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -56,6 +65,8 @@ class PlainTextView : public QAbstractScrollArea {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // Lays out the text setViewTextLater gave, if it waits.
+  void layOutPending();
   int lineCount() const { return static_cast<int>(lineStart_.size()) - 1; }
   int lineLength(int line) const;
   // Visual rows a line takes at the current width.
@@ -72,6 +83,7 @@ class PlainTextView : public QAbstractScrollArea {
   // The column as shown of a column of the text as given (both from 0).
   int shownColumn(int line, int column) const;
 
+  std::function<ViewText()> pending_;  // the text to lay out when it is first needed
   QString text_;
   std::vector<int> lineStart_;  // offset of each line, and one past the end
   std::vector<int> rowBefore_;  // visual rows before each line, and the total

@@ -659,6 +659,29 @@ class MainFormTest : public QObject {
     }
   }
 
+  // A check made while the tree is shown leaves its text to be laid out when the text tab is
+  // shown: then its rows are there to scroll through, and of two checks before that, the
+  // second file's text is the one shown.
+  void textOfACheckWhileTheTreeIsShownIsLaidOutWhenItsTabIsShown() {
+    auto form = showForm();
+    auto* tabs = Control<QTabWidget>(*form, "PageControl2");
+    auto* text = Control<PlainTextView>(*form, "MemoXml");
+    const std::string shortText = "<modules><module><id>Short</id></module></modules>\n";
+    WriteFile(home_->filePath("short.xml"), shortText);
+    tabs->setCurrentIndex(1);
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    form->checkFile(home_->filePath("short.xml"));
+    tabs->setCurrentIndex(0);
+    QCOMPARE(text->verticalScrollBar()->maximum(), 0);
+    QCOMPARE(text->toPlainText(), QString::fromStdString(shortText));
+
+    tabs->setCurrentIndex(1);
+    form->checkFile(kExamples + "DemoPlugin.xml");
+    tabs->setCurrentIndex(0);
+    QVERIFY(text->verticalScrollBar()->maximum() > 0);
+    QVERIFY(text->toPlainText().contains("<module"));
+  }
+
   // A message opens the text at its element: double click or Enter, tabs counted as the
   // file has them, lines ended by a LF or a lone CR alike.
   void messageOpensTheTextAtItsLineAndColumn() {
