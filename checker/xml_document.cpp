@@ -131,10 +131,10 @@ std::string InUsersTerms(std::string reason) {
 }  // namespace
 
 SourcePosition XmlDocument::position(NodeId id) const {
-  const Node& n = nodes_[id];
+  const Node& n = at_.nodes[id];
   if (n.kind() == NodeKind::Element) return {n.first, n.second};
   SourcePosition at;
-  if (n.kind() == NodeKind::Comment) std::memcpy(&at, text_.data() + n.first - sizeof at, sizeof at);
+  if (n.kind() == NodeKind::Comment) std::memcpy(&at, at_.text + n.first - sizeof at, sizeof at);
   return at;
 }
 
@@ -153,6 +153,7 @@ class XmlDocumentBuilder {
         noMemory_(NotEnoughMemory(name)) {
     ReserveInHugePages(doc_.nodes_, ExpectedNodes(size));
     ReserveInHugePages(doc_.text_, size / 2 + 16);
+    doc_.noteStorage();
     // Interned first, in the order of FixedName.
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
@@ -345,12 +346,10 @@ class XmlDocumentBuilder {
   // Runs a change that may move the document's storage: alone, while no walk reads it.
   template <typename Grow>
   void growing(Grow&& grow) {
-    if (stream_ == nullptr) {
-      grow();
-      return;
-    }
-    const std::unique_lock alone(stream_->storage_);
+    std::unique_lock<std::shared_mutex> alone;
+    if (stream_ != nullptr) alone = std::unique_lock(stream_->storage_);
     grow();
+    doc_.noteStorage();
   }
 
   void appendToArena(std::string_view piece) {

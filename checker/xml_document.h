@@ -63,12 +63,12 @@ class XmlDocument {
 
   // The document element.
   NodeId root() const { return root_; }
-  const Node& node(NodeId id) const { return nodes_[id]; }
-  NodeId firstChild(NodeId id) const { return nodes_[id].children > 0 ? id + 1 : kNoNode; }
+  const Node& node(NodeId id) const { return at_.nodes[id]; }
+  NodeId firstChild(NodeId id) const { return at_.nodes[id].children > 0 ? id + 1 : kNoNode; }
   std::size_t nodeCount() const { return nodes_.size(); }
   // Node name as a DOM gives it: qualified element name, "#text", "#comment",
   // "#cdata-section", or a processing instruction's target.
-  std::string_view name(NodeId id) const { return names_[nodes_[id].name]; }
+  std::string_view name(NodeId id) const { return at_.names[at_.nodes[id].name]; }
   // Comments before and after the document element, in order; they are children of no node.
   const std::vector<NodeId>& prologComments() const { return prolog_; }
   const std::vector<NodeId>& epilogComments() const { return epilog_; }
@@ -77,9 +77,9 @@ class XmlDocument {
   // Value of a text node or a comment (empty for other kinds). Read through the arena's start
   // alone, which moves only when the arena grows: a load may be appending meanwhile.
   std::string_view text(NodeId id) const {
-    const Node& n = nodes_[id];
+    const Node& n = at_.nodes[id];
     if (n.kind() != NodeKind::Text && n.kind() != NodeKind::Comment) return {};
-    return {text_.data() + n.first, n.second};
+    return {at_.text + n.first, n.second};
   }
   // Where an element or a comment begins; line 0 for other kinds.
   SourcePosition position(NodeId id) const;
@@ -87,13 +87,13 @@ class XmlDocument {
   std::size_t textElementCount() const { return textElements_; }
   // True for a node whose only child is a text node.
   bool isTextElement(NodeId id) const {
-    const Node& n = nodes_[id];
-    return n.children == 1 && nodes_[id + 1].kind() == NodeKind::Text;
+    const Node& n = at_.nodes[id];
+    return n.children == 1 && at_.nodes[id + 1].kind() == NodeKind::Text;
   }
   // Text of a text element's one child.
   std::string_view elementText(NodeId id) const {
-    const Node& n = nodes_[id + 1];
-    return {text_.data() + n.first, n.second};
+    const Node& n = at_.nodes[id + 1];
+    return {at_.text + n.first, n.second};
   }
   // About how many bytes the document holds: its nodes and texts.
   std::size_t heldBytes() const {
@@ -102,6 +102,18 @@ class XmlDocument {
 
  private:
   friend class XmlDocumentBuilder;
+  // Where the storage below starts, read for every node, on a cache line of its own: a walk
+  // beside the load reads it while the load moves the storage's ends on with every node,
+  // and sharing their line would pass it from core to core each time. The load notes the
+  // storage here whenever it moves, and walks read it only while it cannot move.
+  struct alignas(64) Storage {
+    const Node* nodes = nullptr;
+    const std::string* names = nullptr;
+    const char* text = nullptr;
+  };
+  void noteStorage() { at_ = {nodes_.data(), names_.data(), text_.data()}; }
+
+  Storage at_;
   std::vector<Node> nodes_;
   std::vector<std::string> names_;
   std::string text_;
