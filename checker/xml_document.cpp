@@ -343,7 +343,8 @@ class XmlDocumentBuilder {
     handedOutAt_ = doc_.nodes_.size();
   }
 
-  // Runs a change that may move the document's storage: alone, while no walk reads it.
+  // Runs a change that may move the document's storage: alone, while no walk reads it; the
+  // document then notes where its storage lies.
   template <typename Grow>
   void growing(Grow&& grow) {
     std::unique_lock<std::shared_mutex> alone;
