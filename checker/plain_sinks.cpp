@@ -13,17 +13,17 @@ TreeItem PlainTree::addChild(TreeItem parent, const ItemLabel& label, NodeId nod
   item.depth = parent == kNoItem ? 0 : items_[parent].depth + 1;
   item.textElement = label.isTextElement ? 1 : 0;
   MakeRoomForOne(items_);
-  if (node == kNoNode) {
-    texts_.push_back(label.str());
-    item.text = static_cast<std::int32_t>(texts_.size() - 1);
-  }
+  if (node == kNoNode) item.text = keepText(label.str());
   items_.push_back(item);
   return items_.size() - 1;
 }
 
-void PlainTree::setText(TreeItem item, std::string text) {
-  texts_.push_back(std::move(text));
-  items_[item].text = static_cast<std::int32_t>(texts_.size() - 1);
+void PlainTree::setText(TreeItem item, std::string_view text) { items_[item].text = keepText(text); }
+
+std::int32_t PlainTree::keepText(std::string_view text) {
+  MakeRoomForOne(texts_);
+  texts_.push_back(textBlocks_.add(text));
+  return static_cast<std::int32_t>(texts_.size() - 1);
 }
 
 void PlainTree::expand(TreeItem item) { items_[item].expanded = true; }
@@ -31,11 +31,12 @@ void PlainTree::expand(TreeItem item) { items_[item].expanded = true; }
 void PlainTree::clear() {
   items_.clear();
   texts_.clear();
+  textBlocks_.clear();
 }
 
 std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
   const Item& it = items_[item];
-  if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)];
+  if (it.text >= 0) return std::string(texts_[static_cast<std::size_t>(it.text)]);
   if (doc == nullptr || it.node == kNoNode) return {};
   const bool textElement = it.textElement != 0;
   return ItemLabel{doc->name(it.node), textElement ? doc->elementText(it.node) : std::string_view{}, textElement}.str();
@@ -63,34 +64,17 @@ SourcePosition PlainTree::positionOf(const Message& message, const XmlDocument* 
 }
 
 void PlainMessages::add(Message message) {
-  const std::string& text = message.text;
   // Everything that may fail to allocate comes first, so a failure leaves the list as it was.
   MakeRoomForOne(texts_);
   MakeRoomForOne(tags_);
-  if (text.size() > freeSize_) startBlock(text.size());
-  std::copy(text.begin(), text.end(), free_);
-  texts_.emplace_back(free_, text.size());
+  texts_.push_back(blocks_.add(message.text));
   tags_.push_back({message.code, message.item, message.source});
-  free_ += text.size();
-  freeSize_ -= text.size();
-}
-
-void PlainMessages::startBlock(std::size_t atLeast) {
-  constexpr std::size_t kBlockBytes = std::size_t{64} * 1024;
-  const std::size_t size = std::max(kBlockBytes, atLeast);
-  blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-  if (blocks_.size() == 1) firstBlockSize_ = size;
-  free_ = blocks_.back().get();
-  freeSize_ = size;
 }
 
 void PlainMessages::clear() {
   texts_.clear();
   tags_.clear();
-  // The first block serves again: a run of small checks allocates it once.
-  if (blocks_.size() > 1) blocks_.resize(1);
-  free_ = blocks_.empty() ? nullptr : blocks_.front().get();
-  freeSize_ = blocks_.empty() ? 0 : firstBlockSize_;
+  blocks_.clear();
 }
 
 std::vector<Message> PlainMessages::lines() const {

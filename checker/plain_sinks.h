@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sinks.h"
+#include "text_blocks.h"
 #include "vector_room.h"
 #include "xml_document.h"
 
@@ -40,7 +41,7 @@ class PlainTree : public TreeSink {
   static_assert(sizeof(Item) == 16, "an item of a large document costs 16 bytes");
 
   TreeItem addChild(TreeItem parent, const ItemLabel& label, NodeId node) override;
-  void setText(TreeItem item, std::string text) override;
+  void setText(TreeItem item, std::string_view text) override;
   void expand(TreeItem item) override;
   void clear() override;
   void reserve(std::size_t items) override { ReserveInHugePages(items_, items + 2); }
@@ -57,12 +58,16 @@ class PlainTree : public TreeSink {
   SourcePosition positionOf(const Message& message, const XmlDocument* doc) const;
 
  private:
+  // Keeps a label's text; its index in texts_.
+  std::int32_t keepText(std::string_view text);
+
   std::vector<Item> items_;
-  std::vector<std::string> texts_;
+  std::vector<std::string_view> texts_;  // into textBlocks_
+  TextBlocks textBlocks_;
 };
 
-// Texts are kept one after the other in large blocks rather than in a string each: a check
-// of a large file may add hundreds of thousands of lines.
+// Texts are kept in blocks (TextBlocks): a check of a large file may add hundreds of
+// thousands of lines.
 class PlainMessages : public MessageList {
  public:
   void add(Message message) override;
@@ -82,16 +87,11 @@ class PlainMessages : public MessageList {
     CompactItem source;
   };
 
-  // Starts a block with room for at least atLeast bytes; the list is unchanged if that fails.
-  void startBlock(std::size_t atLeast);
   Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source}; }
 
   std::vector<std::string_view> texts_;  // into blocks_
   std::vector<Tag> tags_;
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  char* free_ = nullptr;  // the unused end of the last block
-  std::size_t freeSize_ = 0;
-  std::size_t firstBlockSize_ = 0;
+  TextBlocks blocks_;
 };
 
 }  // namespace corvane

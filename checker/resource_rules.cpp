@@ -32,11 +32,7 @@ void CheckId(ScanState& s, const RuleContext& c) {
   if (c.name != "id" || c.parentName == "chapter") return;
   if (!LevelAllowed(kIdLevels, s.NodeInfo.Kind, c.level)) return;
   s.NodeInfo.Id = c.text;
-  if (s.IdList.contains(s.NodeInfo.Id)) {
-    AddMessage(s.messages, c.item, kDuplicateId, s.NodeInfo.Id);
-  } else {
-    s.IdList.add(s.NodeInfo.Id);
-  }
+  if (!s.IdList.insert(s.NodeInfo.Id)) AddMessage(s.messages, c.item, kDuplicateId, s.NodeInfo.Id);
 }
 
 void CheckRoleAssignment(ScanState& s, const RuleContext& c) {

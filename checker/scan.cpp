@@ -40,7 +40,7 @@ void SetKindOnEntry(TNodeInfo& info, std::string_view name, int level) {
 void FinishItemElement(ScanState& s, std::string_view name, TreeItem item) {
   std::string label(name);
   label.append(" (").append(s.NodeInfo.Id).append(")");
-  s.tree.setText(item, std::move(label));
+  s.tree.setText(item, label);
   CheckItemEnd(s);
   ClearItemInfo(s.NodeInfo);
   ClearResource(s.NodeInfo);

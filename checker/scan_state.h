@@ -11,6 +11,7 @@
 
 #include "sinks.h"
 #include "string_list.h"
+#include "text_blocks.h"
 #include "web_app.h"
 
 namespace corvane {
@@ -63,7 +64,7 @@ struct ScanState {
   TreeSink& tree;
   MessageList& messages;
   TNodeInfo NodeInfo;
-  StringList IdList;  // every id accepted in the current document
+  TextSet IdList;  // every id accepted in the current document
   std::string XmlFileName;
   std::string WebAppRoot;
   SchemaView schema;

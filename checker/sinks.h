@@ -35,7 +35,7 @@ class TreeSink {
   // stands for, kNoNode for the file's own item.
   virtual TreeItem addChild(TreeItem parent, const ItemLabel& label, NodeId node) = 0;
   // Replaces an item's text.
-  virtual void setText(TreeItem item, std::string text) = 0;
+  virtual void setText(TreeItem item, std::string_view text) = 0;
   // Expands an item one level.
   virtual void expand(TreeItem item) = 0;
   // Removes every item.

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "catalogue.h"
+#include "key_order.h"
 #include "report.h"
 #include "rule_info.h"
 #include "visible_text.h"
@@ -16,16 +17,12 @@ namespace {
 // The findings ordered by line and column; equal positions keep the list's order. Sorted on
 // compact keys rather than through the pointers: a file may have hundreds of thousands.
 std::vector<const ReportedMessage*> ByPosition(const FileReport& file) {
-  std::vector<std::pair<std::uint64_t, std::size_t>> keys;
+  std::vector<std::uint64_t> keys;
   keys.reserve(file.messages.size());
-  for (std::size_t i = 0; i < file.messages.size(); ++i) {
-    const ReportedMessage& m = file.messages[i];
-    keys.emplace_back(std::uint64_t{m.line} << 32 | m.column, i);
-  }
-  std::sort(keys.begin(), keys.end());
+  for (const ReportedMessage& m : file.messages) keys.push_back(m.positionKey());
   std::vector<const ReportedMessage*> order;
   order.reserve(keys.size());
-  for (const auto& key : keys) order.push_back(&file.messages[key.second]);
+  for (const std::uint32_t i : StableKeyOrder(keys)) order.push_back(&file.messages[i]);
   return order;
 }
 
@@ -88,9 +85,16 @@ void WriteFindingLines(std::ostream& out, const FileReport& file) {
   // Lines are made in a buffer and written in large pieces: a file may have hundreds of
   // thousands of findings.
   constexpr std::size_t kChunk = 1 << 16;
+  constexpr std::size_t kReadAhead = 8;
   std::string lines;
   const std::string path = VisibleText(file.path);
-  for (const ReportedMessage* m : ByPosition(file)) {
+  const std::vector<const ReportedMessage*> order = ByPosition(file);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    // The findings are read out of the list's order: each, and then its text, is asked for a
+    // few lines ahead.
+    if (i + 2 * kReadAhead < order.size()) __builtin_prefetch(order[i + 2 * kReadAhead]);
+    if (i + kReadAhead < order.size()) __builtin_prefetch(order[i + kReadAhead]->text.data());
+    const ReportedMessage* m = order[i];
     lines.append(path);
     if (m->line > 0) AppendNumber(lines.append(1, ':'), m->line);
     if (m->line > 0 && m->column > 0) AppendNumber(lines.append(1, ':'), m->column);

@@ -82,11 +82,24 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
   report.unreadable = loadError && loadError->unreadable;
   report.messages.reserve(sorted.size());
   ItemPaths paths(tree, doc);
-  for (Message& m : sorted) {
+  // The messages are in the list's order, not the document's: each one's item, and then its
+  // node, is asked for a few messages ahead.
+  constexpr std::size_t kReadAhead = 8;
+  const auto& items = tree.items();
+  const auto itemOf = [&](const Message& m) { return m.source != kNoItem ? m.source : m.item; };
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (i + 2 * kReadAhead < sorted.size() && itemOf(sorted[i + 2 * kReadAhead]) < items.size()) {
+      __builtin_prefetch(&items[itemOf(sorted[i + 2 * kReadAhead])]);
+    }
+    if (const TreeItem ahead = i + kReadAhead < sorted.size() ? itemOf(sorted[i + kReadAhead]) : kNoItem;
+        doc != nullptr && ahead < items.size() && items[ahead].node != kNoNode) {
+      __builtin_prefetch(&doc->node(items[ahead].node));
+    }
+    Message& m = sorted[i];
     ReportedMessage r;
     r.text = std::move(m.text);
     r.code = m.code;
-    const TreeItem at = m.source != kNoItem ? m.source : m.item;
+    const TreeItem at = itemOf(m);
     if (at != kNoItem) {
       const SourcePosition position = tree.positionOf(m, doc);
       r.line = position.line;

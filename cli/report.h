@@ -38,6 +38,9 @@ struct ReportedMessage {
   // Only where fixes were looked for; held apart, as few findings have one.
   std::unique_ptr<const Fix> fix;
   NodeId node = kNoNode;  // the element (or comment) it points at; kNoNode for none
+
+  // Orders findings by line, then column.
+  std::uint64_t positionKey() const { return std::uint64_t{line} << 32 | column; }
 };
 
 struct FileReport {

@@ -1,0 +1,30 @@
+#include "key_order.h"
+
+#include <array>
+#include <numeric>
+
+namespace corvane {
+
+std::vector<std::uint32_t> StableKeyOrder(std::span<const std::uint64_t> keys) {
+  std::vector<std::uint32_t> order(keys.size());
+  std::iota(order.begin(), order.end(), 0U);
+  if (keys.empty()) return order;
+  // Bits that are the same in every key order nothing: digits made only of them are skipped.
+  std::uint64_t varying = 0;
+  for (const std::uint64_t key : keys) varying |= key ^ keys.front();
+  constexpr int kDigitBits = 11;
+  constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+  std::vector<std::uint32_t> sorted(keys.size());
+  for (int shift = 0; shift < 64 && (varying >> shift) != 0; shift += kDigitBits) {
+    if (((varying >> shift) & (kBuckets - 1)) == 0) continue;
+    const auto digit = [&](std::uint32_t i) { return (keys[i] >> shift) & (kBuckets - 1); };
+    std::array<std::size_t, kBuckets> next{};
+    for (const std::uint32_t i : order) ++next[digit(i)];
+    std::exclusive_scan(next.begin(), next.end(), next.begin(), std::size_t{0});
+    for (const std::uint32_t i : order) sorted[next[digit(i)]++] = i;
+    order.swap(sorted);
+  }
+  return order;
+}
+
+}  // namespace corvane
