@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -67,15 +68,51 @@ std::string_view FirstChars(std::string_view text, std::size_t limit) {
   return text.substr(0, i);
 }
 
-// Markup seldom spans lines: memchr finds that there is no line feed at its own speed.
-std::uint32_t CountLineFeeds(const xmlChar* from, const xmlChar* to) {
-  std::uint32_t count = 0;
-  for (const void* at = from;
-       (at = std::memchr(at, '\n', static_cast<std::size_t>(to - static_cast<const xmlChar*>(at)))) != nullptr;) {
-    ++count;
-    at = static_cast<const xmlChar*>(at) + 1;
+// The last byte equal to c in [from, to), with the line feeds and the characters (bytes that
+// are no UTF-8 continuation) from it to `to`; found is null when there is none. Markup is
+// short: eight bytes are looked at together, and each byte once.
+struct ByteBehind {
+  const xmlChar* found = nullptr;
+  std::uint32_t lineFeeds = 0;
+  std::uint32_t chars = 0;
+};
+
+ByteBehind LastByteBefore(const xmlChar* from, const xmlChar* to, xmlChar c) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr std::uint64_t kTops = 0x8080808080808080ULL;
+  // The top bit of each byte of word that is zero, and of no other.
+  const auto zeroBytes = [](std::uint64_t word) { return ~(((word & kLows) + kLows) | word | kLows); };
+  ByteBehind behind;
+  const xmlChar* end = to;
+  for (; end - from >= 8; end -= 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, end - 8, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const std::uint64_t matches = zeroBytes(word ^ (c * kOnes));
+    // The bytes from the last match on, as top bits; all eight without one.
+    const int skipped = matches == 0 ? 0 : 56 - std::countl_zero(matches);
+    const std::uint64_t kept = kTops << skipped;
+    const std::uint64_t lineFeeds = zeroBytes(word ^ ('\n' * kOnes)) & kept;
+    const std::uint64_t continuations = word & ~(word << 1) & kept;
+    behind.lineFeeds += lineFeeds == 0 ? 0 : static_cast<std::uint32_t>(std::popcount(lineFeeds));
+    behind.chars += static_cast<std::uint32_t>(8 - skipped / 8);
+    if (continuations != 0) behind.chars -= static_cast<std::uint32_t>(std::popcount(continuations));
+    if (matches != 0) {
+      behind.found = end - 8 + skipped / 8;
+      return behind;
+    }
   }
-  return count;
+  while (end > from) {
+    const xmlChar byte = *--end;
+    behind.lineFeeds += byte == '\n' ? 1 : 0;
+    behind.chars += IsUtf8Continuation(byte) ? 0 : 1;
+    if (byte == c) {
+      behind.found = end;
+      return behind;
+    }
+  }
+  return behind;
 }
 
 std::uint32_t CountChars(const xmlChar* from, const xmlChar* to) {
@@ -471,20 +508,20 @@ class XmlDocumentBuilder {
       return static_cast<std::size_t>(input->end - at) >= opener.size() &&
              std::memcmp(at, opener.data(), opener.size()) == 0;
     };
-    // Back to the nearest opener, found by its first byte; the line breaks passed on the way
-    // are counted once it is found.
+    // Back to the nearest opener, found by its first byte, counting the line breaks and
+    // characters passed on the way.
     const xmlChar* lt = input->cur;
-    for (;;) {
-      if (opensHere(lt)) break;
-      const auto* before = static_cast<const xmlChar*>(
-          ::memrchr(input->base, opener.front(), static_cast<std::size_t>(lt - input->base)));
-      if (before == nullptr) return at;
-      lt = before;
+    std::uint32_t breaks = 0;
+    std::uint32_t back = 0;
+    while (!opensHere(lt)) {
+      const ByteBehind behind = LastByteBefore(input->base, lt, static_cast<xmlChar>(opener.front()));
+      if (behind.found == nullptr) return at;
+      breaks += behind.lineFeeds;
+      back += behind.chars;
+      lt = behind.found;
     }
-    const std::uint32_t breaks = CountLineFeeds(lt, input->cur);
     at.line -= std::min(at.line, breaks);
     if (breaks == 0 && input->col > 0) {
-      const std::uint32_t back = CountChars(lt, input->cur);
       at.column = static_cast<std::uint32_t>(input->col) > back ? input->col - back : 1;
       return at;
     }

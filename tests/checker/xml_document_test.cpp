@@ -142,6 +142,32 @@ TEST(XmlLoad, ElementsAndCommentsKnowWhereTheyBegin) {
   EXPECT_EQ(doc.textElementCount(), 2u);  // a and b
 }
 
+// Where a start tag begins is found by looking back from its end, several bytes at a time:
+// whatever the characters before it and inside it, and wherever it starts in the parser's
+// input, its column counts characters, not bytes.
+TEST(XmlLoad, StartTagsAreFoundWhateverTheirLengthAndCharacters) {
+  for (int before = 0; before < 18; ++before) {
+    for (int inside = 0; inside < 18; ++inside) {
+      std::string text = "<r>";
+      for (int i = 0; i < before; ++i) text += i % 2 == 0 ? "\xC3\xA9" : "x";
+      text += "<a v='";
+      for (int i = 0; i < inside; ++i) text += i % 3 == 0 ? "\xE2\x82\xAC" : "-";
+      text += "'/>\n  <b\nw='\xC3\xBC'\n/></r>";
+      LoadResult r = LoadXmlMemory(text);
+      ASSERT_FALSE(r.error) << text;
+      const XmlDocument& doc = *r.document;
+      EXPECT_EQ(doc.position(doc.root()).column, 1u);
+      NodeId a = doc.firstChild(doc.root());
+      if (doc.node(a).kind() != NodeKind::Element) a = doc.node(a).nextSibling;
+      const NodeId b = doc.node(a).nextSibling;
+      EXPECT_EQ(doc.position(a).line, 1u) << text;
+      EXPECT_EQ(doc.position(a).column, 4u + static_cast<std::uint32_t>(before)) << text;
+      EXPECT_EQ(doc.position(b).line, 2u) << text;
+      EXPECT_EQ(doc.position(b).column, 3u) << text;
+    }
+  }
+}
+
 TEST(XmlLoad, FilesThatCannotBeReadAreReportedAsUnreadable) {
   LoadResult missing = LoadXmlFile("/nonexistent/corvane.xml");
   ASSERT_TRUE(missing.error);
