@@ -18,6 +18,7 @@
 
 #include "d_util.h"
 #include "file_read.h"
+#include "fill_ahead.h"
 #include "text_index.h"
 #include "vector_room.h"
 
@@ -191,6 +192,11 @@ class XmlDocumentBuilder {
     ReserveInHugePages(doc_.nodes_, ExpectedNodes(size));
     ReserveInHugePages(doc_.text_, size / 2 + 16);
     doc_.noteStorage();
+    if (size >= kFillAheadFrom && std::thread::hardware_concurrency() > 1) {
+      const FillAhead::Region storage[] = {{doc_.nodes_.data(), doc_.nodes_.capacity() * sizeof(XmlDocument::Node)},
+                                           {doc_.text_.data(), doc_.text_.capacity()}};
+      fillAhead_.emplace(storage);
+    }
     // Interned first, in the order of FixedName.
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
@@ -225,6 +231,7 @@ class XmlDocumentBuilder {
   }
 
   void finish() {
+    fillAhead_.reset();
     current_ = nullptr;  // the contexts of entity expansions are gone
     flushText();
     if (!error_ && doc_.root_ == kNoNode) fail("Document is empty", 0, 0);
@@ -386,8 +393,20 @@ class XmlDocumentBuilder {
   void growing(Grow&& grow) {
     std::unique_lock<std::shared_mutex> alone;
     if (stream_ != nullptr) alone = std::unique_lock(stream_->storage_);
+    const XmlDocument::Storage before = doc_.at_;
     grow();
     doc_.noteStorage();
+    // FillAhead would go on setting up pages of storage left behind.
+    if (doc_.at_.nodes != before.nodes || doc_.at_.text != before.text) fillAhead_.reset();
+  }
+
+  // Tells FillAhead how far the nodes and the text have come, every kNodesPerFillReport nodes.
+  void reportFill() {
+    constexpr std::size_t kNodesPerFillReport = std::size_t{1} << 16;
+    fillReportAt_ += kNodesPerFillReport;
+    if (!fillAhead_) return;
+    const std::size_t written[] = {doc_.nodes_.size() * sizeof(XmlDocument::Node), doc_.text_.size()};
+    fillAhead_->reached(written);
   }
 
   void appendToArena(std::string_view piece) {
@@ -479,6 +498,7 @@ class XmlDocumentBuilder {
     std::vector<XmlDocument::Node>& nodes = doc_.nodes_;
     if (nodes.size() == nodes.capacity()) growing([&] { nodes.reserve(2 * nodes.capacity() + 16); });
     nodes.push_back(node);
+    if (nodes.size() == fillReportAt_) reportFill();
     if (!open_.empty()) {
       OpenElement& parent = open_.back();
       if (parent.lastChild != kNoNode) nodes[parent.lastChild].nextSibling = id;
@@ -628,6 +648,10 @@ class XmlDocumentBuilder {
   };
   std::array<RecentName, std::size_t{1} << kRecentNameBits> recentNames_{};
   std::optional<LoadError> error_;
+  // From this input size on, the document's storage is set up ahead of the load.
+  static constexpr std::size_t kFillAheadFrom = std::size_t{8} << 20;
+  std::optional<FillAhead> fillAhead_;
+  std::size_t fillReportAt_ = 1;  // the node count at which reportFill runs next
 };
 
 namespace {

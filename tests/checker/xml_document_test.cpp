@@ -168,6 +168,25 @@ TEST(XmlLoad, StartTagsAreFoundWhateverTheirLengthAndCharacters) {
   }
 }
 
+// A large document's storage is set up ahead of the load on another thread; one with more
+// nodes than its size promised outgrows that storage half-way, and loads all the same.
+TEST(XmlLoad, LargeDocumentsThatOutgrowTheirStorageLoadWhole) {
+  constexpr std::size_t kElements = 2'500'000;  // "<a/>" is 4 bytes: 10 MB, a node each
+  std::string text = "<r>";
+  text.reserve(kElements * 6 + 8);
+  for (std::size_t i = 0; i < kElements; ++i) text += i % 2 == 0 ? "<a/>" : "<b>t</b>";
+  text += "</r>";
+  LoadResult r = LoadXmlMemory(text);
+  ASSERT_FALSE(r.error) << r.error->message;
+  const XmlDocument& doc = *r.document;
+  EXPECT_EQ(doc.nodeCount(), 1 + kElements + kElements / 2);
+  NodeId last = doc.firstChild(doc.root());
+  for (NodeId next = last; next != kNoNode; next = doc.node(next).nextSibling) last = next;
+  EXPECT_EQ(doc.name(last), "b");
+  EXPECT_EQ(doc.elementText(last), "t");
+  EXPECT_EQ(doc.position(last).column, 4u + 4 * (kElements / 2) + 8 * (kElements / 2 - 1));
+}
+
 TEST(XmlLoad, FilesThatCannotBeReadAreReportedAsUnreadable) {
   LoadResult missing = LoadXmlFile("/nonexistent/corvane.xml");
   ASSERT_TRUE(missing.error);
