@@ -57,8 +57,7 @@ std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* 
   return path;
 }
 
-SourcePosition PlainTree::positionOf(const Message& message, const XmlDocument* doc) const {
-  const TreeItem at = message.source != kNoItem ? message.source : message.item;
+SourcePosition PlainTree::positionAt(TreeItem at, const XmlDocument* doc) const {
   if (doc == nullptr || at >= items_.size() || items_[at].node == kNoNode) return {};
   return doc->position(items_[at].node);
 }
@@ -85,16 +84,33 @@ std::vector<Message> PlainMessages::lines() const {
 }
 
 std::vector<Message> PlainMessages::sorted() const {
-  const std::vector<std::size_t> order = MessageSortOrder(texts_);
+  const std::vector<ListedMessage> lines = listed();
   std::vector<Message> out;
-  out.reserve(order.size());
+  out.reserve(lines.size());
   // The texts are read out of order: each is asked for a few lines ahead.
   constexpr std::size_t kTextAhead = 8;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + kTextAhead < order.size()) __builtin_prefetch(texts_[order[i + kTextAhead]].data());
-    out.push_back(line(order[i]));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i + kTextAhead < lines.size()) __builtin_prefetch(lines[i + kTextAhead].text.data());
+    out.push_back({std::string(lines[i].text), lines[i].code, lines[i].item, lines[i].source});
   }
   return out;
+}
+
+std::vector<ListedMessage> PlainMessages::listed() const {
+  const std::vector<std::size_t> order = MessageSortOrder(texts_);
+  std::vector<ListedMessage> out(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Tag& tag = tags_[order[i]];
+    out[i] = {texts_[order[i]], tag.code, tag.item, tag.source};
+  }
+  return out;
+}
+
+TextBlocks PlainMessages::takeTexts() {
+  TextBlocks taken = std::move(blocks_);
+  texts_.clear();
+  tags_.clear();
+  return taken;
 }
 
 }  // namespace corvane

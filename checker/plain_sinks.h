@@ -55,7 +55,11 @@ class PlainTree : public TreeSink {
   std::vector<std::string> labelPath(TreeItem item, const XmlDocument* doc) const;
   // Where a message points in the source: the element that holds what is wrong (the
   // message's source item, else its item); line 0 when it points nowhere.
-  SourcePosition positionOf(const Message& message, const XmlDocument* doc) const;
+  SourcePosition positionOf(const Message& message, const XmlDocument* doc) const {
+    return positionAt(message.source != kNoItem ? message.source : message.item, doc);
+  }
+  // Where the element of item `at` starts; line 0 when it stands for none.
+  SourcePosition positionAt(TreeItem at, const XmlDocument* doc) const;
 
  private:
   // Keeps a label's text; its index in texts_.
@@ -64,6 +68,14 @@ class PlainTree : public TreeSink {
   std::vector<Item> items_;
   std::vector<std::string_view> texts_;  // into textBlocks_
   TextBlocks textBlocks_;
+};
+
+// A line of a PlainMessages list, its text where the list keeps it.
+struct ListedMessage {
+  std::string_view text;
+  int code = 0;
+  TreeItem item = kNoItem;
+  TreeItem source = kNoItem;
 };
 
 // Texts are kept in blocks (TextBlocks): a check of a large file may add hundreds of
@@ -78,6 +90,11 @@ class PlainMessages : public MessageList {
   // The lines in the list's order: ascending, letter case ignored, equal lines in the
   // order they were added.
   std::vector<Message> sorted() const;
+  // The same lines, their texts left where the list keeps them: in the blocks that takeTexts
+  // hands over, or until the list is cleared.
+  std::vector<ListedMessage> listed() const;
+  // Hands over the blocks that hold the lines' texts; the list is left empty.
+  TextBlocks takeTexts();
 
  private:
   // A message's code and items, in half the room.

@@ -48,7 +48,7 @@ std::size_t BoundedDistance(std::string_view a, std::string_view b, std::size_t 
 // The url parameter value a Msg 009 at `at` is about: the last "param-value" of its
 // url-param up to `at`, when the message names that very value. An eDirSearch key may
 // follow its value, so the message may stand at the key or at a later element.
-std::optional<NodeId> BadClassNameValue(const Message& message, const PlainTree& tree, const XmlDocument& doc,
+std::optional<NodeId> BadClassNameValue(std::string_view text, const PlainTree& tree, const XmlDocument& doc,
                                         TreeItem at) {
   const TreeItem parent = tree.items()[at].parent;
   if (parent == kNoItem || tree.items()[parent].node == kNoNode) return std::nullopt;
@@ -58,18 +58,17 @@ std::optional<NodeId> BadClassNameValue(const Message& message, const PlainTree&
     if (doc.name(n) == "param-value" && doc.isTextElement(n)) value = n;
     if (n == last) break;
   }
-  if (!value || message.text != FormatMessage(kBadClassName, doc.elementText(*value))) return std::nullopt;
+  if (!value || text != FormatMessage(kBadClassName, doc.elementText(*value))) return std::nullopt;
   return value;
 }
 
 // The bundle and key a Msg 003 names, when its key is the written text as the rules look it
 // up (a translator's name with its prefix); nothing when the message is about another key.
-std::optional<std::pair<std::string, std::string>> MissingKey(const Message& message, std::string_view written) {
+std::optional<std::pair<std::string, std::string>> MissingKey(std::string_view text, std::string_view written) {
   constexpr std::string_view kPrefixes[] = {"", "Attribute.", "ObjectType."};
   // The catalogue's text ends with "<bundle>/<key>".
   const std::string empty = FormatMessage(kKeyNotFound, "", "");
   const std::string_view lead = std::string_view(empty).substr(0, empty.rfind('/'));
-  const std::string_view text = message.text;
   for (const std::string_view prefix : kPrefixes) {
     std::string key = std::string(prefix).append(written);
     const std::string tail = "/" + key;
@@ -82,10 +81,10 @@ std::optional<std::pair<std::string, std::string>> MissingKey(const Message& mes
 
 // The line "key=" appended to the bundle's properties file, after a line end when the file
 // lacks its last one. Keys with blanks are looked up with "_" for them, and so written.
-std::optional<Suggestion> AddKeySuggestion(const Message& message, NodeId node, std::string_view written,
+std::optional<Suggestion> AddKeySuggestion(std::string_view text, NodeId node, std::string_view written,
                                            std::string_view webAppRoot) {
   if (webAppRoot.empty()) return std::nullopt;
-  const auto missing = MissingKey(message, written);
+  const auto missing = MissingKey(text, written);
   if (!missing) return std::nullopt;
   std::string path = PropertiesPath(webAppRoot, missing->first);
   std::string reason;
@@ -135,17 +134,16 @@ std::optional<std::string> Suggester::NearestOf(const Names& names, std::string_
   return names.spellings.at(*nearest);
 }
 
-std::optional<Suggestion> Suggester::of(const Message& message, const PlainTree& tree, const XmlDocument& doc,
-                                        std::string_view webAppRoot) const {
-  const TreeItem at = message.source != kNoItem ? message.source : message.item;
+std::optional<Suggestion> Suggester::of(int code, std::string_view text, TreeItem at, const PlainTree& tree,
+                                        const XmlDocument& doc, std::string_view webAppRoot) const {
   if (at >= tree.items().size()) return std::nullopt;
   const NodeId node = tree.items()[at].node;
   if (node == kNoNode || !doc.isTextElement(node)) return std::nullopt;
   const std::string_view written = doc.elementText(node);
-  switch (message.code) {
+  switch (code) {
     case kAttributeNotFound:
     case kClassNotFound: {
-      const Names& names = message.code == kClassNotFound ? classes_ : attributes_;
+      const Names& names = code == kClassNotFound ? classes_ : attributes_;
       // A name the schema has with letter case ignored is never guessed at.
       if (const auto it = names.spellings.find(UpperCaseAscii(written)); it != names.spellings.end()) {
         if (!it->second || *it->second == written) return std::nullopt;
@@ -155,9 +153,9 @@ std::optional<Suggestion> Suggester::of(const Message& message, const PlainTree&
       if (!nearest) return std::nullopt;
       return Suggestion{node, std::move(*nearest), kNearestName, false, std::nullopt};
     }
-    case kKeyNotFound: return AddKeySuggestion(message, node, written, webAppRoot);
+    case kKeyNotFound: return AddKeySuggestion(text, node, written, webAppRoot);
     case kBadClassName: {
-      const std::optional<NodeId> value = BadClassNameValue(message, tree, doc, at);
+      const std::optional<NodeId> value = BadClassNameValue(text, tree, doc, at);
       if (!value) return std::nullopt;
       return Suggestion{*value, ReplaceChars(doc.elementText(*value), " ", '_'), kBlanksToUnderscores, true,
                         std::nullopt};

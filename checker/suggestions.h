@@ -43,7 +43,13 @@ class Suggester {
   // changed, letter case ignored; none on a tie). With the web application's root, for
   // Msg 003 the line "key=" appended to the bundle's properties file.
   std::optional<Suggestion> of(const Message& message, const PlainTree& tree, const XmlDocument& doc,
-                               std::string_view webAppRoot = {}) const;
+                               std::string_view webAppRoot = {}) const {
+    return of(message.code, message.text, message.source != kNoItem ? message.source : message.item, tree, doc,
+              webAppRoot);
+  }
+  // The same for a message of code and text about the item at (its source item, else its item).
+  std::optional<Suggestion> of(int code, std::string_view text, TreeItem at, const PlainTree& tree,
+                               const XmlDocument& doc, std::string_view webAppRoot = {}) const;
 
  private:
   // The written names in upper case, each with the one schema name of that spelling, or

@@ -68,7 +68,7 @@ std::string RecordedText(const std::string& text) {
 }  // namespace
 
 std::string Baseline::textOf(const FileReport& file, const ReportedMessage& m) const {
-  return RecordedText(printedTexts_ ? m.text : PortableText(file, m, folder_));
+  return RecordedText(printedTexts_ ? std::string(m.text) : PortableText(file, m, folder_));
 }
 
 std::optional<Baseline> Baseline::Read(const std::string& file, std::string& error) {

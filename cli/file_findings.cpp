@@ -19,8 +19,9 @@ CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string f
 
 FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
                     const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, std::ostream& err) {
-  std::vector<Message> sorted = messages.sorted();
-  messages.clear();  // its lines live on in sorted: a long list is not held twice
+  // The report takes the texts over from the list: a long list is neither copied nor held twice.
+  std::vector<ListedMessage> sorted = messages.listed();
+  TextBlocks texts = messages.takeTexts();
   const XmlDocument* doc = checked.outcome.document.get();
   const std::optional<LoadError>& loadError = checked.outcome.loadError;
   Suppressions directives;
@@ -36,19 +37,21 @@ FileReport Findings(const Options& options, const CodeSet& projectIgnored, const
   const bool stopped = checked.outcome.walkError.has_value();
   CodeSet ignored = options.ignored | projectIgnored;
   if (stopped || (loadError && loadError->unreadable)) ignored.reset(kXmlError);
-  std::vector<Message> silenced = RemoveSilenced(sorted, ignored, directives);
+  std::vector<ListedMessage> silenced = RemoveSilenced(sorted, ignored, directives);
   std::vector<std::unique_ptr<const Fix>> fixes;
   if (suggester != nullptr && doc != nullptr) fixes = FindFixes(*suggester, sorted, tree, *doc, checked.source);
   // Only JSON shows the labels, which take a walk up the tree for every finding.
-  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(sorted), loadError,
+  FileReport report = MakeFileReport(checked.path, checked.fullPath, tree, doc, sorted, loadError,
                                      options.format == OutputFormat::Json);
+  report.texts = std::move(texts);
   // The report keeps the messages' order.
   for (std::size_t i = 0; i < fixes.size(); ++i) report.messages[i].fix = std::move(fixes[i]);
   report.stopped = stopped;
-  report.silenced =
-      MakeFileReport(checked.path, checked.fullPath, tree, doc, std::move(silenced), loadError, false).messages;
+  report.silenced = MakeFileReport(checked.path, checked.fullPath, tree, doc, silenced, loadError, false).messages;
   if (options.reportUnusedDirectives && !ignored.test(kUnusedDirective) && doc != nullptr) {
-    for (ReportedMessage& unused : UnusedDirectives(directives, *doc)) report.messages.push_back(std::move(unused));
+    for (ReportedMessage& unused : UnusedDirectives(directives, *doc, report.texts)) {
+      report.messages.push_back(std::move(unused));
+    }
   }
   return report;
 }

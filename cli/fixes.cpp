@@ -75,7 +75,7 @@ std::vector<const ReportedMessage*> FixedFindings(const FileReport& report) {
 
 }  // namespace
 
-std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, std::span<const Message> messages,
+std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, std::span<const ListedMessage> messages,
                                                   const PlainTree& tree, const XmlDocument& doc,
                                                   std::string_view source) {
   std::vector<std::unique_ptr<const Fix>> fixes(messages.size());
@@ -83,7 +83,9 @@ std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, st
   std::vector<Suggestion> suggestions;
   std::vector<SourcePosition> starts;
   for (std::size_t i = 0; i < messages.size(); ++i) {
-    std::optional<Suggestion> suggestion = suggester.of(messages[i], tree, doc);
+    const ListedMessage& m = messages[i];
+    std::optional<Suggestion> suggestion =
+        suggester.of(m.code, m.text, m.source != kNoItem ? m.source : m.item, tree, doc);
     // A change to another file (a key added to its bundle) is no fix of this one.
     if (!suggestion || suggestion->append) continue;
     suggested.push_back(i);

@@ -17,7 +17,7 @@ namespace corvane::cli {
 // The correction of each message (nothing for one without), placed in source, the bytes doc
 // was read from. A correction whose text is not written there as it reads (a reference, a
 // CDATA section, another encoding) has no place, and so no fix.
-std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, std::span<const Message> messages,
+std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, std::span<const ListedMessage> messages,
                                                   const PlainTree& tree, const XmlDocument& doc,
                                                   std::string_view source);
 

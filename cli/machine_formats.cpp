@@ -162,7 +162,7 @@ std::vector<std::pair<const ReportedMessage*, const char*>> FindingsByPosition(c
   return ordered;
 }
 
-json Notification(const std::string& text) { return {{"level", "error"}, {"message", {{"text", text}}}}; }
+json Notification(std::string_view text) { return {{"level", "error"}, {"message", {{"text", std::string(text)}}}}; }
 
 }  // namespace
 

@@ -74,7 +74,7 @@ std::string RelativeFolder(const std::string& folder, const std::filesystem::pat
 }  // namespace
 
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
-                          const XmlDocument* doc, std::vector<Message> sorted,
+                          const XmlDocument* doc, std::span<const ListedMessage> sorted,
                           const std::optional<LoadError>& loadError, bool itemPaths) {
   FileReport report;
   report.path = path;
@@ -86,7 +86,7 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
   // node, is asked for a few messages ahead.
   constexpr std::size_t kReadAhead = 8;
   const auto& items = tree.items();
-  const auto itemOf = [&](const Message& m) { return m.source != kNoItem ? m.source : m.item; };
+  const auto itemOf = [&](const ListedMessage& m) { return m.source != kNoItem ? m.source : m.item; };
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     if (i + 2 * kReadAhead < sorted.size() && itemOf(sorted[i + 2 * kReadAhead]) < items.size()) {
       __builtin_prefetch(&items[itemOf(sorted[i + 2 * kReadAhead])]);
@@ -95,13 +95,13 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
         doc != nullptr && ahead < items.size() && items[ahead].node != kNoNode) {
       __builtin_prefetch(&doc->node(items[ahead].node));
     }
-    Message& m = sorted[i];
+    const ListedMessage& m = sorted[i];
     ReportedMessage r;
-    r.text = std::move(m.text);
+    r.text = m.text;
     r.code = m.code;
     const TreeItem at = itemOf(m);
     if (at != kNoItem) {
-      const SourcePosition position = tree.positionOf(m, doc);
+      const SourcePosition position = tree.positionAt(at, doc);
       r.line = position.line;
       r.column = position.column;
       if (at < tree.items().size()) r.node = tree.items()[at].node;
@@ -119,9 +119,9 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
   return report;
 }
 
-ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code) {
+ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string_view text, int code, TextBlocks& texts) {
   const SourcePosition at = doc.position(node);
-  return {std::move(text), code, at.line, at.column, {}, {}, node};
+  return {texts.add(text), code, at.line, at.column, {}, {}, node};
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> ParseErrorLine(const ReportedMessage& m) {
@@ -137,7 +137,7 @@ std::optional<std::pair<std::size_t, std::size_t>> ParseErrorLine(const Reported
 }
 
 std::string PortableText(const FileReport& file, const ReportedMessage& m, const std::filesystem::path& base) {
-  std::string text = m.text;
+  std::string text(m.text);
   if (const auto line = ParseErrorLine(m)) text.erase(line->first, line->second);
   const std::string root = ExtractWebAppRoot(file.fullPath);
   if (root.empty()) return text;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "catalogue.h"
 #include "plain_sinks.h"
 #include "source_span.h"
+#include "text_blocks.h"
 #include "xml_document.h"
 
 namespace corvane::cli {
@@ -28,7 +30,7 @@ struct Fix {
 
 // One finding with where it points in the source.
 struct ReportedMessage {
-  std::string text;
+  std::string_view text;  // kept in its report's texts
   int code = 0;
   std::uint32_t line = 0;    // 0: unknown
   std::uint32_t column = 0;  // 0: unknown
@@ -47,6 +49,7 @@ struct FileReport {
   std::string path;                       // as the user gave it
   std::string fullPath;                   // as it was checked; empty for standard input without a name
   std::vector<ReportedMessage> messages;  // in the list's order
+  TextBlocks texts;                       // where the texts of messages, silenced and excused are
   bool unreadable = false;                // its one message says why the file could not be read
   bool stopped = false;                   // the check stopped half-way; its Msg 100 says why
   // Findings kept out of the report, which SARIF still names as suppressed: those a directive
@@ -69,11 +72,13 @@ struct RunSummary {
 
 // Collects the messages of one checked file with their source positions (the element that
 // holds what is wrong) and, with itemPaths, their tree labels.
+// Their texts stay where they are: the report's texts are to hold them.
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
-                          const XmlDocument* doc, std::vector<Message> sorted,
+                          const XmlDocument* doc, std::span<const ListedMessage> listed,
                           const std::optional<LoadError>& loadError, bool itemPaths);
-// Where an element or comment of doc starts, as a finding there reports it.
-ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string text, int code);
+// Where an element or comment of doc starts, as a finding there reports it, with its text
+// kept in texts.
+ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string_view text, int code, TextBlocks& texts);
 
 // Where a parse error's line number stands in its text: the "\nLine: N" after the reason, as
 // offset and length; nothing for another message.

@@ -244,7 +244,7 @@ struct CheckedTurn {
   std::size_t heldBytes() const {
     std::size_t bytes = errText.capacity() + treeText.capacity() + source.capacity();
     if (report) {
-      for (const ReportedMessage& m : report->messages) bytes += sizeof m + m.text.capacity();
+      for (const ReportedMessage& m : report->messages) bytes += sizeof m + m.text.size();
     }
     return bytes;
   }

@@ -128,28 +128,29 @@ std::vector<NodeId> Suppressions::unused() const {
   return comments;
 }
 
-std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, const XmlDocument& doc) {
+std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, const XmlDocument& doc,
+                                              TextBlocks& texts) {
   std::vector<ReportedMessage> findings;
   for (const NodeId comment : directives.unused()) {
-    findings.push_back(
-        MessageAtNode(doc, comment, "Unused directive: " + WithoutBlanksAround(doc.text(comment)), kUnusedDirective));
+    findings.push_back(MessageAtNode(doc, comment, "Unused directive: " + WithoutBlanksAround(doc.text(comment)),
+                                     kUnusedDirective, texts));
   }
   return findings;
 }
 
-std::vector<Message> RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives) {
+std::vector<ListedMessage> RemoveSilenced(std::vector<ListedMessage>& messages, const CodeSet& ignored,
+                                          Suppressions& directives) {
   // The kept messages move up in place: a long list is not held twice.
-  std::vector<Message> silenced;
+  std::vector<ListedMessage> silenced;
   std::size_t kept = 0;
-  for (Message& m : messages) {
+  for (const ListedMessage& m : messages) {
     if (ignored.test(static_cast<std::size_t>(m.code))) continue;
     // A Msg 100 says the file was not checked through: no directive in it can speak for that.
     const bool silence = m.code != kXmlError && directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
     if (silence) {
-      silenced.push_back(std::move(m));
+      silenced.push_back(m);
     } else {
-      if (&messages[kept] != &m) messages[kept] = std::move(m);
-      ++kept;
+      messages[kept++] = m;
     }
   }
   messages.resize(kept);

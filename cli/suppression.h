@@ -71,11 +71,13 @@ class Suppressions {
 
 // A finding for each directive that silenced nothing, at its comment:
 // "Unused directive: corvanexml-check disable=Msg003".
-std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, const XmlDocument& doc);
+std::vector<ReportedMessage> UnusedDirectives(const Suppressions& directives, const XmlDocument& doc,
+                                              TextBlocks& texts);
 
 // Removes the messages whose code is ignored or that a directive silences, where each points
 // (its source element, else its item), and returns those a directive silenced. No directive
 // silences a Msg 100.
-std::vector<Message> RemoveSilenced(std::vector<Message>& messages, const CodeSet& ignored, Suppressions& directives);
+std::vector<ListedMessage> RemoveSilenced(std::vector<ListedMessage>& messages, const CodeSet& ignored,
+                                          Suppressions& directives);
 
 }  // namespace corvane::cli

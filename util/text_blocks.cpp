@@ -1,10 +1,23 @@
 #include "text_blocks.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "vector_room.h"
 
 namespace corvane {
+
+TextBlocks::TextBlocks(TextBlocks&& other) noexcept { *this = std::move(other); }
+
+TextBlocks& TextBlocks::operator=(TextBlocks&& other) noexcept {
+  blocks_ = std::move(other.blocks_);
+  other.blocks_.clear();
+  free_ = std::exchange(other.free_, nullptr);
+  freeSize_ = std::exchange(other.freeSize_, 0);
+  firstBlockSize_ = std::exchange(other.firstBlockSize_, 0);
+  lastBlockSize_ = std::exchange(other.lastBlockSize_, 0);
+  return *this;
+}
 
 std::string_view TextBlocks::add(std::string_view text) {
   if (text.size() > freeSize_) startBlock(text.size());
@@ -16,11 +29,15 @@ std::string_view TextBlocks::add(std::string_view text) {
 }
 
 void TextBlocks::startBlock(std::size_t atLeast) {
-  constexpr std::size_t kBlockBytes = std::size_t{64} * 1024;
-  const std::size_t size = std::max(kBlockBytes, atLeast);
+  // Small at first, as most lists are, and larger block by block.
+  constexpr std::size_t kFirstBlockBytes = 512;
+  constexpr std::size_t kLargestBlockBytes = std::size_t{64} * 1024;
+  const std::size_t grown = blocks_.empty() ? kFirstBlockBytes : std::min(kLargestBlockBytes, 2 * lastBlockSize_);
+  const std::size_t size = std::max(grown, atLeast);
   blocks_.reserve(blocks_.size() + 1);
   blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
   if (blocks_.size() == 1) firstBlockSize_ = size;
+  lastBlockSize_ = size;
   free_ = blocks_.back().get();
   freeSize_ = size;
 }
@@ -29,6 +46,7 @@ void TextBlocks::clear() {
   if (blocks_.size() > 1) blocks_.resize(1);
   free_ = blocks_.empty() ? nullptr : blocks_.front().get();
   freeSize_ = blocks_.empty() ? 0 : firstBlockSize_;
+  lastBlockSize_ = firstBlockSize_;
 }
 
 bool TextSet::insert(std::string_view text) {

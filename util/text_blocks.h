@@ -14,6 +14,14 @@ namespace corvane {
 
 class TextBlocks {
  public:
+  TextBlocks() = default;
+  // The texts move along and stay where they are; other is left empty.
+  TextBlocks(TextBlocks&& other) noexcept;
+  TextBlocks& operator=(TextBlocks&& other) noexcept;
+  TextBlocks(const TextBlocks&) = delete;
+  TextBlocks& operator=(const TextBlocks&) = delete;
+  ~TextBlocks() = default;
+
   // A copy of text that stays where it is until clear(). Throws when the room cannot be had;
   // the blocks are then unchanged.
   std::string_view add(std::string_view text);
@@ -28,6 +36,7 @@ class TextBlocks {
   char* free_ = nullptr;  // the unused end of the last block
   std::size_t freeSize_ = 0;
   std::size_t firstBlockSize_ = 0;
+  std::size_t lastBlockSize_ = 0;
 };
 
 // A set of texts, each kept once in blocks, found through a hash index.

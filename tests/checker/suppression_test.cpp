@@ -36,7 +36,7 @@ struct Scanned {
   std::vector<TreeItem> xs;
 };
 
-Message At(TreeItem item, int code) { return {"finding", code, item, kNoItem}; }
+ListedMessage At(TreeItem item, int code) { return {"finding", code, item, kNoItem}; }
 
 }  // namespace
 
@@ -53,7 +53,8 @@ TEST(SuppressionTest, TheNearestDirectiveForACodeIsTheOneUsed) {
       "</plugin>");
   ASSERT_EQ(s.xs.size(), 4u);
   Suppressions directives(s.tree, s.doc());
-  std::vector<Message> messages = {At(s.xs[1], 7), At(s.xs[1], 8), At(s.xs[2], 7), At(s.xs[2], 8), At(s.xs[3], 9)};
+  std::vector<ListedMessage> messages = {At(s.xs[1], 7), At(s.xs[1], 8), At(s.xs[2], 7), At(s.xs[2], 8),
+                                         At(s.xs[3], 9)};
   RemoveSilenced(messages, {}, directives);
   // Only Msg009 outside the directive for it is left; the first of two directives in one
   // place that both silence a code is the one used, and the file's own one is never reached.
@@ -63,7 +64,7 @@ TEST(SuppressionTest, TheNearestDirectiveForACodeIsTheOneUsed) {
             (std::vector<std::string>{"corvanexml-check disable=Msg007", "corvanexml-check disable=Msg009"}));
 
   // A finding for the file as a whole is silenced by the file's directive alone.
-  std::vector<Message> fileWide = {At(kNoItem, 7), At(kNoItem, 8)};
+  std::vector<ListedMessage> fileWide = {At(kNoItem, 7), At(kNoItem, 8)};
   RemoveSilenced(fileWide, {}, directives);
   ASSERT_EQ(fileWide.size(), 1u);
   EXPECT_EQ(fileWide[0].code, 8);
@@ -81,7 +82,7 @@ TEST(SuppressionTest, DeeplyNestedDirectivesAreNotWalkedForEveryFinding) {
   const Scanned s(text);
   ASSERT_EQ(s.xs.size(), kDepth);
   Suppressions directives(s.tree, s.doc());
-  std::vector<Message> messages;
+  std::vector<ListedMessage> messages;
   for (const TreeItem x : s.xs) {
     messages.push_back(At(x, 7));
     messages.push_back(At(x, 8));
@@ -99,7 +100,7 @@ TEST(SuppressionTest, DeeplyNestedDirectivesAreNotWalkedForEveryFinding) {
 TEST(SuppressionTest, DirectivesAmongOrdinaryCommentsAreFoundHoweverTheyStart) {
   const Scanned plain("<plugin><!-- roles --><x/><!--corvanexml-checker disable--><x/></plugin>");
   Suppressions none(plain.tree, plain.doc());
-  std::vector<Message> kept = {At(plain.xs[0], 7), At(plain.xs[1], 7)};
+  std::vector<ListedMessage> kept = {At(plain.xs[0], 7), At(plain.xs[1], 7)};
   RemoveSilenced(kept, {}, none);
   EXPECT_EQ(kept.size(), 2u);
   EXPECT_TRUE(none.problems().empty());
@@ -110,7 +111,7 @@ TEST(SuppressionTest, DirectivesAmongOrdinaryCommentsAreFoundHoweverTheyStart) {
       "<!-- tasks --><!--corvanexml-check silence--><x/></plugin>");
   ASSERT_EQ(s.xs.size(), 3u);
   Suppressions directives(s.tree, s.doc());
-  std::vector<Message> messages = {At(s.xs[0], 7), At(s.xs[1], 7), At(s.xs[2], 7)};
+  std::vector<ListedMessage> messages = {At(s.xs[0], 7), At(s.xs[1], 7), At(s.xs[2], 7)};
   RemoveSilenced(messages, {}, directives);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].item, s.xs[0]);

@@ -24,6 +24,14 @@ TEST(TextBlocks, KeptTextsStayInPlaceAcrossBlocks) {
   for (std::size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(kept[i], texts[i]) << i;
   blocks.clear();
   EXPECT_EQ(blocks.add("again"), "again");
+
+  // Handed over, the texts stay where they are, and the blocks left behind start afresh.
+  const std::string_view kept0 = blocks.add("kept");
+  TextBlocks taken = std::move(blocks);
+  EXPECT_EQ(kept0, "kept");
+  EXPECT_EQ(taken.add("more"), "more");
+  EXPECT_EQ(blocks.add("anew"), "anew");  // NOLINT(bugprone-use-after-move): left empty on purpose
+  EXPECT_EQ(kept0, "kept");
 }
 
 TEST(TextSet, HoldsEachTextOnce) {
