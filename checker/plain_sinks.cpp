@@ -15,10 +15,14 @@ TreeItem PlainTree::addChild(TreeItem parent, const ItemLabel& label, NodeId nod
   MakeRoomForOne(items_);
   if (node == kNoNode) item.text = keepText(label.str());
   items_.push_back(item);
+  longestLabel_ = std::max(longestLabel_, label.size());
   return items_.size() - 1;
 }
 
-void PlainTree::setText(TreeItem item, std::string_view text) { items_[item].text = keepText(text); }
+void PlainTree::setText(TreeItem item, std::string_view text) {
+  items_[item].text = keepText(text);
+  longestLabel_ = std::max(longestLabel_, text.size());
+}
 
 std::int32_t PlainTree::keepText(std::string_view text) {
   MakeRoomForOne(texts_);
@@ -32,6 +36,7 @@ void PlainTree::clear() {
   items_.clear();
   texts_.clear();
   textBlocks_.clear();
+  longestLabel_ = 0;
 }
 
 std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
@@ -40,14 +45,6 @@ std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
   if (doc == nullptr || it.node == kNoNode) return {};
   const bool textElement = it.textElement != 0;
   return ItemLabel{doc->name(it.node), textElement ? doc->elementText(it.node) : std::string_view{}, textElement}.str();
-}
-
-std::size_t PlainTree::labelSize(TreeItem item, const XmlDocument* doc) const {
-  const Item& it = items_[item];
-  if (it.text >= 0) return texts_[static_cast<std::size_t>(it.text)].size();
-  if (doc == nullptr || it.node == kNoNode) return 0;
-  const std::size_t name = doc->name(it.node).size();
-  return it.textElement ? name + 2 + doc->elementText(it.node).size() : name;
 }
 
 std::vector<std::string> PlainTree::labelPath(TreeItem item, const XmlDocument* doc) const {

@@ -49,8 +49,8 @@ class PlainTree : public TreeSink {
   const std::vector<Item>& items() const { return items_; }
   // The item's label; document node labels are read from doc.
   std::string label(TreeItem item, const XmlDocument* doc) const;
-  // The length of the item's label, without making it.
-  std::size_t labelSize(TreeItem item, const XmlDocument* doc) const;
+  // The length of the longest label the tree was given.
+  std::size_t longestLabel() const { return longestLabel_; }
   // Labels from the top-level item down to item.
   std::vector<std::string> labelPath(TreeItem item, const XmlDocument* doc) const;
   // Where a message points in the source: the element that holds what is wrong (the
@@ -68,6 +68,7 @@ class PlainTree : public TreeSink {
   std::vector<Item> items_;
   std::vector<std::string_view> texts_;  // into textBlocks_
   TextBlocks textBlocks_;
+  std::size_t longestLabel_ = 0;
 };
 
 // A line of a PlainMessages list, its text where the list keeps it.

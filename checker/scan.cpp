@@ -288,20 +288,8 @@ CheckOutcome FollowLoad(ScanState& s, StreamedLoad& load) {
 
 CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
                                     std::string* sourceText) {
-  if (sourceText != nullptr) {
-    if (std::optional<LoadError> error = ReadXmlFile(path, *sourceText, expected ? &*expected : nullptr)) {
-      return CheckLoaded(s, path, {nullptr, std::move(error)});
-    }
-    return CheckTextFollowingLoad(s, path, *sourceText);
-  }
   BeginCheck(s, path);
-  StreamedLoad load(path, expected);
-  return FollowLoad(s, load);
-}
-
-CheckOutcome CheckTextFollowingLoad(ScanState& s, const std::string& path, std::string_view content) {
-  BeginCheck(s, path);
-  StreamedLoad load(content, path);
+  StreamedLoad load(path, expected, sourceText);
   return FollowLoad(s, load);
 }
 

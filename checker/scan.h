@@ -62,9 +62,6 @@ CheckOutcome CheckLoaded(ScanState& s, const std::string& path, LoadResult loade
 // With sourceText, the file's bytes are kept there, as CheckFile keeps them.
 CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
                                     std::string* sourceText = nullptr);
-// Checks a document held in memory as CheckText does, walking it while it loads as
-// CheckFileFollowingLoad does; content must stay unchanged meanwhile.
-CheckOutcome CheckTextFollowingLoad(ScanState& s, const std::string& path, std::string_view content);
 // Checks a document held in memory as CheckFile checks the file at path: the web application
 // is the one around path.
 CheckOutcome CheckText(ScanState& s, const std::string& path, std::string_view content);

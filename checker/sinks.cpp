@@ -11,7 +11,7 @@ namespace corvane {
 std::string ItemLabel::str() const {
   if (!isTextElement) return std::string(name);
   std::string out;
-  out.reserve(name.size() + 2 + value.size());
+  out.reserve(size());
   out.append(name).append(": ").append(value);
   return out;
 }

@@ -26,6 +26,8 @@ struct ItemLabel {
   bool isTextElement = false;
 
   std::string str() const;
+  // The length of str(), without making it.
+  std::size_t size() const { return isTextElement ? name.size() + 2 + value.size() : name.size(); }
 };
 
 class TreeSink {

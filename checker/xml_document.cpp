@@ -746,6 +746,7 @@ class LineEnds {
 // them with their line ends made line feeds.
 struct ByteSource {
   int fd = -1;
+  std::string* kept = nullptr;  // where the file's bytes are kept as they are read, if anywhere
   std::string_view memory;
   std::size_t offset = 0;
   int readErrno = 0;
@@ -801,7 +802,7 @@ struct ByteSource {
       atEnd = n == 0;
       if (n > 0) {
         block = std::string_view(blockStorage.get(), static_cast<std::size_t>(n));
-        return true;
+        return keep(block);
       }
       if (n < 0 && errno != EINTR) {
         readErrno = errno;
@@ -809,6 +810,25 @@ struct ByteSource {
       }
     }
     return false;
+  }
+
+  // Appends bytes read to kept; false when memory runs out, which fails the read.
+  bool keep(std::string_view bytes) {
+    if (kept == nullptr) return true;
+    try {
+      kept->append(bytes);
+      return true;
+    } catch (const std::bad_alloc&) {
+      readErrno = ENOMEM;
+      block = {};
+      return false;
+    }
+  }
+
+  // Keeps the rest of the file too, where the parse stopped before its end.
+  void keepRest() {
+    if (kept == nullptr || fd < 0) return;
+    while (refill()) block = {};
   }
 
   // Reads again from offset, for the error case only; 0 at the end or on failure.
@@ -945,6 +965,7 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
   ctxt->sax->serror = sax.serror;  // the options above reset the plain handlers, not this one
   xmlParseDocument(ctxt.get());
   builder.finish();
+  source.keepRest();
   const bool wellFormed = ctxt->wellFormed != 0;
   ctxt.reset();
 
@@ -978,16 +999,26 @@ LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) 
   return Parse(source, name, size, doc);
 }
 
+// With kept, the file's bytes are kept there as they are read (empty when it cannot be read).
 LoadResult LoadFile(const std::string& path, const FileIdentity* expected, std::unique_ptr<XmlDocument>& doc,
-                    StreamedLoad* stream) {
+                    StreamedLoad* stream, std::string* kept = nullptr) {
+  if (kept != nullptr) kept->clear();
   std::string reason;
   std::uint64_t size = 0;
   const int fd = OpenRegularFile(path, reason, expected, &size);
   if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
   ByteSource source;
   source.fd = fd;
-  LoadResult result = Parse(source, path, static_cast<std::size_t>(size), doc, stream);
+  source.kept = kept;
+  LoadResult result;
+  try {
+    if (kept != nullptr) ReserveInHugePages(*kept, static_cast<std::size_t>(size) + 1);
+    result = Parse(source, path, static_cast<std::size_t>(size), doc, stream);
+  } catch (const std::bad_alloc&) {
+    result = {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(path), 0, 0}};
+  }
   ::close(fd);
+  if (kept != nullptr && result.error && result.error->unreadable) kept->clear();
   return result;
 }
 
@@ -1043,27 +1074,9 @@ LoadResult StreamedLoad::result() {
   return std::move(result_);
 }
 
-std::optional<LoadError> ReadXmlFile(const std::string& path, std::string& text, const FileIdentity* expected) {
-  std::string reason;
-  std::optional<std::string> content;
-  try {
-    const int fd = OpenRegularFile(path, reason, expected);
-    if (fd >= 0) content = ReadToEnd(fd, reason);
-  } catch (const std::bad_alloc&) {
-    text.clear();
-    return LoadError{XmlDocumentBuilder::NotEnoughMemory(path), 0, 0};
-  }
-  if (!content) {
-    text.clear();
-    return LoadError{"Cannot open " + path + ": " + reason, 0, 0, true};
-  }
-  text = std::move(*content);
-  return std::nullopt;
-}
-
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected) {
-  if (std::optional<LoadError> error = ReadXmlFile(path, text, expected)) return {nullptr, std::move(error)};
-  return LoadXmlMemory(text, path);
+  std::unique_ptr<XmlDocument> doc;
+  return LoadFile(path, expected, doc, nullptr, &text);
 }
 
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
@@ -1072,16 +1085,9 @@ LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
   return Parse(source, name, content.size());
 }
 
-StreamedLoad::StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected) {
-  run(path, [this, path, expected] { return LoadFile(path, expected ? &*expected : nullptr, built_, this); });
-}
-
-StreamedLoad::StreamedLoad(std::string_view content, const std::string& name) {
-  run(name, [this, content, name] {
-    ByteSource source;
-    source.memory = content;
-    return Parse(source, name, content.size(), built_, this);
-  });
+StreamedLoad::StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected, std::string* kept) {
+  run(path,
+      [this, path, expected, kept] { return LoadFile(path, expected ? &*expected : nullptr, built_, this, kept); });
 }
 
 template <typename Load>

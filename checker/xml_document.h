@@ -141,9 +141,6 @@ LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected = n
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected = nullptr);
 // Parses a document held in memory (the name is used in messages only).
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name = "memory");
-// Reads the bytes of a file to be parsed into text, as LoadXmlFileKeepingText does; why it
-// cannot be loaded, if it cannot be read (text is then empty).
-std::optional<LoadError> ReadXmlFile(const std::string& path, std::string& text, const FileIdentity* expected);
 
 // A file loaded as LoadXmlFile loads it, on a thread of its own, while the calling thread
 // follows the document: the children of the document element are handed out as each is
@@ -158,10 +155,9 @@ class StreamedLoad {
     std::vector<NodeId> children;
   };
 
-  // Loads a file as LoadXmlFile does.
-  StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected);
-  // Loads a document held in memory as LoadXmlMemory does; content must outlive the load.
-  StreamedLoad(std::string_view content, const std::string& name);
+  // Loads a file as LoadXmlFile does; with kept, as LoadXmlFileKeepingText does, the file's
+  // bytes kept there (complete once the load has ended).
+  StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected, std::string* kept = nullptr);
   ~StreamedLoad();
   StreamedLoad(const StreamedLoad&) = delete;
   StreamedLoad& operator=(const StreamedLoad&) = delete;

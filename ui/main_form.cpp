@@ -461,10 +461,9 @@ void TMainForm::checkFile(const QString& path) {
   OpenDialog->selectFile(checked.fileName());
   StatusBarCheck->clear();
   std::string bytes;
-  std::optional<LoadError> unread = ReadXmlFile(fullPath, bytes, nullptr);
-  // The file is walked while it loads, its finished items beside the parse.
-  CheckOutcome outcome = unread ? CheckLoaded(state_, fullPath, {nullptr, std::move(unread)})
-                                : CheckTextFollowingLoad(state_, fullPath, bytes);
+  // The file is read, parsed and walked at once, its finished items beside the parse; its
+  // bytes are kept for the text view.
+  CheckOutcome outcome = CheckFileFollowingLoad(state_, fullPath, std::nullopt, &bytes);
   failedLoad_.reset();
   if (!outcome.document && outcome.loadError && !outcome.loadError->unreadable) {
     failedLoad_ = FailedLoad{

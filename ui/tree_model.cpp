@@ -21,7 +21,6 @@ void DocumentTreeModel::publish(PlainTree tree, std::unique_ptr<XmlDocument> doc
   subtreeEnd_.assign(n, static_cast<std::uint32_t>(n));
   expanded_.resize(n);
   maxDepth_ = 0;
-  longestLabel_ = 0;
   // An item's subtree ends where the next item at its depth or above begins.
   std::vector<std::uint32_t> open;
   for (std::size_t i = 0; i < n; ++i) {
@@ -33,7 +32,6 @@ void DocumentTreeModel::publish(PlainTree tree, std::unique_ptr<XmlDocument> doc
     expanded_[i] = items[i].expanded ? 1 : 0;
     maxDepth_ = std::max(maxDepth_, items[i].depth);
   }
-  for (std::size_t i = 0; i < n; ++i) longestLabel_ = std::max(longestLabel_, tree_.labelSize(i, document_.get()));
   rebuildRows();
   endResetModel();
 }
@@ -113,6 +111,11 @@ void DocumentTreeModel::collapseAll() {
 
 int DocumentTreeModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || column != 0 || parent.isValid()) return {};
+  return createIndex(row, 0);
 }
 
 QVariant DocumentTreeModel::data(const QModelIndex& index, int role) const {

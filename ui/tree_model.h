@@ -47,7 +47,7 @@ class DocumentTreeModel : public QAbstractListModel {
   TreeItem itemOf(const QModelIndex& index) const;
   // The deepest level and the longest label, for the view's width.
   std::uint32_t maxDepth() const { return maxDepth_; }
-  std::size_t longestLabel() const { return longestLabel_; }
+  std::size_t longestLabel() const { return tree_.longestLabel(); }
 
   // Expands or collapses one item (its descendants keep their own state).
   void setExpanded(TreeItem item, bool expanded);
@@ -57,6 +57,9 @@ class DocumentTreeModel : public QAbstractListModel {
   void collapseAll();
 
   int rowCount(const QModelIndex& parent = {}) const override;
+  // The view asks for every row's index whenever it lays its rows out: made at once, without
+  // the checks through rowCount and columnCount that the list model makes.
+  QModelIndex index(int row, int column = 0, const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
@@ -73,7 +76,6 @@ class DocumentTreeModel : public QAbstractListModel {
   std::vector<std::uint32_t> rows_;  // the item shown in each row
   std::vector<std::int64_t> rowOf_;  // each item's row, -1 while hidden
   std::uint32_t maxDepth_ = 0;
-  std::size_t longestLabel_ = 0;
 };
 
 }  // namespace corvane

@@ -206,6 +206,35 @@ TEST(XmlLoad, FilesThatCannotBeReadAreReportedAsUnreadable) {
   EXPECT_TRUE(pipe.error->unreadable);
 }
 
+// A file's bytes are kept as they are read for the parse: all of them, as they are in the
+// file (CR LF too), also when the parse stops at an error long before the end; none for a
+// file that cannot be read. The walk beside the load keeps them the same way.
+TEST(XmlLoad, KeptBytesAreTheWholeFileWhereverTheParseStops) {
+  std::string wellFormed = "<r>\r\n";
+  for (int i = 0; i < 20000; ++i) wellFormed += "<a>" + std::to_string(i) + "</a>\r\n";
+  wellFormed += "</r>\r\n";
+  const std::string broken = "<r>\n<a></b>\n" + wellFormed;
+  for (const bool whole : {true, false}) {
+    const std::string& bytes = whole ? wellFormed : broken;
+    const fs::path path = TempFile("kept.xml", bytes);
+    std::string kept = "left from before";
+    const LoadResult loaded = LoadXmlFileKeepingText(path.string(), kept);
+    EXPECT_EQ(loaded.error.has_value(), !whole);
+    EXPECT_EQ(kept, bytes);
+    PlainTree tree;
+    PlainMessages messages;
+    ScanState state(tree, messages);
+    std::string followed;
+    const CheckOutcome outcome = CheckFileFollowingLoad(state, path.string(), std::nullopt, &followed);
+    EXPECT_EQ(outcome.document != nullptr, whole);
+    EXPECT_EQ(followed, bytes);
+    fs::remove(path);
+  }
+  std::string kept = "left from before";
+  EXPECT_TRUE(LoadXmlFileKeepingText("/nonexistent/corvane.xml", kept).error->unreadable);
+  EXPECT_TRUE(kept.empty());
+}
+
 TEST(XmlLoad, DeepNestingIsLoadedAndWalkedCompletely) {
   constexpr int depth = 100'000;
   std::string xml = "<plugin>";
