@@ -1,5 +1,6 @@
 #include "key_order.h"
 
+#include <algorithm>
 #include <array>
 #include <numeric>
 
@@ -8,7 +9,12 @@ namespace corvane {
 std::vector<std::uint32_t> StableKeyOrder(std::span<const std::uint64_t> keys) {
   std::vector<std::uint32_t> order(keys.size());
   std::iota(order.begin(), order.end(), 0U);
-  if (keys.empty()) return order;
+  // A short list is sorted directly: a radix pass clears more buckets than it has keys.
+  constexpr std::size_t kShortList = 512;
+  if (keys.size() < kShortList) {
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+    return order;
+  }
   // Bits that are the same in every key order nothing: digits made only of them are skipped.
   std::uint64_t varying = 0;
   for (const std::uint64_t key : keys) varying |= key ^ keys.front();

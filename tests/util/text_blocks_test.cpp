@@ -52,13 +52,13 @@ TEST(TextSet, HoldsEachTextOnce) {
   EXPECT_TRUE(set.insert("Id.5"));
 }
 
-// The radix order is the stable sort's, whichever bits of the keys differ: only the low
-// ones (columns), only high ones (lines), or both, with many keys equal.
+// The order is the stable sort's, whichever bits of the keys differ: only the low ones
+// (columns), only high ones (lines), or both, with many keys equal, in long lists and short.
 TEST(StableKeyOrder, OrdersAsAStableSort) {
   EXPECT_TRUE(StableKeyOrder({}).empty());
   std::mt19937_64 random(7);
   for (const int shift : {0, 20, 32, 53}) {
-    std::vector<std::uint64_t> keys(5000);
+    std::vector<std::uint64_t> keys(shift == 20 ? 300 : 5000);  // short lists are sorted another way
     for (std::uint64_t& key : keys) key = (random() % 300) << shift | (shift == 32 ? random() % 4 : 0);
     std::vector<std::uint32_t> expected(keys.size());
     for (std::uint32_t i = 0; i < expected.size(); ++i) expected[i] = i;
