@@ -190,12 +190,10 @@ const ProjectFile* ProjectFiles::forPath(const std::string& path) {
   return folder(folderItself ? fs::path(path) : fs::path(path).parent_path()).project;
 }
 
-const ProjectFile* ProjectFiles::forFile(const std::string& path) {
-  return folder(fs::path(path).parent_path()).project;
-}
+const ProjectFile* ProjectFiles::forFile(const std::string& path) { return folderOf(path).project; }
 
 bool ProjectFiles::excludes(const fs::path& path) {
-  const Folder& home = folder(path.parent_path());
+  const Folder& home = folderOf(path.native());
   if (home.project == nullptr || home.project->excludes.empty()) return false;
   const fs::path& top = home.project->folder;
   // The folders between the project file and path count as well: a file named on the
@@ -206,6 +204,17 @@ bool ProjectFiles::excludes(const fs::path& path) {
     if (MatchesExclude(entry, top, home.project->excludes)) return true;
   }
   return false;
+}
+
+const ProjectFiles::Folder& ProjectFiles::folderOf(const std::string& path) {
+  // A path's parent depends on nothing after its last '/': paths alike up to there share it.
+  const std::size_t slash = path.rfind('/');
+  const std::string_view parent = std::string_view(path).substr(0, slash == std::string::npos ? 0 : slash + 1);
+  if (lastFolder_ == nullptr || parent != lastParent_) {
+    lastFolder_ = &folder(fs::path(path).parent_path());
+    lastParent_.assign(parent);
+  }
+  return *lastFolder_;
 }
 
 const ProjectFiles::Folder& ProjectFiles::folder(const fs::path& given) {

@@ -59,6 +59,9 @@ class ProjectFiles {
     const ProjectFile* project;
   };
   const Folder& folder(const std::filesystem::path& given);
+  // The folder that holds path, as folder finds it for path's parent. A walk asks about the
+  // entries of one folder one after another: the last folder asked for is kept at hand.
+  const Folder& folderOf(const std::string& path);
   const ProjectFile* nearest(const std::filesystem::path& real);
   const ProjectFile* load(const std::filesystem::path& real);
 
@@ -66,6 +69,8 @@ class ProjectFiles {
   std::unordered_map<std::string, const ProjectFile*> nearest_;  // by the real folder
   std::deque<ProjectFile> files_;                                // stable addresses for the maps
   std::string error_;
+  std::string lastParent_;  // the last path folderOf was asked about, up to its last '/'
+  const Folder* lastFolder_ = nullptr;
 };
 
 // The options of a run: those given, completed by the project file for the run-wide
