@@ -16,7 +16,7 @@ namespace corvane {
 class FillAhead {
  public:
   // Pages are set up this far beyond what the writer has reached.
-  static constexpr std::size_t kAheadBytes = std::size_t{4} << 20;
+  static constexpr std::size_t kAheadBytes = std::size_t{2} << 20;
 
   struct Region {
     const void* start;
