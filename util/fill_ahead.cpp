@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <system_error>
 
 namespace corvane {
 
@@ -30,7 +31,11 @@ bool Populate(const FillAhead::Region& region, std::size_t from, std::size_t to)
 
 FillAhead::FillAhead(std::span<const Region> regions) {
   for (const Region& region : regions) progress_.push_back({region});
-  thread_ = std::thread([this] { run(); });
+  // Where the system refuses another thread, the writer sets its pages up itself.
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+  }
 }
 
 FillAhead::~FillAhead() {
@@ -39,7 +44,7 @@ FillAhead::~FillAhead() {
     stopping_ = true;
   }
   moved_.notify_one();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void FillAhead::reached(std::span<const std::size_t> written) {
