@@ -26,8 +26,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kMessageError = 1;
-
 // Whether a reported finding is the listed message m.
 bool SameFinding(const cli::ReportedMessage& reported, const Message& m, const PlainTree& tree) {
   if (reported.code != m.code || reported.text != m.text) return false;

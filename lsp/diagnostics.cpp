@@ -17,21 +17,16 @@ using nlohmann::json;
 constexpr int kSeverityError = 1;
 constexpr int kSeverityWarning = 2;
 
-json PositionJson(const Position& p) { return {{"line", p.line}, {"character", p.character}}; }
-
-// The bytes a finding covers: [first, second).
-using ByteRange = std::pair<std::size_t, std::size_t>;
-
 // The bytes of the element (or comment) that starts at start: its text where the source
 // writes it as it reads, else its start tag.
 ByteRange ElementRange(std::string_view text, std::size_t start, const XmlDocument& doc, NodeId node) {
   if (doc.node(node).kind() == NodeKind::Element && doc.isTextElement(node)) {
     if (const std::optional<SourceSpan> value = TextElementSpan(text, start, doc, node)) {
-      return {value->offset, value->offset + value->length};
+      return {value->offset, value->length};
     }
   }
   const std::optional<std::size_t> end = StartTagEnd(text, start);
-  return {start, end ? *end + 1 : start};
+  return {start, end ? *end + 1 - start : 0};
 }
 
 // A quick fix as a diagnostic's data carries it, its range counted as the session counts.
@@ -40,13 +35,19 @@ json FixJson(const QuickFix& fix, const LineIndex& lines, PositionEncoding encod
   if (!fix.path.empty()) {
     data["path"] = fix.path;
   } else {
-    data["range"] = {{"start", PositionJson(lines.position(fix.range.offset, encoding))},
-                     {"end", PositionJson(lines.position(fix.range.offset + fix.range.length, encoding))}};
+    data["range"] = RangeJson(lines, fix.range, encoding);
   }
   return data;
 }
 
 }  // namespace
+
+json PositionJson(const Position& p) { return {{"line", p.line}, {"character", p.character}}; }
+
+json RangeJson(const LineIndex& lines, ByteRange range, PositionEncoding encoding) {
+  return {{"start", PositionJson(lines.position(range.offset, encoding))},
+          {"end", PositionJson(lines.position(range.offset + range.length, encoding))}};
+}
 
 DiagnosticList Diagnostics(const cli::FileReport& report, const XmlDocument* doc, std::string_view text,
                            PositionEncoding encoding, std::span<const std::optional<QuickFix>> fixes) {
@@ -61,16 +62,14 @@ DiagnosticList Diagnostics(const cli::FileReport& report, const XmlDocument* doc
   list.text.pop_back();  // "[]" without its end, which is written after the last
   for (std::size_t i = 0; i < report.messages.size(); ++i) {
     const cli::ReportedMessage& m = report.messages[i];
-    ByteRange bytes{0, 0};
+    ByteRange bytes;
     if (offsets[i] && doc != nullptr && m.node != kNoNode && m.node < doc->nodeCount()) {
       bytes = ElementRange(text, *offsets[i], *doc, m.node);
     } else if (offsets[i]) {
-      bytes = {*offsets[i], lines.lineEnd(*offsets[i])};
+      bytes = {*offsets[i], lines.lineEnd(*offsets[i]) - *offsets[i]};
     }
     json diagnostic = {
-        {"range",
-         {{"start", PositionJson(lines.position(bytes.first, encoding))},
-          {"end", PositionJson(lines.position(bytes.second, encoding))}}},
+        {"range", RangeJson(lines, bytes, encoding)},
         {"severity", m.code == kXmlError ? kSeverityError : kSeverityWarning},
         {"code", cli::RuleId(m.code)},
         {"codeDescription", {{"href", href}}},

@@ -21,6 +21,14 @@ struct DiagnosticList {
   nlohmann::json corrected = nlohmann::json::array();  // those with a correction
 };
 
+// window/showMessage's type for an error.
+inline constexpr int kMessageError = 1;
+
+// A position, and a range of a document's bytes, as the protocol writes them, counted as
+// encoding says.
+nlohmann::json PositionJson(const Position& p);
+nlohmann::json RangeJson(const LineIndex& lines, ByteRange range, PositionEncoding encoding);
+
 // The diagnostic of each finding, in the report's order: its range covers the element at
 // fault (its text where it is a text element written as it reads, else its start tag), or
 // for a finding without an element the rest of its line; severity Error for Msg 100 and

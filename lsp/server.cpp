@@ -9,6 +9,7 @@
 #include <exception>
 #include <utility>
 
+#include "diagnostics.h"
 #include "file_read.h"
 #include "file_write.h"
 #include "file_uri.h"
@@ -27,7 +28,6 @@ struct RpcError {
   std::string message;
 };
 
-constexpr int kMessageError = 1;
 constexpr int kSyncIncremental = 2;
 constexpr std::string_view kQuickFix = "quickfix";
 
@@ -72,13 +72,6 @@ int CompletionItemKind(CandidateKind kind) {
     case CandidateKind::Template: return kFile;
   }
   return kClass;
-}
-
-json PositionJson(const Position& p) { return {{"line", p.line}, {"character", p.character}}; }
-
-json RangeJson(const LineIndex& lines, ByteRange range, PositionEncoding encoding) {
-  return {{"start", PositionJson(lines.position(range.offset, encoding))},
-          {"end", PositionJson(lines.position(range.offset + range.length, encoding))}};
 }
 
 // Whether position a lies before position b.
