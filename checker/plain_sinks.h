@@ -56,7 +56,7 @@ class PlainTree : public TreeSink {
   // Where a message points in the source: the element that holds what is wrong (the
   // message's source item, else its item); line 0 when it points nowhere.
   SourcePosition positionOf(const Message& message, const XmlDocument* doc) const {
-    return positionAt(message.source != kNoItem ? message.source : message.item, doc);
+    return positionAt(PointedItem(message), doc);
   }
   // Where the element of item `at` starts; line 0 when it stands for none.
   SourcePosition positionAt(TreeItem at, const XmlDocument* doc) const;

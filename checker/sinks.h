@@ -57,6 +57,13 @@ struct Message {
   TreeItem source = kNoItem;
 };
 
+// The item a message points at in the source: its source item, else its item. For a Message
+// and a list's own lines alike.
+template <typename Line>
+TreeItem PointedItem(const Line& line) {
+  return line.source != kNoItem ? line.source : line.item;
+}
+
 class MessageList {
  public:
   virtual ~MessageList() = default;

@@ -44,8 +44,7 @@ class Suggester {
   // Msg 003 the line "key=" appended to the bundle's properties file.
   std::optional<Suggestion> of(const Message& message, const PlainTree& tree, const XmlDocument& doc,
                                std::string_view webAppRoot = {}) const {
-    return of(message.code, message.text, message.source != kNoItem ? message.source : message.item, tree, doc,
-              webAppRoot);
+    return of(message.code, message.text, PointedItem(message), tree, doc, webAppRoot);
   }
   // The same for a message of code and text about the item at (its source item, else its item).
   std::optional<Suggestion> of(int code, std::string_view text, TreeItem at, const PlainTree& tree,

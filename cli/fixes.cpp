@@ -84,8 +84,7 @@ std::vector<std::unique_ptr<const Fix>> FindFixes(const Suggester& suggester, st
   std::vector<SourcePosition> starts;
   for (std::size_t i = 0; i < messages.size(); ++i) {
     const ListedMessage& m = messages[i];
-    std::optional<Suggestion> suggestion =
-        suggester.of(m.code, m.text, m.source != kNoItem ? m.source : m.item, tree, doc);
+    std::optional<Suggestion> suggestion = suggester.of(m.code, m.text, PointedItem(m), tree, doc);
     // A change to another file (a key added to its bundle) is no fix of this one.
     if (!suggestion || suggestion->append) continue;
     suggested.push_back(i);

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "catalogue.h"
-#include "key_order.h"
 #include "report.h"
 #include "rule_info.h"
 #include "visible_text.h"
@@ -14,16 +13,12 @@ namespace corvane::cli {
 
 namespace {
 
-// The findings ordered by line and column; equal positions keep the list's order. Sorted on
-// compact keys rather than through the pointers: a file may have hundreds of thousands.
+// The findings ordered by line and column; equal positions keep the list's order.
 std::vector<const ReportedMessage*> ByPosition(const FileReport& file) {
-  std::vector<std::uint64_t> keys;
-  keys.reserve(file.messages.size());
-  for (const ReportedMessage& m : file.messages) keys.push_back(m.positionKey());
-  std::vector<const ReportedMessage*> order;
-  order.reserve(keys.size());
-  for (const std::uint32_t i : StableKeyOrder(keys)) order.push_back(&file.messages[i]);
-  return order;
+  std::vector<const ReportedMessage*> findings;
+  findings.reserve(file.messages.size());
+  for (const ReportedMessage& m : file.messages) findings.push_back(&m);
+  return InPositionOrder(findings, [](const ReportedMessage* m) -> const ReportedMessage& { return *m; });
 }
 
 // A workflow command's value with the characters GitHub reads as syntax escaped; a property

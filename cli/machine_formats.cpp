@@ -7,7 +7,6 @@
 #include <unordered_map>
 
 #include "d_util.h"
-#include "key_order.h"
 #include "report.h"
 #include "rule_info.h"
 #include "visible_text.h"
@@ -153,13 +152,7 @@ std::vector<std::pair<const ReportedMessage*, const char*>> FindingsByPosition(c
   for (const ReportedMessage& m : file.messages) findings.emplace_back(&m, nullptr);
   for (const ReportedMessage& m : file.silenced) findings.emplace_back(&m, "inSource");
   for (const ReportedMessage& m : file.excused) findings.emplace_back(&m, "external");
-  std::vector<std::uint64_t> keys;
-  keys.reserve(findings.size());
-  for (const auto& finding : findings) keys.push_back(finding.first->positionKey());
-  std::vector<std::pair<const ReportedMessage*, const char*>> ordered;
-  ordered.reserve(findings.size());
-  for (const std::uint32_t i : StableKeyOrder(keys)) ordered.push_back(findings[i]);
-  return ordered;
+  return InPositionOrder(findings, [](const auto& finding) -> const ReportedMessage& { return *finding.first; });
 }
 
 json Notification(std::string_view text) { return {{"level", "error"}, {"message", {{"text", std::string(text)}}}}; }

@@ -86,12 +86,11 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
   // node, is asked for a few messages ahead.
   constexpr std::size_t kReadAhead = 8;
   const auto& items = tree.items();
-  const auto itemOf = [&](const ListedMessage& m) { return m.source != kNoItem ? m.source : m.item; };
   for (std::size_t i = 0; i < sorted.size(); ++i) {
-    if (i + 2 * kReadAhead < sorted.size() && itemOf(sorted[i + 2 * kReadAhead]) < items.size()) {
-      __builtin_prefetch(&items[itemOf(sorted[i + 2 * kReadAhead])]);
+    if (i + 2 * kReadAhead < sorted.size() && PointedItem(sorted[i + 2 * kReadAhead]) < items.size()) {
+      __builtin_prefetch(&items[PointedItem(sorted[i + 2 * kReadAhead])]);
     }
-    if (const TreeItem ahead = i + kReadAhead < sorted.size() ? itemOf(sorted[i + kReadAhead]) : kNoItem;
+    if (const TreeItem ahead = i + kReadAhead < sorted.size() ? PointedItem(sorted[i + kReadAhead]) : kNoItem;
         doc != nullptr && ahead < items.size() && items[ahead].node != kNoNode) {
       __builtin_prefetch(&doc->node(items[ahead].node));
     }
@@ -99,7 +98,7 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
     ReportedMessage r;
     r.text = m.text;
     r.code = m.code;
-    const TreeItem at = itemOf(m);
+    const TreeItem at = PointedItem(m);
     if (at != kNoItem) {
       const SourcePosition position = tree.positionAt(at, doc);
       r.line = position.line;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "key_order.h"
 #include "plain_sinks.h"
 #include "source_span.h"
 #include "text_blocks.h"
@@ -40,10 +41,24 @@ struct ReportedMessage {
   // Only where fixes were looked for; held apart, as few findings have one.
   std::unique_ptr<const Fix> fix;
   NodeId node = kNoNode;  // the element (or comment) it points at; kNoNode for none
-
-  // Orders findings by line, then column.
-  std::uint64_t positionKey() const { return std::uint64_t{line} << 32 | column; }
 };
+
+// items ordered by the line, then the column, of the finding that finding(item) gives; equal
+// positions keep their order. Sorted on compact keys rather than through the findings: a
+// file may have hundreds of thousands.
+template <typename Item, typename FindingOf>
+std::vector<Item> InPositionOrder(const std::vector<Item>& items, FindingOf finding) {
+  std::vector<std::uint64_t> keys;
+  keys.reserve(items.size());
+  for (const Item& item : items) {
+    const ReportedMessage& m = finding(item);
+    keys.push_back(std::uint64_t{m.line} << 32 | m.column);
+  }
+  std::vector<Item> ordered;
+  ordered.reserve(items.size());
+  for (const std::uint32_t i : StableKeyOrder(keys)) ordered.push_back(items[i]);
+  return ordered;
+}
 
 struct FileReport {
   std::string path;                       // as the user gave it

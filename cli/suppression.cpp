@@ -146,7 +146,7 @@ std::vector<ListedMessage> RemoveSilenced(std::vector<ListedMessage>& messages, 
   for (const ListedMessage& m : messages) {
     if (ignored.test(static_cast<std::size_t>(m.code))) continue;
     // A Msg 100 says the file was not checked through: no directive in it can speak for that.
-    const bool silence = m.code != kXmlError && directives.silences(m.source != kNoItem ? m.source : m.item, m.code);
+    const bool silence = m.code != kXmlError && directives.silences(PointedItem(m), m.code);
     if (silence) {
       silenced.push_back(m);
     } else {

@@ -29,7 +29,7 @@ using nlohmann::json;
 // Whether a reported finding is the listed message m.
 bool SameFinding(const cli::ReportedMessage& reported, const Message& m, const PlainTree& tree) {
   if (reported.code != m.code || reported.text != m.text) return false;
-  const TreeItem at = m.source != kNoItem ? m.source : m.item;
+  const TreeItem at = PointedItem(m);
   const NodeId node = at < tree.items().size() ? tree.items()[at].node : kNoNode;
   return reported.node == node;
 }
