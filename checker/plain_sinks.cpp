@@ -10,8 +10,8 @@ TreeItem PlainTree::addChild(TreeItem parent, const ItemLabel& label, NodeId nod
   Item item;
   item.parent = parent;
   item.node = node;
-  item.depth = parent == kNoItem ? 0 : items_[parent].depth + 1;
-  item.textElement = label.isTextElement ? 1 : 0;
+  item.depthAndFlags =
+      (parent == kNoItem ? 0 : items_[parent].depth() + 1) | (label.isTextElement ? Item::kTextElement : 0);
   MakeRoomForOne(items_);
   if (node == kNoNode) item.text = keepText(label.str());
   items_.push_back(item);
@@ -30,7 +30,7 @@ std::int32_t PlainTree::keepText(std::string_view text) {
   return static_cast<std::int32_t>(texts_.size() - 1);
 }
 
-void PlainTree::expand(TreeItem item) { items_[item].expanded = true; }
+void PlainTree::expand(TreeItem item) { items_[item].depthAndFlags |= Item::kExpanded; }
 
 void PlainTree::clear() {
   items_.clear();
@@ -43,7 +43,7 @@ std::string PlainTree::label(TreeItem item, const XmlDocument* doc) const {
   const Item& it = items_[item];
   if (it.text >= 0) return std::string(texts_[static_cast<std::size_t>(it.text)]);
   if (doc == nullptr || it.node == kNoNode) return {};
-  const bool textElement = it.textElement != 0;
+  const bool textElement = it.textElement();
   return ItemLabel{doc->name(it.node), textElement ? doc->elementText(it.node) : std::string_view{}, textElement}.str();
 }
 

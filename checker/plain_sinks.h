@@ -30,13 +30,20 @@ class CompactItem {
 class PlainTree : public TreeSink {
  public:
   struct Item {
-    Item() : depth(0), textElement(0), expanded(0) {}
+    static constexpr std::uint32_t kTextElement = 1U << 30;  // added as a text element: labelled "name: text"
+    static constexpr std::uint32_t kExpanded = 1U << 31;
+    static constexpr std::uint32_t kDepth = kTextElement - 1;  // the parser nests elements far less deeply
+
+    std::uint32_t depth() const { return depthAndFlags & kDepth; }
+    bool textElement() const { return (depthAndFlags & kTextElement) != 0; }
+    bool expanded() const { return (depthAndFlags & kExpanded) != 0; }
+
     CompactItem parent = kNoItem;
     NodeId node = kNoNode;
-    std::int32_t text = -1;         // index into texts_ when the label is stored or was replaced
-    std::uint32_t depth : 30;       // the parser nests elements far less deeply
-    std::uint32_t textElement : 1;  // added as a text element: labelled "name: text"
-    std::uint32_t expanded : 1;
+    std::int32_t text = -1;  // index into texts_ when the label is stored or was replaced
+    // One word, made whole before it is stored: bit fields would be merged into the new
+    // item's memory, and reading fresh memory before writing it costs a second page fault.
+    std::uint32_t depthAndFlags = 0;
   };
   static_assert(sizeof(Item) == 16, "an item of a large document costs 16 bytes");
 

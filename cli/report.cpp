@@ -28,7 +28,7 @@ class ItemPaths {
 
   std::vector<std::string> of(TreeItem item) {
     const auto& items = tree_.items();
-    if (items[item].depth < kPathLabels) return tree_.labelPath(item, doc_);
+    if (items[item].depth() < kPathLabels) return tree_.labelPath(item, doc_);
     std::vector<std::string> path;
     path.reserve(kPathLabels);
     for (TreeItem i = headOf(item); i != kNoItem; i = items[i].parent) path.push_back(tree_.label(i, doc_));
@@ -47,7 +47,8 @@ class ItemPaths {
     if (heads_.empty()) {
       // Items come in pre-order: a parent always before its children.
       heads_.resize(items.size());
-      for (TreeItem i = 0; i < items.size(); ++i) heads_[i] = items[i].depth < kPathHead ? i : heads_[items[i].parent];
+      for (TreeItem i = 0; i < items.size(); ++i)
+        heads_[i] = items[i].depth() < kPathHead ? i : heads_[items[i].parent];
     }
     return heads_[item];
   }
@@ -148,7 +149,7 @@ void WriteTreeText(std::ostream& out, const PlainTree& tree, const XmlDocument* 
   constexpr std::size_t kChunk = 1 << 16;
   std::string text;
   for (TreeItem i = 0; i < tree.items().size(); ++i) {
-    const std::uint32_t depth = tree.items()[i].depth;
+    const std::uint32_t depth = tree.items()[i].depth();
     text.append(std::size_t{2} * std::min(depth, kIndentDepth), ' ');
     if (depth > kIndentDepth) text.append("[depth ").append(std::to_string(depth)).append("] ");
     AppendVisible(text, tree.label(i, doc));

@@ -302,7 +302,7 @@ QWidget* TMainForm::buildSelectTab() {
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   }
   TreeView->setPalette(palette);
-  connect(TreeView, &QListView::clicked, this, [this] { TreeViewClick(); });
+  connect(TreeView, &QAbstractItemView::clicked, this, [this] { TreeViewClick(); });
 
   ListBoxErrors = makeListBox("ListBoxErrors", errorsModel_);
   ListBoxErrors->setSelectionMode(QAbstractItemView::ExtendedSelection);

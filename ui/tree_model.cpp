@@ -24,13 +24,13 @@ void DocumentTreeModel::publish(PlainTree tree, std::unique_ptr<XmlDocument> doc
   // An item's subtree ends where the next item at its depth or above begins.
   std::vector<std::uint32_t> open;
   for (std::size_t i = 0; i < n; ++i) {
-    while (!open.empty() && items[open.back()].depth >= items[i].depth) {
+    while (!open.empty() && items[open.back()].depth() >= items[i].depth()) {
       subtreeEnd_[open.back()] = static_cast<std::uint32_t>(i);
       open.pop_back();
     }
     open.push_back(static_cast<std::uint32_t>(i));
-    expanded_[i] = items[i].expanded ? 1 : 0;
-    maxDepth_ = std::max(maxDepth_, items[i].depth);
+    expanded_[i] = items[i].expanded() ? 1 : 0;
+    maxDepth_ = std::max(maxDepth_, items[i].depth());
   }
   rebuildRows();
   endResetModel();

@@ -38,7 +38,7 @@ class DocumentTreeModel : public QAbstractListModel {
   TreeItem parentOf(TreeItem item) const { return tree_.items()[item].parent; }
   // Where a message about this tree points in the document's text.
   SourcePosition positionOf(const Message& message) const { return tree_.positionOf(message, document_.get()); }
-  std::uint32_t depthOf(TreeItem item) const { return tree_.items()[item].depth; }
+  std::uint32_t depthOf(TreeItem item) const { return tree_.items()[item].depth(); }
   bool hasChildItems(TreeItem item) const { return subtreeEnd_[item] > item + 1; }
   bool isExpanded(TreeItem item) const { return expanded_[item] != 0; }
   // The index of the item's row; invalid while a collapsed ancestor hides it.

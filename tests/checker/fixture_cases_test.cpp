@@ -57,7 +57,7 @@ std::string ReadFile(const fs::path& path) {
 void ExpectEveryParentExpanded(const PlainTree& tree) {
   for (const PlainTree::Item& item : tree.items()) {
     if (item.parent == kNoItem) continue;
-    EXPECT_TRUE(tree.items()[item.parent].expanded);
+    EXPECT_TRUE(tree.items()[item.parent].expanded());
   }
 }
 

@@ -253,7 +253,7 @@ TEST(XmlLoad, DeepNestingIsLoadedAndWalkedCompletely) {
   ASSERT_FALSE(outcome.walkError);
   EXPECT_TRUE(messages.empty());
   ASSERT_EQ(tree.items().size(), static_cast<std::size_t>(depth) + 3);
-  EXPECT_EQ(tree.items().back().depth, static_cast<std::uint32_t>(depth) + 2);
+  EXPECT_EQ(tree.items().back().depth(), static_cast<std::uint32_t>(depth) + 2);
   EXPECT_EQ(tree.label(tree.items().size() - 1, outcome.document.get()), "id: X");
   EXPECT_EQ(tree.label(2, outcome.document.get()), "task ()");  // the outermost item keeps no id
 }
