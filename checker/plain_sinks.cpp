@@ -96,10 +96,13 @@ std::vector<Message> PlainMessages::sorted() const {
 std::vector<ListedMessage> PlainMessages::listed() const {
   const std::vector<std::size_t> order = MessageSortOrder(texts_);
   std::vector<ListedMessage> out(order.size());
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const Tag& tag = tags_[order[i]];
-    out[i] = {texts_[order[i]], tag.code, tag.item, tag.source};
-  }
+  for (std::size_t i = 0; i < order.size(); ++i) out[i] = listedLine(order[i]);
+  return out;
+}
+
+std::vector<ListedMessage> PlainMessages::added() const {
+  std::vector<ListedMessage> out(texts_.size());
+  for (std::size_t i = 0; i < texts_.size(); ++i) out[i] = listedLine(i);
   return out;
 }
 

@@ -101,6 +101,8 @@ class PlainMessages : public MessageList {
   // The same lines, their texts left where the list keeps them: in the blocks that takeTexts
   // hands over, or until the list is cleared.
   std::vector<ListedMessage> listed() const;
+  // The lines as listed() has them, in the order they were added.
+  std::vector<ListedMessage> added() const;
   // Hands over the blocks that hold the lines' texts; the list is left empty.
   TextBlocks takeTexts();
 
@@ -113,6 +115,7 @@ class PlainMessages : public MessageList {
   };
 
   Message line(std::size_t i) const { return {std::string(texts_[i]), tags_[i].code, tags_[i].item, tags_[i].source}; }
+  ListedMessage listedLine(std::size_t i) const { return {texts_[i], tags_[i].code, tags_[i].item, tags_[i].source}; }
 
   std::vector<std::string_view> texts_;  // into blocks_
   std::vector<Tag> tags_;

@@ -74,6 +74,13 @@ std::string RelativeFolder(const std::string& folder, const std::filesystem::pat
 
 }  // namespace
 
+SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
+                               const std::optional<LoadError>& loadError) {
+  if (at != kNoItem) return tree.positionAt(at, doc);
+  if (loadError) return {loadError->line, loadError->column};
+  return {};
+}
+
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
                           const XmlDocument* doc, std::span<const ListedMessage> sorted,
                           const std::optional<LoadError>& loadError, bool itemPaths) {
@@ -100,19 +107,14 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
     r.text = m.text;
     r.code = m.code;
     const TreeItem at = PointedItem(m);
-    if (at != kNoItem) {
-      const SourcePosition position = tree.positionAt(at, doc);
-      r.line = position.line;
-      r.column = position.column;
-      if (at < tree.items().size()) r.node = tree.items()[at].node;
-      if (itemPaths) {
-        if (std::vector<std::string> path = paths.of(at); !path.empty()) {
-          r.itemPath = std::make_unique<const std::vector<std::string>>(std::move(path));
-        }
+    const SourcePosition position = FindingPosition(tree, doc, at, loadError);
+    r.line = position.line;
+    r.column = position.column;
+    if (at < items.size()) r.node = items[at].node;
+    if (itemPaths && at != kNoItem) {
+      if (std::vector<std::string> path = paths.of(at); !path.empty()) {
+        r.itemPath = std::make_unique<const std::vector<std::string>>(std::move(path));
       }
-    } else if (loadError) {
-      r.line = loadError->line;
-      r.column = loadError->column;
     }
     report.messages.push_back(std::move(r));
   }

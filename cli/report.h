@@ -43,6 +43,11 @@ struct ReportedMessage {
   NodeId node = kNoNode;  // the element (or comment) it points at; kNoNode for none
 };
 
+// A finding's line and column as one key that orders by line, then column.
+inline std::uint64_t PositionKey(std::uint32_t line, std::uint32_t column) {
+  return std::uint64_t{line} << 32 | column;
+}
+
 // items ordered by the line, then the column, of the finding that finding(item) gives; equal
 // positions keep their order. Sorted on compact keys rather than through the findings: a
 // file may have hundreds of thousands.
@@ -52,7 +57,7 @@ std::vector<Item> InPositionOrder(const std::vector<Item>& items, FindingOf find
   keys.reserve(items.size());
   for (const Item& item : items) {
     const ReportedMessage& m = finding(item);
-    keys.push_back(std::uint64_t{m.line} << 32 | m.column);
+    keys.push_back(PositionKey(m.line, m.column));
   }
   std::vector<Item> ordered;
   ordered.reserve(items.size());
@@ -85,6 +90,10 @@ struct RunSummary {
   void fail(std::ostream& err, std::string trouble);
 };
 
+// Where a finding about tree item `at` points in the source: the start of its element; for
+// a file that failed to load, where the load failed; line 0 when nowhere.
+SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
+                               const std::optional<LoadError>& loadError);
 // Collects the messages of one checked file with their source positions (the element that
 // holds what is wrong) and, with itemPaths, their tree labels.
 // Their texts stay where they are: the report's texts are to hold them.

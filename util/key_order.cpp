@@ -9,6 +9,8 @@ namespace corvane {
 std::vector<std::uint32_t> StableKeyOrder(std::span<const std::uint64_t> keys) {
   std::vector<std::uint32_t> order(keys.size());
   std::iota(order.begin(), order.end(), 0U);
+  // Keys often come in order already: findings put in line order are asked for it again.
+  if (std::is_sorted(keys.begin(), keys.end())) return order;
   // A short list is sorted directly: a radix pass clears more buckets than it has keys.
   constexpr std::size_t kShortList = 512;
   if (keys.size() < kShortList) {

@@ -105,6 +105,30 @@ TEST_F(CliFormatTest, TextLinesAreOrderedByPositionAndStayOneLine) {
             "Msg 007: Unknown Role ID: \xC3\xA9\nMsg 008: Duplicate ID: \xC3\x84\nMsg 008: Duplicate ID: \xC3\x84\n");
 }
 
+// The checker adds an attribute's findings in the order of the task's object types; at one
+// position they keep the list's order (by text) in every format, with or without a baseline.
+TEST_F(CliFormatTest, FindingsAtOnePositionKeepTheListsOrder) {
+  folder_.write("aux.xml",
+                "<plugin>\n<task><id>T</id><object-type-name>User</object-type-name>"
+                "<object-type-name>Organizational Unit</object-type-name><object-type-name>Device</object-type-name>\n"
+                "<attributes><attribute-name>Mail Quota</attribute-name></attributes></task>\n</plugin>");
+  const std::vector<std::string> classes = {"Device", "Organizational Unit", "User"};
+  std::string expected;
+  for (const std::string& c : classes)
+    expected += "aux.xml:3:13: Msg 002: Auxiliary Attribute: \"Mail Quota\" for \"" + c + "\" (T)\n";
+  EXPECT_EQ(RunCli({"aux.xml"}).out, expected);
+  RunCli({"--write-baseline", "clean.baseline", "clean.xml"});
+  EXPECT_EQ(RunCli({"--baseline", "clean.baseline", "aux.xml"}).out, expected);
+  const std::string github = RunCli({"--format", "github", "aux.xml"}).out;
+  EXPECT_LT(github.find("for \"Device\""), github.find("for \"Organizational Unit\""));
+  EXPECT_LT(github.find("for \"Organizational Unit\""), github.find("for \"User\""));
+  const json results = json::parse(RunCli({"--format", "sarif", "aux.xml"}).out)["runs"][0]["results"];
+  ASSERT_EQ(results.size(), classes.size());
+  for (std::size_t i = 0; i < classes.size(); ++i) {
+    EXPECT_NE(results[i]["message"]["text"].get<std::string>().find(classes[i]), std::string::npos) << i;
+  }
+}
+
 TEST_F(CliFormatTest, SummaryCountsAndExitStatusFollowTheOptions) {
   EXPECT_EQ(RunCli({"pct.xml"}).err, "1 finding in 1 file\n");
   const RunResult clean = RunCli({"clean.xml", "clean.xml"});
