@@ -1,13 +1,9 @@
 #include "file_findings.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <utility>
 #include <vector>
 
-#include "d_util.h"
 #include "fixes.h"
-#include "key_order.h"
 #include "suppression.h"
 #include "warnings.h"
 
@@ -25,32 +21,6 @@ bool OnlyPositionsOrder(const Options& options) {
   return byPosition && !options.baseline && !options.fix && !options.diff;
 }
 
-// The messages by position, those at one position in the list's order (by text, letter case
-// ignored, then as added): what the list's order comes to once the findings are put in line
-// order, without sorting a long list by its texts.
-std::vector<ListedMessage> ByPositionThenText(const PlainMessages& messages, const PlainTree& tree,
-                                              const XmlDocument* doc, const std::optional<LoadError>& loadError) {
-  const std::vector<ListedMessage> added = messages.added();
-  std::vector<std::uint64_t> keys;
-  keys.reserve(added.size());
-  for (const ListedMessage& m : added) {
-    const SourcePosition at = FindingPosition(tree, doc, PointedItem(m), loadError);
-    keys.push_back(PositionKey(at.line, at.column));
-  }
-  const std::vector<std::uint32_t> order = StableKeyOrder(keys);
-  std::vector<ListedMessage> ordered;
-  ordered.reserve(added.size());
-  for (std::size_t first = 0; first < order.size();) {
-    std::size_t end = first + 1;
-    while (end < order.size() && keys[order[end]] == keys[order[first]]) ++end;
-    for (std::size_t i = first; i < end; ++i) ordered.push_back(added[order[i]]);
-    std::stable_sort(ordered.end() - static_cast<std::ptrdiff_t>(end - first), ordered.end(),
-                     [](const ListedMessage& a, const ListedMessage& b) { return CompareText(a.text, b.text) < 0; });
-    first = end;
-  }
-  return ordered;
-}
-
 }  // namespace
 
 CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string fullPath, std::string_view text,
@@ -63,12 +33,13 @@ CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string f
 
 FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
                     const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, std::ostream& err) {
-  const XmlDocument* doc = checked.outcome.document.get();
-  const std::optional<LoadError>& loadError = checked.outcome.loadError;
-  std::vector<ListedMessage> sorted =
-      OnlyPositionsOrder(options) ? ByPositionThenText(messages, tree, doc, loadError) : messages.listed();
+  // Where the output puts the findings in line order, they are not sorted by text first.
+  const bool byPosition = OnlyPositionsOrder(options);
+  std::vector<ListedMessage> sorted = byPosition ? messages.added() : messages.listed();
   // The report takes the texts over from the list: a long list is neither copied nor held twice.
   TextBlocks texts = messages.takeTexts();
+  const XmlDocument* doc = checked.outcome.document.get();
+  const std::optional<LoadError>& loadError = checked.outcome.loadError;
   Suppressions directives;
   if (doc != nullptr) {
     directives = Suppressions(tree, *doc);
@@ -93,6 +64,10 @@ FileReport Findings(const Options& options, const CodeSet& projectIgnored, const
   for (std::size_t i = 0; i < fixes.size(); ++i) report.messages[i].fix = std::move(fixes[i]);
   report.stopped = stopped;
   report.silenced = MakeFileReport(checked.path, checked.fullPath, tree, doc, silenced, loadError, false).messages;
+  if (byPosition) {
+    PutInPositionOrder(report.messages);
+    PutInPositionOrder(report.silenced);
+  }
   if (options.reportUnusedDirectives && !ignored.test(kUnusedDirective) && doc != nullptr) {
     for (ReportedMessage& unused : UnusedDirectives(directives, *doc, report.texts)) {
       report.messages.push_back(std::move(unused));

@@ -90,6 +90,10 @@ struct RunSummary {
   void fail(std::ostream& err, std::string trouble);
 };
 
+// Puts findings in line and column order, and those at one position in the list's order
+// (by text, letter case ignored, equal texts as they come): the order that findings in the
+// list's order take when they are put in line order.
+void PutInPositionOrder(std::vector<ReportedMessage>& messages);
 // Where a finding about tree item `at` points in the source: the start of its element; for
 // a file that failed to load, where the load failed; line 0 when nowhere.
 SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
