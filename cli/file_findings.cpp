@@ -9,20 +9,6 @@
 
 namespace corvane::cli {
 
-namespace {
-
-// Whether the list's order matters only among findings at one position: the format writes
-// findings by line and column, and neither a baseline (which excuses the first of equal
-// findings in the list) nor --fix or --diff (which apply the first fix for a stretch of text)
-// reads the list in order.
-bool OnlyPositionsOrder(const Options& options) {
-  const bool byPosition = options.format == OutputFormat::Text || options.format == OutputFormat::Github ||
-                          options.format == OutputFormat::Sarif;
-  return byPosition && !options.baseline && !options.fix && !options.diff;
-}
-
-}  // namespace
-
 CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string fullPath, std::string_view text,
                                bool keepSource) {
   CheckedInput checked{std::move(path), std::move(fullPath), {}, {}};
@@ -31,10 +17,17 @@ CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string f
   return checked;
 }
 
+ReportOrder OutputOrder(const Options& options) {
+  const bool byPosition = options.format == OutputFormat::Text || options.format == OutputFormat::Github ||
+                          options.format == OutputFormat::Sarif;
+  return byPosition && !options.baseline && !options.fix && !options.diff ? ReportOrder::Position : ReportOrder::List;
+}
+
 FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
-                    const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, std::ostream& err) {
-  // Where the output puts the findings in line order, they are not sorted by text first.
-  const bool byPosition = OnlyPositionsOrder(options);
+                    const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, ReportOrder order,
+                    std::ostream& err) {
+  // In line order, the findings are not sorted by text first.
+  const bool byPosition = order == ReportOrder::Position;
   std::vector<ListedMessage> sorted = byPosition ? messages.added() : messages.listed();
   // The report takes the texts over from the list: a long list is neither copied nor held twice.
   TextBlocks texts = messages.takeTexts();

@@ -32,12 +32,21 @@ struct CheckedInput {
 CheckedInput CheckDocumentText(ScanState& state, std::string path, std::string fullPath, std::string_view text,
                                bool keepSource);
 
-// The findings of a checked document that the options let through, before the baseline:
-// the message list's lines (the list is left empty) without ignored codes (the options' and
-// projectIgnored) and what directives in the file silence; unused directives are added when
-// asked for; with a suggester, each finding carries its fix, if any. A directive the checker
-// cannot read is said on err.
+// The order of a report's findings: the message list's, or by line and column with those at
+// one position in the list's order.
+enum class ReportOrder { List, Position };
+// The order the run's output needs: by position where the format writes findings so and
+// nothing else reads the list in order (a baseline excuses the first of equal findings in
+// it, and --fix and --diff apply the first fix for a stretch of text).
+ReportOrder OutputOrder(const Options& options);
+
+// The findings of a checked document that the options let through, before the baseline, in
+// the given order: the message list's lines (the list is left empty) without ignored codes
+// (the options' and projectIgnored) and what directives in the file silence; unused
+// directives are added when asked for; with a suggester, each finding carries its fix, if
+// any. A directive the checker cannot read is said on err.
 FileReport Findings(const Options& options, const CodeSet& projectIgnored, const CheckedInput& checked,
-                    const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, std::ostream& err);
+                    const PlainTree& tree, PlainMessages& messages, const Suggester* suggester, ReportOrder order,
+                    std::ostream& err);
 
 }  // namespace corvane::cli

@@ -68,7 +68,7 @@ std::vector<Item> InPositionOrder(const std::vector<Item>& items, FindingOf find
 struct FileReport {
   std::string path;                       // as the user gave it
   std::string fullPath;                   // as it was checked; empty for standard input without a name
-  std::vector<ReportedMessage> messages;  // in the list's order
+  std::vector<ReportedMessage> messages;  // in the list's order, or by position (ReportOrder)
   TextBlocks texts;                       // where the texts of messages, silenced and excused are
   bool unreadable = false;                // its one message says why the file could not be read
   bool stopped = false;                   // the check stopped half-way; its Msg 100 says why

@@ -260,7 +260,7 @@ CheckedTurn CheckTurn(const Options& options, const InputFile& input, const Proj
   if (!checked) return turn;
   std::ostringstream err;
   turn.report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, checker.tree,
-                         checker.messages, suggester, err);
+                         checker.messages, suggester, OutputOrder(options), err);
   turn.errText = std::move(err).str();
   turn.treeText = Output::TreeText(options, checker.tree, checked->outcome.document.get());
   turn.source = std::move(checked->source);

@@ -95,7 +95,7 @@ class DocumentChecker {
     const std::vector<Message> listed = messages_.sorted();
     std::ostringstream err;
     const cli::FileReport report = cli::Findings(options_, project != nullptr ? project->ignored : cli::CodeSet(),
-                                                 checked, tree_, messages_, nullptr, err);
+                                                 checked, tree_, messages_, nullptr, cli::ReportOrder::List, err);
     if (!err.str().empty()) Log(err.str());
     const XmlDocument* doc = checked.outcome.document.get();
     std::vector<std::optional<QuickFix>> fixes;
