@@ -380,8 +380,10 @@ class XmlDocumentBuilder {
   void finishedRootChild(NodeId child) {
     if (stream_ == nullptr) return;
     finished_.push_back(child);
-    // Handed out in batches, so that the walk and the load seldom wait for each other's lock.
-    constexpr std::size_t kBatchNodes = 4096;
+    // Handed out in batches, so that the walk and the load seldom wait for each other's lock,
+    // and the load seldom wakes the walk: a wake costs the load a call into the kernel, which
+    // in a virtual machine costs as much as parsing a few thousand nodes.
+    constexpr std::size_t kBatchNodes = 32768;
     if (doc_.nodes_.size() - handedOutAt_ < kBatchNodes) return;
     stream_->handOut(finished_);
     handedOutAt_ = doc_.nodes_.size();
