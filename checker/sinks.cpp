@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "d_util.h"
+#include "folded_words.h"
 
 namespace corvane {
 
@@ -28,29 +29,12 @@ namespace {
 // that most steps read no line text, and runs that every line of a range shares are
 // skipped in one pass. Every split is stable, so equal lines keep their order.
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 constexpr std::size_t kHeadBytes = 8;
 constexpr std::size_t kNoHead = SIZE_MAX;
 // Ranges this small are sorted by insertion.
 constexpr std::size_t kSmallRange = 16;
 // Texts are read in an order the memory does not follow: each is asked for this many keys ahead.
 constexpr std::ptrdiff_t kLookAhead = 16;
-
-// FoldChar on eight bytes at once.
-std::uint64_t FoldWord(std::uint64_t x) {
-  const std::uint64_t low = x & ~kHighBits;
-  const std::uint64_t fromA = low + (0x80 - 'a') * kOnes;       // high bit set from 'a' on
-  const std::uint64_t afterZ = low + (0x80 - 'z' - 1) * kOnes;  // high bit set after 'z'
-  const std::uint64_t lower = (fromA ^ afterZ) & ~x & kHighBits;
-  return x ^ (lower >> 2);  // 0x80 >> 2 is the case bit 0x20
-}
-
-std::uint64_t LoadWord(const char* p) {
-  std::uint64_t x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
 
 // The first byte in memory as the highest byte, so that numbers compare as the bytes do.
 std::uint64_t FirstByteHighest(std::uint64_t x) {

@@ -52,3 +52,33 @@ TEST(StringList, LargeListsKeepAnsweringTheFirstEntry) {
   EXPECT_EQ(list.indexOf("Name 0"), 0);
   EXPECT_EQ(list.size(), 1u);
 }
+
+// Texts are compared eight bytes at a time: at every length and position only ASCII letters
+// match across case, and bytes that differ by the case bit but are no letters ('@' and '`',
+// '[' and '{', UTF-8's "ä" and "Ä") do not.
+TEST(StringList, LettersAndOnlyLettersMatchAcrossCaseAtEveryPosition) {
+  const std::pair<char, char> same[] = {{'a', 'A'}, {'z', 'Z'}, {'m', 'M'}};
+  const std::pair<char, char> apart[] = {{'@', '`'}, {'[', '{'}, {'\xA4', '\x84'}, {'a', 'b'}};
+  for (std::size_t length = 1; length <= 20; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      SCOPED_TRACE(testing::Message() << length << " " << at);
+      for (const auto& [one, other] : same) {
+        std::string text(length, 'x');
+        text[at] = one;
+        StringList list;
+        list.add(text);
+        text[at] = other;
+        EXPECT_EQ(list.indexOfText(text), 0);
+        EXPECT_EQ(list.indexOf(text), -1);
+      }
+      for (const auto& [one, other] : apart) {
+        std::string text(length, 'x');
+        text[at] = one;
+        StringList list;
+        list.add(text);
+        text[at] = other;
+        EXPECT_EQ(list.indexOfText(text), -1);
+      }
+    }
+  }
+}
