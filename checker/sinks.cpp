@@ -6,6 +6,7 @@
 
 #include "d_util.h"
 #include "folded_words.h"
+#include "key_order.h"
 
 namespace corvane {
 
@@ -242,19 +243,7 @@ void SortMessages(std::vector<Message>& messages) {
   std::vector<std::string_view> lines(messages.size());
   for (std::size_t i = 0; i < messages.size(); ++i) lines[i] = messages[i].text;
   std::vector<std::size_t> order = MessageSortOrder(lines);
-  // Each line moves once, along the cycles of the order; order[i] == i marks a place done.
-  for (std::size_t start = 0; start < order.size(); ++start) {
-    if (order[start] == start) continue;
-    Message first = std::move(messages[start]);
-    std::size_t to = start;
-    for (std::size_t from = order[to]; from != start; from = order[to]) {
-      messages[to] = std::move(messages[from]);
-      order[to] = to;
-      to = from;
-    }
-    messages[to] = std::move(first);
-    order[to] = to;
-  }
+  ApplyOrder(messages, order);
 }
 
 }  // namespace corvane

@@ -78,19 +78,19 @@ void PutInPositionOrder(std::vector<ReportedMessage>& messages) {
   std::vector<std::uint64_t> keys;
   keys.reserve(messages.size());
   for (const ReportedMessage& m : messages) keys.push_back(PositionKey(m.line, m.column));
-  const std::vector<std::uint32_t> order = StableKeyOrder(keys);
-  std::vector<ReportedMessage> ordered;
-  ordered.reserve(messages.size());
+  std::vector<std::uint32_t> order = StableKeyOrder(keys);
   for (std::size_t first = 0; first < order.size();) {
     std::size_t end = first + 1;
     while (end < order.size() && keys[order[end]] == keys[order[first]]) ++end;
-    for (std::size_t i = first; i < end; ++i) ordered.push_back(std::move(messages[order[i]]));
-    std::stable_sort(
-        ordered.end() - static_cast<std::ptrdiff_t>(end - first), ordered.end(),
-        [](const ReportedMessage& a, const ReportedMessage& b) { return CompareText(a.text, b.text) < 0; });
+    if (end - first > 1) {
+      std::stable_sort(
+          order.begin() + static_cast<std::ptrdiff_t>(first), order.begin() + static_cast<std::ptrdiff_t>(end),
+          [&](std::uint32_t a, std::uint32_t b) { return CompareText(messages[a].text, messages[b].text) < 0; });
+    }
     first = end;
   }
-  messages = std::move(ordered);
+  // A long report is put in order where it is, not copied.
+  ApplyOrder(messages, order);
 }
 
 SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
