@@ -335,27 +335,27 @@ class XmlDocumentBuilder {
     return id;
   }
 
+  struct RecentName;
+
   // The parser hands out names from its dictionary, so a name's address identifies it. A
   // document uses few names, nearly all of them found in the small table of recent ones.
-  std::uint32_t elementName(const char* localName, const char* prefix) {
+  const RecentName& elementName(const char* localName, const char* prefix) {
     const auto key = std::make_pair(static_cast<const void*>(localName), static_cast<const void*>(prefix));
     RecentName& recent = recentNames_[PointerPairHash{}(key)];
-    if (recent.key == key) return recent.id;
-    if (prefix != nullptr) {
-      scratch_.assign(prefix).append(":").append(localName);
-      recent = {key, intern(scratch_)};
-    } else {
-      recent = {key, intern(localName)};
-    }
-    return recent.id;
+    if (recent.key == key) return recent;
+    const std::string_view name =
+        prefix != nullptr ? scratch_.assign(prefix).append(":").append(localName) : std::string_view(localName);
+    recent = {key, intern(name), static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(Utf8Length(name))};
+    return recent;
   }
 
   void startElement(const char* localName, const char* prefix) {
     if (doc_.root_ == kNoNode) noteEncoding();
     flushText();
     XmlDocument::Node node;
-    node.name = elementName(localName, prefix);
-    const SourcePosition at = startPosition("<");
+    const RecentName& name = elementName(localName, prefix);
+    node.name = name.id;
+    const SourcePosition at = startTagPosition(name);
     node.first = at.line;
     node.second = at.column;
     const NodeId id = append(node);
@@ -512,6 +512,21 @@ class XmlDocumentBuilder {
     return id;
   }
 
+  // The parser hands a start tag over at its closing '>' or "/>": a tag that is '<' and the
+  // element's name alone, most of them, starts that many characters back on the same line.
+  // Any other is found by looking back.
+  SourcePosition startTagPosition(const RecentName& name) const {
+    const xmlParserInput* input = ctxt_->input;
+    if (!inExpansion() && input->base != nullptr && input->cur != nullptr && input->line >= 0 && input->col > 0 &&
+        static_cast<std::size_t>(input->cur - input->base) > name.bytes &&
+        input->cur[-1 - std::ptrdiff_t{name.bytes}] == '<') {
+      const auto back = name.chars + 1;
+      const auto column = static_cast<std::uint32_t>(input->col);
+      return {static_cast<std::uint32_t>(input->line), column > back ? column - back : 1};
+    }
+    return startPosition("<");
+  }
+
   // The parser calls us with its position just past the markup (a start tag's attributes, a
   // comment's "-->"); where it starts is found by looking back for its opener, which the
   // markup holds nowhere else.
@@ -647,6 +662,8 @@ class XmlDocumentBuilder {
   struct RecentName {
     std::pair<const void*, const void*> key{nullptr, nullptr};  // no name has a null address
     std::uint32_t id = 0;
+    std::uint32_t bytes = 0;  // of the name as the tag writes it, "prefix:local" or "local"
+    std::uint32_t chars = 0;
   };
   std::array<RecentName, std::size_t{1} << kRecentNameBits> recentNames_{};
   std::optional<LoadError> error_;

@@ -168,6 +168,26 @@ TEST(XmlLoad, StartTagsAreFoundWhateverTheirLengthAndCharacters) {
   }
 }
 
+// Most tags are '<' and the name alone, found that many characters back; blanks or a line
+// break inside the tag, or a name of several bytes a character, must not shift the column.
+TEST(XmlLoad, TagsOfANameAloneStartWhereTheirNameSaysWhateverItsCharacters) {
+  const std::string tags[] = {"<a/>", "<a>x</a>", "<n\xC3\xA9\xE2\x82\xAC/>", "<p:q\xC3\xBC/>", "<a />", "<a\n/>"};
+  for (const std::string& tag : tags) {
+    for (int before = 0; before < 12; ++before) {
+      std::string text = "<r xmlns:p='urn:p'>\n";
+      for (int i = 0; i < before; ++i) text += i % 2 == 0 ? "\xC3\xA9" : "x";
+      text += tag + "</r>";
+      LoadResult r = LoadXmlMemory(text);
+      ASSERT_FALSE(r.error) << text;
+      const XmlDocument& doc = *r.document;
+      NodeId tagged = doc.firstChild(doc.root());
+      if (doc.node(tagged).kind() != NodeKind::Element) tagged = doc.node(tagged).nextSibling;
+      EXPECT_EQ(doc.position(tagged).line, 2u) << text;
+      EXPECT_EQ(doc.position(tagged).column, 1u + static_cast<std::uint32_t>(before)) << text;
+    }
+  }
+}
+
 // A large document's storage is set up ahead of the load on another thread; one with more
 // nodes than its size promised outgrows that storage half-way, and loads all the same.
 TEST(XmlLoad, LargeDocumentsThatOutgrowTheirStorageLoadWhole) {
