@@ -462,7 +462,9 @@ class XmlDocumentBuilder {
     const std::string_view piece(text, length);
     if (!textOpen_) {
       if (std::all_of(piece.begin(), piece.end(), IsXmlBlank)) {
-        blanks_.append(piece);
+        // Blanks the parser hands over where markup follows, as indentation is, are dropped
+        // with the markup's event: they need not wait aside.
+        if (!markupFollows(piece)) blanks_.append(piece);
         return;
       }
       textOpen_ = true;
@@ -470,6 +472,13 @@ class XmlDocumentBuilder {
       appendToArena(blanks_);
     }
     appendToArena(piece);
+  }
+
+  // Whether text the parser handed over lies in its input right before a '<'.
+  bool markupFollows(std::string_view text) const {
+    const xmlParserInput* input = current_ != nullptr ? current_->input : nullptr;
+    const auto* end = reinterpret_cast<const xmlChar*>(text.data() + text.size());
+    return input != nullptr && input->cur == end && end < input->end && *end == '<';
   }
 
   void flushText() {

@@ -51,6 +51,14 @@ TEST(XmlLoad, NodesAreNamedAsADomNamesThemAndBlankTextIsDropped) {
             "    #text= u \n  p:q\n");
 }
 
+// The parser hands text over in pieces: blanks that markup follows are dropped, blanks that
+// a reference or more text follows begin the text.
+TEST(XmlLoad, BlanksStayWithTheTextTheyBegin) {
+  EXPECT_EQ(Describe("<r>\n  &amp;x<a/>\n  <!--c-->\n  y\n</r>"),
+            "r\n  #text=\n  &x\n  a\n  #comment\n  #text=\n  y\n\n");
+  EXPECT_EQ(Describe("<r>\t&#32;\tx<a/>\t</r>"), "r\n  #text=\t \tx\n  a\n");
+}
+
 TEST(XmlLoad, TextElementsHoldExactlyOneTextNode) {
   LoadResult r = LoadXmlMemory("<r><a>x</a><b><![CDATA[x]]></b><c>x<!--y--></c><d/></r>");
   ASSERT_FALSE(r.error);
