@@ -38,20 +38,23 @@ CheckedFilesWatcher::Stamp CheckedFilesWatcher::StampOf(const std::string& path)
 }
 
 void CheckedFilesWatcher::watch(const std::vector<std::string>& paths) {
+  std::vector<std::pair<std::string, Stamp>> now;
+  now.reserve(paths.size());
+  for (const std::string& path : paths) now.emplace_back(path, StampOf(path));
+  // Checking the same file again reads the same files: where each is as it was, the watches
+  // stand as they are.
+  if (now == files_) return;
   std::unordered_map<std::string, Stamp> before;
   before.reserve(files_.size());
   for (auto& [path, stamp] : files_) before.emplace(std::move(path), stamp);
-  files_.clear();
-  files_.reserve(paths.size());
+  files_ = std::move(now);
   // A file that is the very one watched before (the same inode, unchanged) keeps its watch:
   // checking the same file again watches the same few hundred files, mostly untouched.
   QSet<QString> unchanged;
-  for (const std::string& path : paths) {
-    const Stamp stamp = StampOf(path);
+  for (const auto& [path, stamp] : files_) {
     if (const auto it = before.find(path); stamp.exists && it != before.end() && it->second == stamp) {
       unchanged.insert(QString::fromStdString(path));
     }
-    files_.emplace_back(path, stamp);
   }
   rewatch(unchanged);
 }
