@@ -182,9 +182,13 @@ class XmlDocumentBuilder {
   // size: the input's size in bytes, so the arrays grow once instead of doubling, and the
   // measure of how far its entities may expand. name: the document's name for messages.
   // stream: where finished children of the document element are handed out, if anywhere.
-  XmlDocumentBuilder(XmlDocument& doc, std::size_t size, const std::string& name, StreamedLoad* stream = nullptr)
+  // kept: where the file's bytes are kept as they are read, if anywhere, its room made.
+  XmlDocumentBuilder(XmlDocument& doc, std::size_t size, const std::string& name, StreamedLoad* stream = nullptr,
+                     const std::string* kept = nullptr)
       : doc_(doc),
         stream_(stream),
+        kept_(kept),
+        keptAt_(kept != nullptr ? kept->data() : nullptr),
         size_(size),
         expansionLimit_(
             std::max(kExpansionFloor, size > SIZE_MAX / kExpansionFactor ? SIZE_MAX : size * kExpansionFactor)),
@@ -194,7 +198,8 @@ class XmlDocumentBuilder {
     doc_.noteStorage();
     if (size >= kFillAheadFrom && std::thread::hardware_concurrency() > 1) {
       const FillAhead::Region storage[] = {{doc_.nodes_.data(), doc_.nodes_.capacity() * sizeof(XmlDocument::Node)},
-                                           {doc_.text_.data(), doc_.text_.capacity()}};
+                                           {doc_.text_.data(), doc_.text_.capacity()},
+                                           {keptAt_, kept_ != nullptr ? kept_->capacity() : 0}};
       fillAhead_.emplace(storage);
     }
     // Interned first, in the order of FixedName.
@@ -407,7 +412,13 @@ class XmlDocumentBuilder {
     constexpr std::size_t kNodesPerFillReport = std::size_t{1} << 16;
     fillReportAt_ += kNodesPerFillReport;
     if (!fillAhead_) return;
-    const std::size_t written[] = {doc_.nodes_.size() * sizeof(XmlDocument::Node), doc_.text_.size()};
+    // Kept bytes move only for a file that grew while it was read.
+    if (kept_ != nullptr && kept_->data() != keptAt_) {
+      fillAhead_.reset();
+      return;
+    }
+    const std::size_t written[] = {doc_.nodes_.size() * sizeof(XmlDocument::Node), doc_.text_.size(),
+                                   kept_ != nullptr ? kept_->size() : 0};
     fillAhead_->reached(written);
   }
 
@@ -652,6 +663,8 @@ class XmlDocumentBuilder {
 
   XmlDocument& doc_;
   StreamedLoad* stream_;
+  const std::string* kept_;             // read only for how far it has come
+  const char* keptAt_;                  // where the kept bytes lay when the load began
   std::vector<NodeId> finished_;        // children of the document element not handed out yet
   std::size_t handedOutAt_ = 0;         // the node count at the last hand-out
   xmlParserCtxtPtr ctxt_ = nullptr;     // the document's own parse
@@ -975,7 +988,7 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
                        StreamedLoad* stream) {
   ConfigureLibxml();
   doc = std::make_unique<XmlDocument>();
-  XmlDocumentBuilder builder(*doc, size, name, stream);
+  XmlDocumentBuilder builder(*doc, size, name, stream, source.kept);
   xmlSAXHandler sax{};
   XmlDocumentBuilder::Install(sax);
   std::unique_ptr<xmlParserCtxt, ParserContextDeleter> ctxt(

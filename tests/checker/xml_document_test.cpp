@@ -213,6 +213,14 @@ TEST(XmlLoad, LargeDocumentsThatOutgrowTheirStorageLoadWhole) {
   EXPECT_EQ(doc.name(last), "b");
   EXPECT_EQ(doc.elementText(last), "t");
   EXPECT_EQ(doc.position(last).column, 4u + 4 * (kElements / 2) + 8 * (kElements / 2 - 1));
+  // Read from a file, its bytes kept as they are read, in room set up ahead too.
+  const fs::path file = TempFile("large.xml", text);
+  std::string kept;
+  const LoadResult read = LoadXmlFileKeepingText(file.string(), kept);
+  ASSERT_FALSE(read.error) << read.error->message;
+  EXPECT_EQ(read.document->nodeCount(), doc.nodeCount());
+  EXPECT_TRUE(kept == text);
+  fs::remove(file);
 }
 
 TEST(XmlLoad, FilesThatCannotBeReadAreReportedAsUnreadable) {
