@@ -17,21 +17,8 @@ void DocumentTreeModel::publish(PlainTree tree, std::unique_ptr<XmlDocument> doc
   tree_ = std::move(tree);
   document_ = std::move(document);
   const auto& items = tree_.items();
-  const std::size_t n = items.size();
-  subtreeEnd_.assign(n, static_cast<std::uint32_t>(n));
-  expanded_.resize(n);
-  maxDepth_ = 0;
-  // An item's subtree ends where the next item at its depth or above begins.
-  std::vector<std::uint32_t> open;
-  for (std::size_t i = 0; i < n; ++i) {
-    while (!open.empty() && items[open.back()].depth() >= items[i].depth()) {
-      subtreeEnd_[open.back()] = static_cast<std::uint32_t>(i);
-      open.pop_back();
-    }
-    open.push_back(static_cast<std::uint32_t>(i));
-    expanded_[i] = items[i].expanded() ? 1 : 0;
-    maxDepth_ = std::max(maxDepth_, items[i].depth());
-  }
+  expanded_.resize(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) expanded_[i] = items[i].expanded() ? 1 : 0;
   rebuildRows();
   endResetModel();
 }
@@ -46,14 +33,38 @@ void DocumentTreeModel::collectRows(TreeItem first, TreeItem end, std::vector<st
 }
 
 void DocumentTreeModel::renumberRows(std::size_t from) {
-  for (std::size_t row = from; row < rows_.size(); ++row) rowOf_[rows_[row]] = static_cast<std::int64_t>(row);
+  for (std::size_t row = from; row < rows_.size(); ++row) rowOf_[rows_[row]] = static_cast<std::int32_t>(row);
 }
 
 void DocumentTreeModel::rebuildRows() {
+  // One pass in pre-order: an item's subtree ends where the next item at its depth or above
+  // begins, and an item has a row unless it lies in the subtree of a collapsed one.
+  const auto& items = tree_.items();
+  const std::size_t n = items.size();
+  subtreeEnd_.resize(n);
+  rowOf_.resize(n);
   rows_.clear();
-  collectRows(0, size(), rows_);
-  rowOf_.assign(size(), -1);
-  renumberRows(0);
+  maxDepth_ = 0;
+  constexpr std::uint32_t kShown = UINT32_MAX;
+  std::uint32_t collapsedDepth = kShown;  // the depth of the collapsed item whose subtree is passed
+  std::vector<std::uint32_t> open;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t depth = items[i].depth();
+    while (!open.empty() && items[open.back()].depth() >= depth) {
+      subtreeEnd_[open.back()] = static_cast<std::uint32_t>(i);
+      open.pop_back();
+    }
+    open.push_back(static_cast<std::uint32_t>(i));
+    maxDepth_ = std::max(maxDepth_, depth);
+    if (collapsedDepth != kShown && depth > collapsedDepth) {
+      rowOf_[i] = -1;
+      continue;
+    }
+    collapsedDepth = expanded_[i] != 0 ? kShown : depth;
+    rowOf_[i] = static_cast<std::int32_t>(rows_.size());
+    rows_.push_back(static_cast<std::uint32_t>(i));
+  }
+  for (const std::uint32_t i : open) subtreeEnd_[i] = static_cast<std::uint32_t>(n);
 }
 
 QModelIndex DocumentTreeModel::indexOf(TreeItem item) const {

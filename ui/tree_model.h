@@ -67,6 +67,7 @@ class DocumentTreeModel : public QAbstractListModel {
   void collectRows(TreeItem first, TreeItem end, std::vector<std::uint32_t>& rows) const;
   // Row numbers of the items shown from row `from` on.
   void renumberRows(std::size_t from);
+  // The rows, each item's subtree and the deepest level, from the items and expanded_.
   void rebuildRows();
 
   PlainTree tree_;
@@ -74,7 +75,7 @@ class DocumentTreeModel : public QAbstractListModel {
   std::vector<std::uint32_t> subtreeEnd_;  // one past the item's last descendant
   std::vector<std::uint8_t> expanded_;
   std::vector<std::uint32_t> rows_;  // the item shown in each row
-  std::vector<std::int64_t> rowOf_;  // each item's row, -1 while hidden
+  std::vector<std::int32_t> rowOf_;  // each item's row, -1 while hidden
   std::uint32_t maxDepth_ = 0;
 };
 
