@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <unordered_set>
 
 #include "d_util.h"
 #include "warnings.h"
@@ -32,11 +31,13 @@ Room RoomFor(const std::vector<Definition>& defs) {
   return room;
 }
 
-// Appends the indexes of from that are not yet in seen.
-void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& from,
-               std::unordered_set<std::size_t>& seen) {
-  for (const std::size_t i : from)
-    if (seen.insert(i).second) to.push_back(i);
+// Appends the indexes of from that are not yet marked in seen, and marks them.
+void AppendNew(std::vector<std::size_t>& to, const std::vector<std::size_t>& from, std::vector<char>& seen) {
+  for (const std::size_t i : from) {
+    if (seen[i] != 0) continue;
+    seen[i] = 1;
+    to.push_back(i);
+  }
 }
 
 // Every directory knows the root class without a definition, so schema files name it as a
@@ -249,20 +250,23 @@ std::array<std::vector<std::string>, kClassItemLists> TreeSchema::classItems(std
   // then those of its first superclass and that one's superclasses, and so on.
   std::vector<std::size_t> must;
   std::vector<std::size_t> may;
-  std::unordered_set<std::size_t> seenMust;
-  std::unordered_set<std::size_t> seenMay;
-  std::unordered_set<std::size_t> visited;
+  // Flags by index: a class names few of the schema's attributes and classes, but a look-up
+  // in a flag costs less than in a hash set.
+  std::vector<char> seenMust(attributes_.size());
+  std::vector<char> seenMay(attributes_.size());
+  std::vector<char> visited(classes_.size());
   std::vector<std::size_t> pending{classIndex};
   while (!pending.empty()) {
     const std::size_t i = pending.back();
     pending.pop_back();
-    if (!visited.insert(i).second) continue;
+    if (visited[i] != 0) continue;
+    visited[i] = 1;
     const Class& c = classes_[i];
     AppendNew(must, c.must, seenMust);
     AppendNew(may, c.may, seenMay);
     pending.insert(pending.end(), c.supers.rbegin(), c.supers.rend());
   }
-  std::erase_if(may, [&](std::size_t a) { return seenMust.contains(a); });
+  std::erase_if(may, [&](std::size_t a) { return seenMust[a] != 0; });
   const ObjectClassDefinition& def = definitions_.objectClasses[classIndex];
   NameLookup owners;
   std::vector<std::string> mustNames = attributeNamesOf(must, owners);
