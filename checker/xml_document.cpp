@@ -360,7 +360,8 @@ class XmlDocumentBuilder {
     XmlDocument::Node node;
     const RecentName& name = elementName(localName, prefix);
     node.name = name.id;
-    const SourcePosition at = startTagPosition(name);
+    // A start tag ends where the parser stands, at its '>' or "/>"; most are '<' and the name.
+    const SourcePosition at = startPosition("<", name.bytes + 1, name.chars + 1);
     node.first = at.line;
     node.second = at.column;
     const NodeId id = append(node);
@@ -532,25 +533,11 @@ class XmlDocumentBuilder {
     return id;
   }
 
-  // The parser hands a start tag over at its closing '>' or "/>": a tag that is '<' and the
-  // element's name alone, most of them, starts that many characters back on the same line.
-  // Any other is found by looking back.
-  SourcePosition startTagPosition(const RecentName& name) const {
-    const xmlParserInput* input = ctxt_->input;
-    if (!inExpansion() && input->base != nullptr && input->cur != nullptr && input->line >= 0 && input->col > 0 &&
-        static_cast<std::size_t>(input->cur - input->base) > name.bytes &&
-        input->cur[-1 - std::ptrdiff_t{name.bytes}] == '<') {
-      const auto back = name.chars + 1;
-      const auto column = static_cast<std::uint32_t>(input->col);
-      return {static_cast<std::uint32_t>(input->line), column > back ? column - back : 1};
-    }
-    return startPosition("<");
-  }
-
   // The parser calls us with its position just past the markup (a start tag's attributes, a
   // comment's "-->"); where it starts is found by looking back for its opener, which the
-  // markup holds nowhere else.
-  SourcePosition startPosition(std::string_view opener) const {
+  // markup holds nowhere else. Markup that may be no more than `bytes` bytes (`chars`
+  // characters on one line), as a start tag of its name alone is, is looked for there first.
+  SourcePosition startPosition(std::string_view opener, std::uint32_t bytes = 0, std::uint32_t chars = 0) const {
     const xmlParserInput* input = ctxt_->input;
     SourcePosition at{static_cast<std::uint32_t>(std::max(input->line, 0)), 0};
     // An element an entity brought stands where the reference does, just behind the
@@ -570,6 +557,10 @@ class XmlDocumentBuilder {
     const xmlChar* lt = input->cur;
     std::uint32_t breaks = 0;
     std::uint32_t back = 0;
+    if (bytes > 0 && static_cast<std::size_t>(lt - input->base) >= bytes && opensHere(lt - bytes)) {
+      lt -= bytes;
+      back = chars;
+    }
     while (!opensHere(lt)) {
       const ByteBehind behind = LastByteBefore(input->base, lt, static_cast<xmlChar>(opener.front()));
       if (behind.found == nullptr) return at;

@@ -72,12 +72,20 @@ std::string RelativeFolder(const std::string& folder, const std::filesystem::pat
   return relative.generic_string() + (closed ? "/" : "");
 }
 
+// Where a finding about tree item `at` points in the source: the start of its element; for
+// a file that failed to load, where the load failed; line 0 when nowhere.
+SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
+                               const std::optional<LoadError>& loadError) {
+  if (at != kNoItem) return tree.positionAt(at, doc);
+  if (loadError) return {loadError->line, loadError->column};
+  return {};
+}
+
 }  // namespace
 
 void PutInPositionOrder(std::vector<ReportedMessage>& messages) {
-  std::vector<std::uint64_t> keys;
-  keys.reserve(messages.size());
-  for (const ReportedMessage& m : messages) keys.push_back(PositionKey(m.line, m.column));
+  const std::vector<std::uint64_t> keys =
+      PositionKeys(messages, [](const ReportedMessage& m) -> const ReportedMessage& { return m; });
   std::vector<std::uint32_t> order = StableKeyOrder(keys);
   for (std::size_t first = 0; first < order.size();) {
     std::size_t end = first + 1;
@@ -91,13 +99,6 @@ void PutInPositionOrder(std::vector<ReportedMessage>& messages) {
   }
   // A long report is put in order where it is, not copied.
   ApplyOrder(messages, order);
-}
-
-SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
-                               const std::optional<LoadError>& loadError) {
-  if (at != kNoItem) return tree.positionAt(at, doc);
-  if (loadError) return {loadError->line, loadError->column};
-  return {};
 }
 
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,

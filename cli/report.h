@@ -48,17 +48,24 @@ inline std::uint64_t PositionKey(std::uint32_t line, std::uint32_t column) {
   return std::uint64_t{line} << 32 | column;
 }
 
-// items ordered by the line, then the column, of the finding that finding(item) gives; equal
-// positions keep their order. Sorted on compact keys rather than through the findings: a
-// file may have hundreds of thousands.
+// The position key of the finding that finding(item) gives, for each item.
 template <typename Item, typename FindingOf>
-std::vector<Item> InPositionOrder(const std::vector<Item>& items, FindingOf finding) {
+std::vector<std::uint64_t> PositionKeys(const std::vector<Item>& items, FindingOf finding) {
   std::vector<std::uint64_t> keys;
   keys.reserve(items.size());
   for (const Item& item : items) {
     const ReportedMessage& m = finding(item);
     keys.push_back(PositionKey(m.line, m.column));
   }
+  return keys;
+}
+
+// items ordered by the line, then the column, of the finding that finding(item) gives; equal
+// positions keep their order. Sorted on compact keys rather than through the findings: a
+// file may have hundreds of thousands.
+template <typename Item, typename FindingOf>
+std::vector<Item> InPositionOrder(const std::vector<Item>& items, FindingOf finding) {
+  const std::vector<std::uint64_t> keys = PositionKeys(items, finding);
   std::vector<Item> ordered;
   ordered.reserve(items.size());
   for (const std::uint32_t i : StableKeyOrder(keys)) ordered.push_back(items[i]);
@@ -94,10 +101,6 @@ struct RunSummary {
 // (by text, letter case ignored, equal texts as they come): the order that findings in the
 // list's order take when they are put in line order.
 void PutInPositionOrder(std::vector<ReportedMessage>& messages);
-// Where a finding about tree item `at` points in the source: the start of its element; for
-// a file that failed to load, where the load failed; line 0 when nowhere.
-SourcePosition FindingPosition(const PlainTree& tree, const XmlDocument* doc, TreeItem at,
-                               const std::optional<LoadError>& loadError);
 // Collects the messages of one checked file with their source positions (the element that
 // holds what is wrong) and, with itemPaths, their tree labels.
 // Their texts stay where they are: the report's texts are to hold them.

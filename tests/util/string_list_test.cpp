@@ -62,21 +62,22 @@ TEST(StringList, LettersAndOnlyLettersMatchAcrossCaseAtEveryPosition) {
   for (std::size_t length = 1; length <= 20; ++length) {
     for (std::size_t at = 0; at < length; ++at) {
       SCOPED_TRACE(testing::Message() << length << " " << at);
-      for (const auto& [one, other] : same) {
+      // A list of the text with `one` at `at`, and the text with `other` there instead.
+      const auto listAndLookup = [&](char one, char other) {
         std::string text(length, 'x');
         text[at] = one;
         StringList list;
         list.add(text);
         text[at] = other;
+        return std::pair{std::move(list), text};
+      };
+      for (const auto& [one, other] : same) {
+        const auto [list, text] = listAndLookup(one, other);
         EXPECT_EQ(list.indexOfText(text), 0);
         EXPECT_EQ(list.indexOf(text), -1);
       }
       for (const auto& [one, other] : apart) {
-        std::string text(length, 'x');
-        text[at] = one;
-        StringList list;
-        list.add(text);
-        text[at] = other;
+        const auto [list, text] = listAndLookup(one, other);
         EXPECT_EQ(list.indexOfText(text), -1);
       }
     }
