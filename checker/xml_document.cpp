@@ -32,6 +32,8 @@ constexpr std::size_t kMaxArena = std::numeric_limits<std::uint32_t>::max();
 // floor for small files; beyond that the parser's work would grow without bound.
 constexpr std::size_t kExpansionFactor = 10;
 constexpr std::size_t kExpansionFloor = 10'000'000;
+// Files smaller than this are read whole and parsed where they lie; larger ones piece by piece.
+constexpr std::size_t kReadWholeBelow = std::size_t{1} << 20;
 
 // A checked file must not make the program read another file or open a connection.
 xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
@@ -781,7 +783,10 @@ struct ByteSource {
   std::string* kept = nullptr;  // where the file's bytes are kept as they are read, if anywhere
   std::string_view memory;
   std::size_t offset = 0;
-  int readErrno = 0;
+  std::string readError;  // why the file could not be read
+  // The whole file, read at once with its line ends made line feeds, for the parser to read
+  // where it lies; empty when the parser has it read piece by piece.
+  std::string whole;
   bool atEnd = false;                // the file's end was read
   std::optional<LineEnds> lineEnds;  // known from the first bytes
   std::unique_ptr<char[]> blockStorage;
@@ -795,7 +800,7 @@ struct ByteSource {
       // are known, the widest.
       const std::size_t unit = self.lineEnds ? self.lineEnds->width() : 4;
       const std::size_t n = self.readPiece(buffer, room >= unit ? room - room % unit : room);
-      if (n == 0) return self.readErrno != 0 ? -1 : 0;
+      if (n == 0) return self.readError.empty() ? 0 : -1;
       if (!self.lineEnds) self.lineEnds.emplace(CodeUnitsOf(std::string_view(buffer, n)));
       // A piece that was only the LF of a CR LF is nothing to hand on, and no end either.
       if (const std::size_t kept = self.lineEnds->rewrite(buffer, n)) return static_cast<int>(kept);
@@ -803,7 +808,7 @@ struct ByteSource {
   }
   static int Close(void*) { return 0; }
 
-  // Reads up to len bytes, fewer only at the end; 0 at the end or on failure (readErrno).
+  // Reads up to len bytes, fewer only at the end; 0 at the end or on failure (readError).
   std::size_t readPiece(char* buffer, std::size_t len) {
     if (fd < 0) {
       const std::size_t n = std::min(len, memory.size() - offset);
@@ -818,14 +823,14 @@ struct ByteSource {
       block.remove_prefix(n);
       done += n;
     }
-    return readErrno != 0 ? 0 : done;
+    return readError.empty() ? done : 0;
   }
 
   // The parser asks for a few kilobytes at a time; the file is read in larger blocks, which
   // saves most of the calls into the kernel.
   static constexpr std::size_t kBlockBytes = std::size_t{64} << 10;
 
-  // The next block of the file in block; false at the end or on failure (readErrno).
+  // The next block of the file in block; false at the end or on failure (readError).
   bool refill() {
     if (!blockStorage) blockStorage = std::make_unique_for_overwrite<char[]>(kBlockBytes);
     // The parser asks again after the end: it is not read for again.
@@ -837,7 +842,7 @@ struct ByteSource {
         return keep(block);
       }
       if (n < 0 && errno != EINTR) {
-        readErrno = errno;
+        readError = ErrnoText(errno);
         return false;
       }
     }
@@ -851,10 +856,31 @@ struct ByteSource {
       kept->append(bytes);
       return true;
     } catch (const std::bad_alloc&) {
-      readErrno = ENOMEM;
+      readError = ErrnoText(ENOMEM);
       block = {};
       return false;
     }
+  }
+
+  // Reads a file of size bytes whole, unless it is large (then the parser's pieces take less
+  // memory) or kept; false when it is to be read piece by piece, or cannot be read.
+  bool readWhole(std::size_t size) {
+    if (size == 0 || size >= kReadWholeBelow || kept != nullptr) return false;
+    std::optional<std::string> bytes = ReadOpenFile(fd, size, SIZE_MAX, readError);
+    if (!bytes || bytes->empty()) return false;
+    whole = std::move(*bytes);
+    lineEnds.emplace(CodeUnitsOf(whole));
+    whole.resize(lineEnds->rewrite(whole.data(), whole.size()));
+    return true;
+  }
+
+  // Back to the file's start, to have it read piece by piece.
+  void rewind() {
+    whole.clear();
+    lineEnds.reset();
+    atEnd = false;
+    block = {};
+    if (::lseek(fd, 0, SEEK_SET) != 0) readError = ErrnoText(errno);
   }
 
   // Keeps the rest of the file too, where the parse stopped before its end.
@@ -973,6 +999,34 @@ struct ParserContextDeleter {
   }
 };
 
+using ParserContext = std::unique_ptr<xmlParserCtxt, ParserContextDeleter>;
+
+// A parser of the source's bytes: where they lie when it holds them whole (the parser then
+// never asks for more), else as it reads them piece by piece.
+ParserContext NewParser(const xmlSAXHandler& sax, ByteSource& source) {
+  if (source.whole.empty()) {
+    auto* handler = const_cast<xmlSAXHandler*>(&sax);  // copied, never written
+    return ParserContext(xmlCreateIOParserCtxt(handler, nullptr, &ByteSource::Read, &ByteSource::Close, &source,
+                                               XML_CHAR_ENCODING_NONE));
+  }
+  ParserContext ctxt(xmlNewParserCtxt());
+  if (ctxt == nullptr || source.whole.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
+  *ctxt->sax = sax;
+  xmlParserInputBufferPtr bytes = xmlParserInputBufferCreateStatic(
+      source.whole.data(), static_cast<int>(source.whole.size()), XML_CHAR_ENCODING_NONE);
+  xmlParserInputPtr input = bytes != nullptr ? xmlNewIOInputStream(ctxt.get(), bytes, XML_CHAR_ENCODING_NONE) : nullptr;
+  if (input == nullptr) {
+    if (bytes != nullptr) xmlFreeParserInputBuffer(bytes);
+    return {};
+  }
+  inputPush(ctxt.get(), input);
+  // The parser would shrink its input as it goes, which for bytes it does not own moves its
+  // position back over text already parsed; and there is nothing to grow. Marked as fed
+  // piece by piece, a parse that pulls does neither (the flag means nothing else to it).
+  ctxt->progressive = 1;
+  return ctxt;
+}
+
 // doc: where the document is kept while it is built, and kept when the load fails; stream:
 // where its finished parts are handed out, if anywhere.
 LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t size, std::unique_ptr<XmlDocument>& doc,
@@ -982,8 +1036,7 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
   XmlDocumentBuilder builder(*doc, size, name, stream, source.kept);
   xmlSAXHandler sax{};
   XmlDocumentBuilder::Install(sax);
-  std::unique_ptr<xmlParserCtxt, ParserContextDeleter> ctxt(
-      xmlCreateIOParserCtxt(&sax, nullptr, &ByteSource::Read, &ByteSource::Close, &source, XML_CHAR_ENCODING_NONE));
+  ParserContext ctxt = NewParser(sax, source);
   if (ctxt == nullptr) return {nullptr, LoadError{"Cannot create the XML parser for " + name, 0, 0, true}};
   ctxt->_private = &builder;
   ctxt->userData = ctxt.get();
@@ -996,13 +1049,20 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
                     XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
   ctxt->sax->serror = sax.serror;  // the options above reset the plain handlers, not this one
   xmlParseDocument(ctxt.get());
+  // Of a document it reads where it lies, the parser converts from another encoding only the
+  // part up to the declaration; the rest it converts only as it reads piece by piece.
+  if (!source.whole.empty() && !builder.encoding().empty()) {
+    ctxt.reset();
+    source.rewind();
+    return ParseWithin(source, name, size, doc, stream);
+  }
   builder.finish();
   source.keepRest();
   const bool wellFormed = ctxt->wellFormed != 0;
   ctxt.reset();
 
-  if (source.readErrno != 0) {
-    return {nullptr, LoadError{"Cannot read " + name + ": " + ErrnoText(source.readErrno), 0, 0, true}};
+  if (!source.readError.empty()) {
+    return {nullptr, LoadError{"Cannot read " + name + ": " + source.readError, 0, 0, true}};
   }
   if (builder.error()) {
     LoadError error = *builder.error();
@@ -1045,6 +1105,7 @@ LoadResult LoadFile(const std::string& path, const FileIdentity* expected, std::
   LoadResult result;
   try {
     if (kept != nullptr) ReserveInHugePages(*kept, static_cast<std::size_t>(size) + 1);
+    if (stream == nullptr) source.readWhole(static_cast<std::size_t>(size));
     result = Parse(source, path, static_cast<std::size_t>(size), doc, stream);
   } catch (const std::bad_alloc&) {
     result = {nullptr, LoadError{XmlDocumentBuilder::NotEnoughMemory(path), 0, 0}};

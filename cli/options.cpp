@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 
@@ -326,11 +328,66 @@ bool Inside(const std::filesystem::path& real, const std::filesystem::path& fold
   return std::mismatch(folder.begin(), folder.end(), real.begin(), real.end()).first == folder.end();
 }
 
-// The identity of the regular file that path itself names (a link is not followed).
-std::optional<FileIdentity> RegularFileAt(const std::filesystem::path& path) {
+// The identity of the regular file that path itself names (a link is not followed), and its
+// size in size.
+std::optional<FileIdentity> RegularFileAt(const std::filesystem::path& path, std::uint64_t& size) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  size = static_cast<std::uint64_t>(st.st_size);
   return FileIdentity{st.st_dev, st.st_ino};
+}
+
+// The entries of a folder as the system lists them, without "." and "..".
+class FolderEntries {
+ public:
+  explicit FolderEntries(const std::string& folder) : dir_(::opendir(folder.c_str())) {
+    if (dir_ == nullptr) error_ = errno;
+  }
+  ~FolderEntries() {
+    if (dir_ != nullptr) ::closedir(dir_);
+  }
+  FolderEntries(const FolderEntries&) = delete;
+  FolderEntries& operator=(const FolderEntries&) = delete;
+
+  // The next entry; nothing at the end, or when the folder cannot be read (error()).
+  const dirent* next() {
+    while (dir_ != nullptr && error_ == 0) {
+      errno = 0;
+      // Thread safe for a stream of its own, which the deprecated readdir_r was made for.
+      const dirent* entry = ::readdir(dir_);  // NOLINT(concurrency-mt-unsafe)
+      if (entry == nullptr) {
+        error_ = errno;
+        return nullptr;
+      }
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") return entry;
+    }
+    return nullptr;
+  }
+  std::error_code error() const { return {error_, std::generic_category()}; }
+
+  // The kind of an entry, looked up where the listing does not tell it, and with st filled
+  // in when it was. A link is not followed.
+  unsigned char kindOf(const dirent& entry, struct stat& st, bool& looked) const {
+    if (entry.d_type != DT_UNKNOWN) return entry.d_type;
+    looked = look(entry, st);
+    if (!looked) return DT_UNKNOWN;
+    return S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+  }
+  // Looks at an entry itself, not where a link leads; false when it cannot.
+  bool look(const dirent& entry, struct stat& st) const {
+    return ::fstatat(::dirfd(dir_), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+
+ private:
+  DIR* dir_;
+  int error_ = 0;
+};
+
+// Whether a name has the extension .xml, in any letter case (".xml" alone is a hidden name).
+bool XmlName(std::string_view name) {
+  constexpr std::string_view kExtension = ".xml";
+  return name.size() > kExtension.size() && SameText(name.substr(name.size() - kExtension.size()), kExtension);
 }
 
 // Whether a folder the walk meets holds no plug-in files of the project: a hidden one (.git,
@@ -366,37 +423,43 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
     // Folder by folder, so that one that cannot be read is named and the rest still walked.
     const std::size_t warned = expanded.notFollowed.size();
     std::vector<InputFile> found;
-    std::vector<fs::path> folders{input};
+    std::vector<std::string> folders{input};
     while (!folders.empty()) {
-      const fs::path folder = std::move(folders.back());
+      const std::string folder = std::move(folders.back());
       folders.pop_back();
-      fs::directory_iterator it(folder, ec);
-      for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const fs::path& path = it->path();
-        if (MatchesExclude(path, input, excludes) || (leftOut && leftOut(path))) continue;
-        std::error_code typeError;
-        const bool xml = SameText(path.extension().string(), ".xml");
-        if (!it->is_symlink(typeError)) {
-          if (it->is_directory(typeError)) {
-            if (!NotProjectFolder(path)) folders.push_back(path);
-          } else if (const auto file = xml ? RegularFileAt(path) : std::nullopt) {
-            found.push_back({path.string(), file});
+      const std::string prefix = folder.ends_with('/') ? folder : folder + '/';
+      FolderEntries entries(folder);
+      while (const dirent* entry = entries.next()) {
+        std::string path = prefix + entry->d_name;
+        if ((!excludes.empty() && MatchesExclude(path, input, excludes)) || (leftOut && leftOut(path))) continue;
+        const bool xml = XmlName(entry->d_name);
+        struct stat st {};
+        bool looked = false;
+        const unsigned char kind = entries.kindOf(*entry, st, looked);
+        if (kind != DT_LNK) {
+          if (kind == DT_DIR) {
+            if (!NotProjectFolder(path)) folders.push_back(std::move(path));
+          } else if (xml && (kind == DT_REG || kind == DT_UNKNOWN) && (looked || entries.look(*entry, st)) &&
+                     S_ISREG(st.st_mode)) {
+            found.push_back(
+                {std::move(path), FileIdentity{st.st_dev, st.st_ino}, static_cast<std::uint64_t>(st.st_size)});
           }
           continue;
         }
         // A link that leads nowhere, or round in a loop, names nothing to check.
+        std::error_code typeError;
         const fs::path target = fs::canonical(path, typeError);
         if (typeError) continue;
         const bool toFolder = fs::is_directory(target, typeError);
         if (!toFolder && !xml) continue;
         if (!Inside(target, top)) {
-          expanded.notFollowed.push_back(path.string() + ": not followed: the link leads outside " + input);
-        } else if (const auto file = toFolder ? std::nullopt : RegularFileAt(target)) {
+          expanded.notFollowed.push_back(path.append(": not followed: the link leads outside ").append(input));
+        } else if (std::uint64_t size = 0; const auto file = toFolder ? std::nullopt : RegularFileAt(target, size)) {
           // Read through the link as named, but only while it still leads to this file.
-          found.push_back({path.string(), file});
+          found.push_back({std::move(path), file, size});
         }
       }
-      if (ec) expanded.unreadableFolders.push_back(folder.string() + ": " + ec.message());
+      if (entries.error()) expanded.unreadableFolders.push_back(folder + ": " + entries.error().message());
     }
     std::sort(found.begin(), found.end(), [](const InputFile& a, const InputFile& b) { return a.path < b.path; });
     std::sort(expanded.notFollowed.begin() + static_cast<std::ptrdiff_t>(warned), expanded.notFollowed.end());

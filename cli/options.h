@@ -63,6 +63,7 @@ std::string VersionText();
 struct InputFile {
   std::string path;                    // as given, or as a folder's walk found it
   std::optional<FileIdentity> walked;  // found by a walk: the file it vetted, the only one read
+  std::uint64_t size = 0;              // found by a walk: the file's size then
 };
 
 // What the inputs stand for.
@@ -77,7 +78,7 @@ bool MatchesExclude(const std::filesystem::path& entry, const std::filesystem::p
                     const std::vector<std::string>& excludes);
 
 // Whether a file or folder is left out of the files to check, besides the exclude patterns.
-using LeftOut = std::function<bool(const std::filesystem::path&)>;
+using LeftOut = std::function<bool(const std::string&)>;
 
 // The files to check: each input that is a folder stands for every *.xml file below it, in
 // sorted path order, leaving out every file and folder that an exclude pattern matches (by

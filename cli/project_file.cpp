@@ -192,14 +192,14 @@ const ProjectFile* ProjectFiles::forPath(const std::string& path) {
 
 const ProjectFile* ProjectFiles::forFile(const std::string& path) { return folderOf(path).project; }
 
-bool ProjectFiles::excludes(const fs::path& path) {
-  const Folder& home = folderOf(path.native());
+bool ProjectFiles::excludes(const std::string& path) {
+  const Folder& home = folderOf(path);
   if (home.project == nullptr || home.project->excludes.empty()) return false;
   const fs::path& top = home.project->folder;
   // The folders between the project file and path count as well: a file named on the
   // command line was reached by no walk that could have left out its folder.
   fs::path entry = top;
-  for (const fs::path& part : (home.real / path.filename()).lexically_relative(top)) {
+  for (const fs::path& part : (home.real / fs::path(path).filename()).lexically_relative(top)) {
     entry /= part;
     if (MatchesExclude(entry, top, home.project->excludes)) return true;
   }

@@ -49,7 +49,7 @@ class ProjectFiles {
   // Whether the project file of path's folder leaves path out: path, or a folder between
   // that project file and path, matches one of its exclude patterns by its path below the
   // project file's folder or by its name.
-  bool excludes(const std::filesystem::path& path);
+  bool excludes(const std::string& path);
   // Why the first bad project file met cannot be used; empty while there is none.
   const std::string& error() const { return error_; }
 

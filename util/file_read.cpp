@@ -230,12 +230,18 @@ std::optional<std::string> ReadToEnd(int fd, std::string& reason) {
 }
 
 std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& reason) {
-  constexpr std::size_t kChunk = 65536;
-  // Room is cleared before it is read into, so a file whose size is known is read in one
-  // piece of that size and then one byte more, to see its end (or that it grew).
   struct stat st {};
   const std::size_t expected =
       ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  std::optional<std::string> content = ReadOpenFile(fd, expected, limit, reason);
+  ::close(fd);
+  return content;
+}
+
+std::optional<std::string> ReadOpenFile(int fd, std::size_t expected, std::size_t limit, std::string& reason) {
+  constexpr std::size_t kChunk = 65536;
+  // Room is cleared before it is read into, so a file whose size is known is read in one
+  // piece of that size and one byte more, to see its end (or that it grew).
   std::string content;
   if (expected > 0) ReserveInHugePages(content, std::min(expected + 1, limit));
   while (content.size() < limit) {
@@ -245,13 +251,14 @@ std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& re
     const ssize_t n = ::read(fd, content.data() + size, chunk);
     content.resize(size + static_cast<std::size_t>(n > 0 ? n : 0));
     if (n == 0) break;
+    // Fewer bytes than asked for, the last of those the file held when it was opened: its
+    // end, which a further read would only confirm.
+    if (n > 0 && static_cast<std::size_t>(n) < chunk && content.size() == expected) break;
     if (n < 0 && errno != EINTR) {
       reason = ErrnoText(errno);
-      ::close(fd);
       return std::nullopt;
     }
   }
-  ::close(fd);
   return content;
 }
 

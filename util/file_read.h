@@ -43,6 +43,9 @@ std::optional<std::string> ReadToEnd(int fd, std::string& reason);
 // The same for at most limit bytes from the file's start, for files of which only a little
 // is wanted, whatever their size.
 std::optional<std::string> ReadAtMost(int fd, std::size_t limit, std::string& reason);
+// The same for a file that stays open, expected to hold `expected` bytes (0: not known), as
+// its descriptor's look said when it was opened.
+std::optional<std::string> ReadOpenFile(int fd, std::size_t expected, std::size_t limit, std::string& reason);
 // The whole content of a regular file; nothing, with the reason in reason, when it cannot
 // be read.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::string& reason);

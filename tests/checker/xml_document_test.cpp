@@ -392,13 +392,13 @@ TEST(XmlLoad, TheErrorShowsTheStartOfItsLineFromTheDocument) {
       << error;
 
   // A file streamed from disk gives the same line, after the parser moved far past the start.
-  const std::string far = Repeat("<a>filler</a>\n", 20'000);
+  const std::string far = Repeat("<a>filler</a>\n", 80'000);
   const std::string xml = "<r>\n" + far + "<q>" + std::string(200'000, 'y') + "&z;</q>\n</r>";
   const fs::path file = TempFile("long_line.xml", xml);
   LoadResult r = LoadXmlFile(file.string());
   fs::remove(file);
   ASSERT_TRUE(r.error);
-  EXPECT_EQ(r.error->message, "Entity 'z' not defined\nLine: 20002\n<q>" + std::string(37, 'y'));
+  EXPECT_EQ(r.error->message, "Entity 'z' not defined\nLine: 80002\n<q>" + std::string(37, 'y'));
 }
 
 TEST(XmlLoad, LinesEndAtALineFeedACarriageReturnOrBoth) {
@@ -427,10 +427,65 @@ TEST(XmlLoad, LinesEndAtALineFeedACarriageReturnOrBoth) {
             "Opening and ending tag mismatch: b line 3 and c\nLine: 3\n<b></c></q></r>");
   EXPECT_EQ(Describe(utf16(u"<r>\r\u0D15\r\n</r>")), "r\n  #text=\n\xE0\xB4\x95\n\n");
   // Read from disk in pieces, a CR LF that two pieces share still ends one line.
-  const std::string xml = "<r>\r\n" + Repeat("<ab/>\r\n", 20'000) + "<b></c></r>";
+  const std::string xml = "<r>\r\n" + Repeat("<ab/>\r\n", 160'000) + "<b></c></r>";
   const fs::path file = TempFile("crlf.xml", xml);
   LoadResult fromFile = LoadXmlFile(file.string());
   fs::remove(file);
   ASSERT_TRUE(fromFile.error);
-  EXPECT_EQ(fromFile.error->message, "Opening and ending tag mismatch: b line 20002 and c\nLine: 20002\n<b></c></r>");
+  EXPECT_EQ(fromFile.error->message, "Opening and ending tag mismatch: b line 160002 and c\nLine: 160002\n<b></c></r>");
+}
+
+namespace {
+
+// A load's outcome in one string: each node with its line and column, or the error.
+std::string Outcome(const LoadResult& r) {
+  if (r.error) return "error: " + r.error->message;
+  std::string out;
+  const XmlDocument& doc = *r.document;
+  for (NodeId id = doc.root(); id != kNoNode && id < doc.nodeCount(); ++id) {
+    const SourcePosition at = doc.position(id);
+    out.append(doc.name(id)).append(" ").append(std::to_string(at.line)).append(":").append(std::to_string(at.column));
+    if (doc.node(id).kind() == NodeKind::Text) out.append("=").append(doc.text(id));
+    out.push_back('\n');
+  }
+  return out;
+}
+
+std::string Utf16(std::string_view ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : ascii) bytes.append({c, '\0'});
+  return bytes;
+}
+
+}  // namespace
+
+// A small file is parsed where it lies once read; a large one piece by piece as it is read.
+// Both give what the same bytes give from memory: in every encoding, with every kind of line
+// end, and far past the parser's first kilobytes.
+TEST(XmlLoad, FilesLoadAlikeReadWholeOrInPieces) {
+  const std::string body = Repeat("  <item kind='a'>text of some length &amp; more</item>\r\n", 40);
+  const std::pair<std::string, std::string> cases[] = {
+      {"utf-8", "<?xml version='1.0' encoding='UTF-8'?>\r\n<r>\r\n" + body + "<b>Zo\xC3\xAB</b>\r</r>"},
+      {"latin-1", "<?xml version='1.0' encoding='ISO-8859-1'?>\n<r>\n" + body + "<b>Zo\xEB</b></r>"},
+      {"utf-16", Utf16("<r>\r\n" + body + "<b>x</b></r>")},
+      {"error far in", "<r>\n" + body + "<b></c></r>"},
+      {"error in latin-1", "<?xml version='1.0' encoding='ISO-8859-1'?>\n<r>\n" + body + "<b>\xEB</c></r>"},
+  };
+  for (const auto& [name, xml] : cases) {
+    const std::string expected = Outcome(LoadXmlMemory(xml, "doc.xml"));
+    ASSERT_EQ(expected.find("error: Cannot"), std::string::npos) << name;
+    // Lines of blanks after the document element change nothing but the file's size.
+    const std::string pad = "\n" + std::string(600'000, ' ');
+    const std::string blanks = name == "utf-16" ? Utf16(pad).substr(2) : pad + pad;
+    for (const std::string& bytes : {xml, xml + blanks}) {
+      const fs::path file = TempFile("alike.xml", bytes);
+      std::string outcome = Outcome(LoadXmlFile(file.string()));
+      fs::remove(file);
+      // The file's path stands where the document's name stood.
+      for (std::size_t at; (at = outcome.find(file.string())) != std::string::npos;) {
+        outcome.replace(at, file.string().size(), "doc.xml");
+      }
+      EXPECT_EQ(outcome, expected) << name << ", " << bytes.size() << " bytes";
+    }
+  }
 }
