@@ -1001,31 +1001,72 @@ struct ParserContextDeleter {
 
 using ParserContext = std::unique_ptr<xmlParserCtxt, ParserContextDeleter>;
 
-// A parser of the source's bytes: where they lie when it holds them whole (the parser then
-// never asks for more), else as it reads them piece by piece.
-ParserContext NewParser(const xmlSAXHandler& sax, ByteSource& source) {
-  if (source.whole.empty()) {
-    auto* handler = const_cast<xmlSAXHandler*>(&sax);  // copied, never written
-    return ParserContext(xmlCreateIOParserCtxt(handler, nullptr, &ByteSource::Read, &ByteSource::Close, &source,
-                                               XML_CHAR_ENCODING_NONE));
+// The parser of one document's bytes: where they lie when the source holds them whole (the
+// parser then never asks for more), else as it reads them piece by piece.
+class DocumentParser {
+ public:
+  DocumentParser(const xmlSAXHandler& sax, ByteSource& source) {
+    if (source.whole.empty()) {
+      auto* handler = const_cast<xmlSAXHandler*>(&sax);  // copied, never written
+      owned_.reset(xmlCreateIOParserCtxt(handler, nullptr, &ByteSource::Read, &ByteSource::Close, &source,
+                                         XML_CHAR_ENCODING_NONE));
+      ctxt_ = owned_.get();
+    } else {
+      ctxt_ = ReadingInPlace(sax, source.whole);
+    }
   }
-  ParserContext ctxt(xmlNewParserCtxt());
-  if (ctxt == nullptr || source.whole.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
-  *ctxt->sax = sax;
-  xmlParserInputBufferPtr bytes = xmlParserInputBufferCreateStatic(
-      source.whole.data(), static_cast<int>(source.whole.size()), XML_CHAR_ENCODING_NONE);
-  xmlParserInputPtr input = bytes != nullptr ? xmlNewIOInputStream(ctxt.get(), bytes, XML_CHAR_ENCODING_NONE) : nullptr;
-  if (input == nullptr) {
-    if (bytes != nullptr) xmlFreeParserInputBuffer(bytes);
-    return {};
+  ~DocumentParser() { end(); }
+  DocumentParser(const DocumentParser&) = delete;
+  DocumentParser& operator=(const DocumentParser&) = delete;
+
+  xmlParserCtxtPtr get() const { return ctxt_; }
+  // Ends the parse and frees what it made.
+  void end() {
+    if (ctxt_ != nullptr && owned_ == nullptr) Reset(ctxt_);
+    owned_.reset();
+    ctxt_ = nullptr;
   }
-  inputPush(ctxt.get(), input);
-  // The parser would shrink its input as it goes, which for bytes it does not own moves its
-  // position back over text already parsed; and there is nothing to grow. Marked as fed
-  // piece by piece, a parse that pulls does neither (the flag means nothing else to it).
-  ctxt->progressive = 1;
-  return ctxt;
-}
+
+ private:
+  // A thread's documents read in place share one context, reset after each: its dictionary
+  // then already holds the names they have in common, and nothing is made again for each.
+  // Once it has taken this many names from them it is made anew.
+  static constexpr int kMostSharedNames = 100'000;
+
+  static xmlParserCtxtPtr ReadingInPlace(const xmlSAXHandler& sax, const std::string& whole) {
+    thread_local ParserContext shared;
+    if (shared != nullptr && xmlDictSize(shared->dict) > kMostSharedNames) shared.reset();
+    if (shared == nullptr) shared.reset(xmlNewParserCtxt());
+    if (shared == nullptr || whole.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return nullptr;
+    *shared->sax = sax;
+    xmlParserInputBufferPtr bytes =
+        xmlParserInputBufferCreateStatic(whole.data(), static_cast<int>(whole.size()), XML_CHAR_ENCODING_NONE);
+    xmlParserInputPtr input =
+        bytes != nullptr ? xmlNewIOInputStream(shared.get(), bytes, XML_CHAR_ENCODING_NONE) : nullptr;
+    if (input == nullptr) {
+      if (bytes != nullptr) xmlFreeParserInputBuffer(bytes);
+      return nullptr;
+    }
+    inputPush(shared.get(), input);
+    // The parser would shrink its input as it goes, which for bytes it does not own moves its
+    // position back over text already parsed; and there is nothing to grow. Marked as fed
+    // piece by piece, a parse that pulls does neither (the flag means nothing else to it).
+    shared->progressive = 1;
+    return shared.get();
+  }
+
+  // Frees the document's input and all the parse made, and forgets its state. The library's
+  // reset forgets the namespaces of elements a stopped parse left open only where it has been
+  // mended (as Debian's has).
+  static void Reset(xmlParserCtxtPtr ctxt) {
+    xmlCtxtReset(ctxt);
+    ctxt->nsNr = 0;
+    ctxt->_private = nullptr;
+  }
+
+  ParserContext owned_;
+  xmlParserCtxtPtr ctxt_ = nullptr;
+};
 
 // doc: where the document is kept while it is built, and kept when the load fails; stream:
 // where its finished parts are handed out, if anywhere.
@@ -1036,30 +1077,30 @@ LoadResult ParseWithin(ByteSource& source, const std::string& name, std::size_t 
   XmlDocumentBuilder builder(*doc, size, name, stream, source.kept);
   xmlSAXHandler sax{};
   XmlDocumentBuilder::Install(sax);
-  ParserContext ctxt = NewParser(sax, source);
+  DocumentParser parser(sax, source);
+  xmlParserCtxtPtr ctxt = parser.get();
   if (ctxt == nullptr) return {nullptr, LoadError{"Cannot create the XML parser for " + name, 0, 0, true}};
   ctxt->_private = &builder;
-  ctxt->userData = ctxt.get();
-  builder.attach(ctxt.get());
+  ctxt->userData = ctxt;
+  builder.attach(ctxt);
   // The huge-document option lifts the parser's own guard against entity amplification, which
   // refuses modest nesting; the builder's count of the expansion bounds it instead. It also
   // lifts the parser's limits on depth and on the length of names, texts and tags, which
   // memory bounds as it bounds the file.
-  xmlCtxtUseOptions(ctxt.get(),
-                    XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
+  xmlCtxtUseOptions(ctxt, XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
   ctxt->sax->serror = sax.serror;  // the options above reset the plain handlers, not this one
-  xmlParseDocument(ctxt.get());
+  xmlParseDocument(ctxt);
   // Of a document it reads where it lies, the parser converts from another encoding only the
   // part up to the declaration; the rest it converts only as it reads piece by piece.
   if (!source.whole.empty() && !builder.encoding().empty()) {
-    ctxt.reset();
+    parser.end();
     source.rewind();
     return ParseWithin(source, name, size, doc, stream);
   }
   builder.finish();
   source.keepRest();
   const bool wellFormed = ctxt->wellFormed != 0;
-  ctxt.reset();
+  parser.end();
 
   if (!source.readError.empty()) {
     return {nullptr, LoadError{"Cannot read " + name + ": " + source.readError, 0, 0, true}};

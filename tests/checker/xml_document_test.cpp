@@ -489,3 +489,25 @@ TEST(XmlLoad, FilesLoadAlikeReadWholeOrInPieces) {
     }
   }
 }
+
+// Files loaded one after another on a thread share the parser's state: nothing a file
+// declared, nor any element a failed file left open, counts in the next one.
+TEST(XmlLoad, FilesLoadedOneAfterAnotherKnowNothingOfEachOther) {
+  const std::pair<std::string, std::string> laterFiles[] = {{"<r>\n<b>&e;</b>\n</r>", "Entity 'e' not defined"},
+                                                            {"<r>\n<a:b/>\n</r>", "Namespace prefix a on b"}};
+  for (const auto& [later, error] : laterFiles) {
+    const fs::path alone = TempFile("later.xml", later);
+    const std::string expected = Outcome(LoadXmlFile(alone.string()));
+    EXPECT_NE(expected.find(error), std::string::npos) << expected;
+    for (const std::string& first :
+         {"<!DOCTYPE r [<!ENTITY e 'x'>]>\n<r xmlns:a='urn:a'><a:b>&e;</a:b></r>",
+          "<!DOCTYPE r [<!ENTITY e 'x'>]>\n<r xmlns:a='urn:a'><a:b xmlns:c='urn:c'>&e;<c:d></a:b></r>",
+          "<?xml version='1.0' encoding='ISO-8859-1'?>\n<r xmlns:a='urn:a'><a:b>\xEB</c></r>"}) {
+      const fs::path before = TempFile("first.xml", first);
+      EXPECT_EQ(Outcome(LoadXmlFile(before.string())), Outcome(LoadXmlMemory(first, before.string()))) << first;
+      EXPECT_EQ(Outcome(LoadXmlFile(alone.string())), expected) << "after " << first;
+      fs::remove(before);
+    }
+    fs::remove(alone);
+  }
+}
