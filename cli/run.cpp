@@ -230,6 +230,7 @@ struct Checker {
   PlainTree tree;
   PlainMessages messages;
   ScanState state{tree, messages};
+  std::ostringstream said;  // what a check says on standard error, taken out for its turn
 };
 
 // A file's check, all that the run takes from it in the file's turn.
@@ -258,10 +259,9 @@ CheckedTurn CheckTurn(const Options& options, const InputFile& input, const Proj
   if (!options.carryOver) ForgetCarriedState(checker.state);
   std::optional<CheckedInput> checked = CheckInput(options, input, std::move(ahead), checker.state, in, turn.trouble);
   if (!checked) return turn;
-  std::ostringstream err;
   turn.report = Findings(options, project != nullptr ? project->ignored : CodeSet(), *checked, checker.tree,
-                         checker.messages, suggester, OutputOrder(options), err);
-  turn.errText = std::move(err).str();
+                         checker.messages, suggester, OutputOrder(options), checker.said);
+  turn.errText = std::move(checker.said).str();  // which leaves it empty
   turn.treeText = Output::TreeText(options, checker.tree, checked->outcome.document.get());
   turn.source = std::move(checked->source);
   return turn;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -73,19 +72,16 @@ class TextIndex {
   static constexpr std::size_t kMinSlots = 16;
   static constexpr std::size_t kMaxPositions = UINT32_MAX / 2;
 
+  // Eight bytes at a time (for Folded the letters in upper case), each word mixed in by a
+  // multiply: texts here are names and keys, a few words long.
   std::uint32_t Hash(std::string_view text) const {
-    std::uint64_t hash = 0;
-    if (match_ == Match::Exact) {
-      hash = std::hash<std::string_view>{}(text);
-    } else {
-      // The letters in upper case, eight bytes at a time, each word mixed in by a multiply.
-      constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ULL;
-      hash = text.size() * kMix;
-      std::size_t i = 0;
-      for (; i + 8 <= text.size(); i += 8) hash = (hash ^ FoldWord(LoadWord(text.data() + i))) * kMix;
-      if (i < text.size()) hash = (hash ^ FoldWord(LoadPartialWord(text.data() + i, text.size() - i))) * kMix;
-      hash ^= hash >> 29;
-    }
+    const auto word = [this](std::uint64_t w) { return match_ == Match::Folded ? FoldWord(w) : w; };
+    constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t hash = text.size() * kMix;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) hash = (hash ^ word(LoadWord(text.data() + i))) * kMix;
+    if (i < text.size()) hash = (hash ^ word(LoadPartialWord(text.data() + i, text.size() - i))) * kMix;
+    hash ^= hash >> 29;
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
   }
 
