@@ -257,10 +257,9 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourc
   return CheckLoaded(s, path, sourceText == nullptr ? LoadXmlFile(path) : LoadXmlFileKeepingText(path, *sourceText));
 }
 
-CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected, std::string* sourceText) {
+CheckOutcome CheckFile(ScanState& s, const std::string& path, const FoundFile& found, std::string* sourceText) {
   return CheckLoaded(
-      s, path,
-      sourceText == nullptr ? LoadXmlFile(path, &expected) : LoadXmlFileKeepingText(path, *sourceText, &expected));
+      s, path, sourceText == nullptr ? LoadXmlFile(path, &found) : LoadXmlFileKeepingText(path, *sourceText, &found));
 }
 
 namespace {
@@ -286,10 +285,10 @@ CheckOutcome FollowLoad(ScanState& s, StreamedLoad& load) {
 
 }  // namespace
 
-CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
+CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FoundFile>& found,
                                     std::string* sourceText) {
   BeginCheck(s, path);
-  StreamedLoad load(path, expected, sourceText);
+  StreamedLoad load(path, found, sourceText);
   return FollowLoad(s, load);
 }
 

@@ -50,7 +50,7 @@ std::optional<std::string> ScanDocument(ScanState& s, const XmlDocument& doc);
 CheckOutcome CheckFile(ScanState& s, const std::string& path, std::string* sourceText = nullptr);
 // Checks a file as above that a folder's walk found and vetted: only that very file is read,
 // so a path changed meanwhile into a link to another file is a file that cannot be opened.
-CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity& expected,
+CheckOutcome CheckFile(ScanState& s, const std::string& path, const FoundFile& found,
                        std::string* sourceText = nullptr);
 // Checks a file loaded beforehand (perhaps on another thread) as CheckFile checks the file at
 // path: clears the messages, derives the web application folder, fills the tree and walks
@@ -58,9 +58,9 @@ CheckOutcome CheckFile(ScanState& s, const std::string& path, const FileIdentity
 CheckOutcome CheckLoaded(ScanState& s, const std::string& path, LoadResult loaded);
 // Checks a file as CheckFile does, with the same outcome, while it loads: the file is parsed
 // on a thread of its own and each child of the document element is walked once it is
-// finished. With expected, only that very file is read.
+// finished. With found, only the file a walk found is read.
 // With sourceText, the file's bytes are kept there, as CheckFile keeps them.
-CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FileIdentity>& expected,
+CheckOutcome CheckFileFollowingLoad(ScanState& s, const std::string& path, const std::optional<FoundFile>& found,
                                     std::string* sourceText = nullptr);
 // Checks a document held in memory as CheckFile checks the file at path: the web application
 // is the one around path.

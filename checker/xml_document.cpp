@@ -1133,12 +1133,12 @@ LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) 
 }
 
 // With kept, the file's bytes are kept there as they are read (empty when it cannot be read).
-LoadResult LoadFile(const std::string& path, const FileIdentity* expected, std::unique_ptr<XmlDocument>& doc,
+LoadResult LoadFile(const std::string& path, const FoundFile* found, std::unique_ptr<XmlDocument>& doc,
                     StreamedLoad* stream, std::string* kept = nullptr) {
   if (kept != nullptr) kept->clear();
   std::string reason;
   std::uint64_t size = 0;
-  const int fd = OpenRegularFile(path, reason, expected, &size);
+  const int fd = OpenRegularFile(path, reason, found, &size);
   if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
   ByteSource source;
   source.fd = fd;
@@ -1158,9 +1158,9 @@ LoadResult LoadFile(const std::string& path, const FileIdentity* expected, std::
 
 }  // namespace
 
-LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected) {
+LoadResult LoadXmlFile(const std::string& path, const FoundFile* found) {
   std::unique_ptr<XmlDocument> doc;
-  return LoadFile(path, expected, doc, nullptr);
+  return LoadFile(path, found, doc, nullptr);
 }
 
 StreamedLoad::~StreamedLoad() {
@@ -1208,9 +1208,9 @@ LoadResult StreamedLoad::result() {
   return std::move(result_);
 }
 
-LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected) {
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FoundFile* found) {
   std::unique_ptr<XmlDocument> doc;
-  return LoadFile(path, expected, doc, nullptr, &text);
+  return LoadFile(path, found, doc, nullptr, &text);
 }
 
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
@@ -1219,9 +1219,8 @@ LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
   return Parse(source, name, content.size());
 }
 
-StreamedLoad::StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected, std::string* kept) {
-  run(path,
-      [this, path, expected, kept] { return LoadFile(path, expected ? &*expected : nullptr, built_, this, kept); });
+StreamedLoad::StreamedLoad(const std::string& path, const std::optional<FoundFile>& found, std::string* kept) {
+  run(path, [this, path, found, kept] { return LoadFile(path, found ? &*found : nullptr, built_, this, kept); });
 }
 
 template <typename Load>

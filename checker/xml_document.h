@@ -133,12 +133,12 @@ struct LoadResult {
 // Parses a file. External entities and DTDs are never loaded; internal entities may expand
 // the document to ten times its size, or to 10 MB when that is more. A parse error's message
 // ends with its line number and the first 40 characters of that line. Lines end at a LF, a
-// CR LF or a lone CR, as XML reads them, here as in every position. With expected, only that
-// very file is read (see OpenRegularFile).
-LoadResult LoadXmlFile(const std::string& path, const FileIdentity* expected = nullptr);
-// Parses a file whose bytes are kept in text (empty when it cannot be read); with expected,
-// only that very file is read.
-LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FileIdentity* expected = nullptr);
+// CR LF or a lone CR, as XML reads them, here as in every position. With found, only the
+// file a walk found is read (see OpenRegularFile).
+LoadResult LoadXmlFile(const std::string& path, const FoundFile* found = nullptr);
+// Parses a file whose bytes are kept in text (empty when it cannot be read); with found,
+// only the file a walk found is read.
+LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FoundFile* found = nullptr);
 // Parses a document held in memory (the name is used in messages only).
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name = "memory");
 
@@ -157,7 +157,7 @@ class StreamedLoad {
 
   // Loads a file as LoadXmlFile does; with kept, as LoadXmlFileKeepingText does, the file's
   // bytes kept there (complete once the load has ended).
-  StreamedLoad(const std::string& path, const std::optional<FileIdentity>& expected, std::string* kept = nullptr);
+  StreamedLoad(const std::string& path, const std::optional<FoundFile>& found, std::string* kept = nullptr);
   ~StreamedLoad();
   StreamedLoad(const StreamedLoad&) = delete;
   StreamedLoad& operator=(const StreamedLoad&) = delete;

@@ -9,6 +9,8 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -328,14 +330,17 @@ bool Inside(const std::filesystem::path& real, const std::filesystem::path& fold
   return std::mismatch(folder.begin(), folder.end(), real.begin(), real.end()).first == folder.end();
 }
 
-// The identity of the regular file that path itself names (a link is not followed), and its
-// size in size.
-std::optional<FileIdentity> RegularFileAt(const std::filesystem::path& path, std::uint64_t& size) {
+// The regular file that path itself names (a link is not followed), by its identity.
+std::optional<FoundFile> RegularFileAt(const std::filesystem::path& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  size = static_cast<std::uint64_t>(st.st_size);
-  return FileIdentity{st.st_dev, st.st_ino};
+  return FoundFile{nullptr, {}, FileIdentity{st.st_dev, st.st_ino}};
 }
+
+// Each folder with files to check is held open while there are few of them, so that its
+// files are opened by their names there; the files of any folder beyond are known by their
+// identities instead.
+constexpr std::size_t kMostHeldFolders = 256;
 
 // The entries of a folder as the system lists them, without "." and "..".
 class FolderEntries {
@@ -366,22 +371,39 @@ class FolderEntries {
   }
   std::error_code error() const { return {error_, std::generic_category()}; }
 
-  // The kind of an entry, looked up where the listing does not tell it, and with st filled
-  // in when it was. A link is not followed.
-  unsigned char kindOf(const dirent& entry, struct stat& st, bool& looked) const {
+  // The kind of an entry, looked up where the listing does not tell it. A link is not followed.
+  unsigned char kindOf(const dirent& entry) const {
     if (entry.d_type != DT_UNKNOWN) return entry.d_type;
-    looked = look(entry, st);
-    if (!looked) return DT_UNKNOWN;
+    struct stat st {};
+    if (!look(entry, st)) return DT_UNKNOWN;
     return S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
   }
+
+  // A regular file listed here: by its name in the folder held open, while held is below
+  // kMostHeldFolders (counting this folder in when it is first held), else by its identity.
+  std::optional<FoundFile> found(const dirent& entry, std::size_t& held) {
+    if (holder_ == nullptr && held < kMostHeldFolders) {
+      const int fd = ::fcntl(::dirfd(dir_), F_DUPFD_CLOEXEC, 0);
+      if (fd >= 0) {
+        holder_ = std::make_shared<const HeldFolder>(fd);
+        ++held;
+      }
+    }
+    if (holder_ != nullptr) return FoundFile{holder_, entry.d_name, {}};
+    struct stat st {};
+    if (!look(entry, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FoundFile{nullptr, {}, FileIdentity{st.st_dev, st.st_ino}};
+  }
+
+ private:
   // Looks at an entry itself, not where a link leads; false when it cannot.
   bool look(const dirent& entry, struct stat& st) const {
     return ::fstatat(::dirfd(dir_), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
   }
 
- private:
   DIR* dir_;
   int error_ = 0;
+  std::shared_ptr<const HeldFolder> holder_;
 };
 
 // Whether a name has the extension .xml, in any letter case (".xml" alone is a hidden name).
@@ -424,6 +446,7 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
     const std::size_t warned = expanded.notFollowed.size();
     std::vector<InputFile> found;
     std::vector<std::string> folders{input};
+    std::size_t held = 0;
     while (!folders.empty()) {
       const std::string folder = std::move(folders.back());
       folders.pop_back();
@@ -433,19 +456,18 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
         std::string path = prefix + entry->d_name;
         if ((!excludes.empty() && MatchesExclude(path, input, excludes)) || (leftOut && leftOut(path))) continue;
         const bool xml = XmlName(entry->d_name);
-        struct stat st {};
-        bool looked = false;
-        const unsigned char kind = entries.kindOf(*entry, st, looked);
-        if (kind != DT_LNK) {
-          if (kind == DT_DIR) {
-            if (!NotProjectFolder(path)) folders.push_back(std::move(path));
-          } else if (xml && (kind == DT_REG || kind == DT_UNKNOWN) && (looked || entries.look(*entry, st)) &&
-                     S_ISREG(st.st_mode)) {
-            found.push_back(
-                {std::move(path), FileIdentity{st.st_dev, st.st_ino}, static_cast<std::uint64_t>(st.st_size)});
+        const unsigned char kind = entries.kindOf(*entry);
+        if (kind == DT_DIR) {
+          if (!NotProjectFolder(path)) folders.push_back(std::move(path));
+          continue;
+        }
+        if (kind == DT_REG) {
+          if (std::optional<FoundFile> file = xml ? entries.found(*entry, held) : std::nullopt) {
+            found.push_back({std::move(path), std::move(file)});
           }
           continue;
         }
+        if (kind != DT_LNK) continue;
         // A link that leads nowhere, or round in a loop, names nothing to check.
         std::error_code typeError;
         const fs::path target = fs::canonical(path, typeError);
@@ -454,16 +476,17 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
         if (!toFolder && !xml) continue;
         if (!Inside(target, top)) {
           expanded.notFollowed.push_back(path.append(": not followed: the link leads outside ").append(input));
-        } else if (std::uint64_t size = 0; const auto file = toFolder ? std::nullopt : RegularFileAt(target, size)) {
+        } else if (std::optional<FoundFile> file = toFolder ? std::nullopt : RegularFileAt(target)) {
           // Read through the link as named, but only while it still leads to this file.
-          found.push_back({std::move(path), file, size});
+          found.push_back({std::move(path), std::move(file)});
         }
       }
       if (entries.error()) expanded.unreadableFolders.push_back(folder + ": " + entries.error().message());
     }
     std::sort(found.begin(), found.end(), [](const InputFile& a, const InputFile& b) { return a.path < b.path; });
     std::sort(expanded.notFollowed.begin() + static_cast<std::ptrdiff_t>(warned), expanded.notFollowed.end());
-    expanded.files.insert(expanded.files.end(), found.begin(), found.end());
+    expanded.files.insert(expanded.files.end(), std::make_move_iterator(found.begin()),
+                          std::make_move_iterator(found.end()));
   }
   return expanded;
 }

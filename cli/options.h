@@ -61,9 +61,8 @@ std::string VersionText();
 
 // A file to check.
 struct InputFile {
-  std::string path;                    // as given, or as a folder's walk found it
-  std::optional<FileIdentity> walked;  // found by a walk: the file it vetted, the only one read
-  std::uint64_t size = 0;              // found by a walk: the file's size then
+  std::string path;                 // as given, or as a folder's walk found it
+  std::optional<FoundFile> walked;  // found by a walk: the file it vetted, the only one read
 };
 
 // What the inputs stand for.

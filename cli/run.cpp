@@ -124,7 +124,8 @@ constexpr std::size_t kReadAheadBytes = std::size_t{64} << 20;
 // then costs little more than the parse, which outweighs starting the thread.
 constexpr std::uintmax_t kWalkBesideParseFrom = std::uintmax_t{1} << 20;
 
-bool WalkedBesideParse(const std::string& fullPath) {
+bool WalkedBesideParse(const InputFile& input, const std::string& fullPath) {
+  if (input.walked) return SizeOf(*input.walked, fullPath).value_or(0) >= kWalkBesideParseFrom;
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(fullPath, ec);
   return !ec && size >= kWalkBesideParseFrom;
@@ -145,11 +146,11 @@ ReadAhead ReadInput(const Options& options, const std::string& currentFolder, co
   try {
     ahead.fullPath = FullPathBelow(currentFolder, input.path, ahead.pathError);
     if (ahead.pathError) return ahead;
-    ahead.inTurn = parallel && WalkedBesideParse(ahead.fullPath);
+    ahead.inTurn = parallel && WalkedBesideParse(input, ahead.fullPath);
     if (ahead.inTurn) return ahead;
-    const FileIdentity* expected = input.walked ? &*input.walked : nullptr;
-    ahead.loaded = LooksForFixes(options) ? LoadXmlFileKeepingText(ahead.fullPath, ahead.source, expected)
-                                          : LoadXmlFile(ahead.fullPath, expected);
+    const FoundFile* found = input.walked ? &*input.walked : nullptr;
+    ahead.loaded = LooksForFixes(options) ? LoadXmlFileKeepingText(ahead.fullPath, ahead.source, found)
+                                          : LoadXmlFile(ahead.fullPath, found);
   } catch (...) {
     ahead.failure = std::current_exception();
   }
@@ -340,8 +341,8 @@ std::string WriteClash(const Options& options, std::string_view option, const st
   // The same file by identity when it exists, so that links and hard links count as well.
   const std::optional<FileIdentity> identity = IdentityOf(target);
   const std::string normalised = Normalised(target);
-  const auto clashes = [&](const std::string& path, const std::optional<FileIdentity>& walked) {
-    if (identity) return (walked ? walked : IdentityOf(path)) == identity;
+  const auto clashes = [&](const std::string& path, const std::optional<FoundFile>& walked) {
+    if (identity) return (walked ? IdentityOf(*walked) : IdentityOf(path)) == identity;
     return !normalised.empty() && Normalised(path) == normalised;
   };
   for (const InputFile& file : files) {
@@ -442,8 +443,8 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
     }
   }
   RunSummary run;
-  const ExpandedInputs expanded = ExpandInputs(
-      options.inputs, options.excludes, [&](const std::filesystem::path& path) { return projects.excludes(path); });
+  const ExpandedInputs expanded =
+      ExpandInputs(options.inputs, options.excludes, [&](const std::string& path) { return projects.excludes(path); });
   const std::vector<InputFile>& inputs = expanded.files;
   std::vector<const ProjectFile*> projectOf;
   if (const std::string error = FilesProblem(options, projects, inputs, projectOf); !error.empty()) {

@@ -193,20 +193,48 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
-int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected, std::uint64_t* size) {
-  // Looked at before opening, as opening a device may act on it, unless whoever found the
-  // file saw a regular file there (expected): a look now would tell no more, as the path may
-  // name another file by the time it is opened either way. The descriptor is looked at below,
-  // for what was opened and where it really lies.
+HeldFolder::~HeldFolder() { ::close(fd_); }
+
+namespace {
+
+// Looks at a file found: at its entry in the held folder, or where path leads.
+bool LookAt(const FoundFile& found, const std::string& path, struct stat& st) {
+  if (found.folder == nullptr) return ::stat(path.c_str(), &st) == 0;
+  return ::fstatat(found.folder->fd(), found.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(const FoundFile& found) {
   struct stat st {};
-  if (expected == nullptr && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  if (found.folder == nullptr) return found.identity;
+  if (!LookAt(found, {}, st)) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<std::uint64_t> SizeOf(const FoundFile& found, const std::string& path) {
+  struct stat st {};
+  if (!LookAt(found, path, st)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+int OpenRegularFile(const std::string& path, std::string& reason, const FoundFile* found, std::uint64_t* size) {
+  // Looked at before opening, as opening a device may act on it, unless whoever found the
+  // file saw a regular file there: a look now would tell no more, as the path may name
+  // another file by the time it is opened either way. The descriptor is looked at below, for
+  // what was opened and where it really lies.
+  struct stat st {};
+  if (found == nullptr && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     reason = "not a regular file";
     return -1;
   }
   // Without O_NONBLOCK opening a FIFO waits for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  const bool inFolder = found != nullptr && found->folder != nullptr;
+  const int fd =
+      inFolder ? ::openat(found->folder->fd(), found->name.c_str(), kFlags | O_NOFOLLOW) : ::open(path.c_str(), kFlags);
   if (fd < 0) {
-    reason = ErrnoText(errno);
+    reason = inFolder && errno == ELOOP ? kNoLongerFoundReason : ErrnoText(errno);
     return -1;
   }
   const auto refuse = [&](const char* why) {
@@ -216,8 +244,8 @@ int OpenRegularFile(const std::string& path, std::string& reason, const FileIden
   };
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse("not a regular file");
   if (IsSystemFile(fd, st.st_dev)) return refuse(kSystemFileReason);
-  if (expected != nullptr && FileIdentity{st.st_dev, st.st_ino} != *expected) {
-    return refuse("no longer the file that was found there");
+  if (found != nullptr && !inFolder && FileIdentity{st.st_dev, st.st_ino} != found->identity) {
+    return refuse(kNoLongerFoundReason);
   }
   // O_NONBLOCK stays: reads of a regular file do not heed it, and a run over many small
   // files spends its time in system calls.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,13 +21,44 @@ struct FileIdentity {
 // The identity of the file at path, links followed; nothing when it cannot be looked at.
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
+// A folder held open by a descriptor (closed with it): files found in it are opened by their
+// names there, without looking up the path to it again, and a link put in place of the
+// folder later leads nowhere.
+class HeldFolder {
+ public:
+  explicit HeldFolder(int fd) : fd_(fd) {}
+  ~HeldFolder();
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A regular file a folder's walk found, the only file to be read for its path: its entry
+// `name` in a folder held open, where a link put in its place is not followed; or, without a
+// folder, the file of `identity` (where the walk held no folder, or found it through a link).
+struct FoundFile {
+  std::shared_ptr<const HeldFolder> folder;
+  std::string name;
+  FileIdentity identity;
+};
+// The identity of the file found: for an entry of a held folder the entry's now, otherwise
+// the one the walk saw; nothing when it cannot be looked at.
+std::optional<FileIdentity> IdentityOf(const FoundFile& found);
+// The size of the file found at path now; nothing when it cannot be looked at.
+std::optional<std::uint64_t> SizeOf(const FoundFile& found, const std::string& path);
+
+inline constexpr char kNoLongerFoundReason[] = "no longer the file that was found there";
+
 // Opens a regular file for reading; -1 with the reason (the system's text, "not a regular
-// file", or kSystemFileReason) in reason. A file of /proc, /sys or /dev is never opened:
-// such files hold the process's environment and the kernel's state, and some block or
-// drain what they read. With expected (the identity of a regular file found at path), only
-// that very file is read; whatever the path names instead by then is refused. With size,
-// the file's size when it was opened is put there.
-int OpenRegularFile(const std::string& path, std::string& reason, const FileIdentity* expected = nullptr,
+// file", kSystemFileReason or kNoLongerFoundReason) in reason. A file of /proc, /sys or /dev
+// is never opened: such files hold the process's environment and the kernel's state, and
+// some block or drain what they read. With found (what a walk found at path), only that very
+// file is read; whatever the path names instead by then is refused. With size, the file's
+// size when it was opened is put there.
+int OpenRegularFile(const std::string& path, std::string& reason, const FoundFile* found = nullptr,
                     std::uint64_t* size = nullptr);
 inline constexpr char kSystemFileReason[] = "a file of the system (/proc, /sys or /dev), never read";
 // The devices whose files lie outside /proc, /sys and /dev by whichever path they are opened,

@@ -155,6 +155,45 @@ TEST_F(CliWalkTest, AWalkedFileReplacedByALinkBeforeItIsReadIsRefused) {
   EXPECT_EQ(outcome.loadError->message, "Cannot open " + a + ": no longer the file that was found there");
 }
 
+// A folder of the walk moved away and replaced by a link to another one: the file read is the
+// one found, in the folder found, never its namesake where the link leads.
+TEST_F(CliWalkTest, AWalkedFolderReplacedByALinkIsNotFollowed) {
+  const ExpandedInputs expanded = ExpandInputs({"tree"}, {});
+  ASSERT_EQ(expanded.files.size(), 1u);
+  folder_.write("outside/M/a.xml", "<plugin><task><id>TOKEN=fake-secret-4711</id></task></plugin>");
+  const std::string module = folder_.path("tree/portal/modules/M");
+  fs::rename(module, module + "-moved");
+  fs::create_symlink(folder_.path("outside/M"), module);
+
+  corvane::PlainTree tree;
+  corvane::PlainMessages messages;
+  corvane::ScanState state(tree, messages);
+  const std::string a = folder_.path(std::string(kModule) + "a.xml");
+  const corvane::CheckOutcome outcome = corvane::CheckFile(state, a, *expanded.files[0].walked);
+  ASSERT_FALSE(outcome.loadError) << outcome.loadError->message;
+  const std::vector<corvane::Message> lines = messages.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text, "Msg 008: Duplicate ID: T");
+}
+
+// Each folder of a walk is held open while it has files to check, up to a bound; beyond it
+// the walk vets files by their identity, and every file is checked all the same.
+TEST_F(CliWalkTest, AWalkOfManyFoldersChecksEveryFile) {
+  constexpr int kFolders = 300;
+  for (int i = 0; i < kFolders; ++i) folder_.write("many/f" + std::to_string(i) + "/a.xml", kDuplicate);
+  for (const char* jobs : {"1", "2"}) {
+    const RunResult r = RunCli({"--jobs", jobs, "--format=list", "many"});
+    EXPECT_EQ(r.status, kExitMessages) << r.err;
+    EXPECT_EQ(r.err, "300 findings in 300 files\n");
+  }
+  const ExpandedInputs expanded = ExpandInputs({"many"}, {});
+  ASSERT_EQ(expanded.files.size(), static_cast<std::size_t>(kFolders));
+  const auto held = std::count_if(expanded.files.begin(), expanded.files.end(),
+                                  [](const InputFile& file) { return file.walked && file.walked->folder != nullptr; });
+  EXPECT_GT(held, 0);
+  EXPECT_LT(held, kFolders);
+}
+
 TEST_F(CliWalkTest, HiddenAndCacheFoldersAreNotWalkedUnlessNamed) {
   folder_.write("tree/.git/hooks/h.xml", kDuplicate);
   folder_.write("tree/build/CACHEDIR.TAG", "Signature: 8a477f597d28d172789f06886806bc55\n# a cache\n");

@@ -499,7 +499,7 @@ TEST(XmlLoad, FilesLoadedOneAfterAnotherKnowNothingOfEachOther) {
     const fs::path alone = TempFile("later.xml", later);
     const std::string expected = Outcome(LoadXmlFile(alone.string()));
     EXPECT_NE(expected.find(error), std::string::npos) << expected;
-    for (const std::string& first :
+    for (const char* first :
          {"<!DOCTYPE r [<!ENTITY e 'x'>]>\n<r xmlns:a='urn:a'><a:b>&e;</a:b></r>",
           "<!DOCTYPE r [<!ENTITY e 'x'>]>\n<r xmlns:a='urn:a'><a:b xmlns:c='urn:c'>&e;<c:d></a:b></r>",
           "<?xml version='1.0' encoding='ISO-8859-1'?>\n<r xmlns:a='urn:a'><a:b>\xEB</c></r>"}) {
