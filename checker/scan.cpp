@@ -38,8 +38,8 @@ void SetKindOnEntry(TNodeInfo& info, std::string_view name, int level) {
 
 // The end-of-item steps: label with the id, the auxiliary check, then the resets.
 void FinishItemElement(ScanState& s, std::string_view name, TreeItem item) {
-  std::string label(name);
-  label.append(" (").append(s.NodeInfo.Id).append(")");
+  thread_local std::string label;  // its room kept from item to item
+  label.assign(name).append(" (").append(s.NodeInfo.Id).append(")");
   s.tree.setText(item, label);
   CheckItemEnd(s);
   ClearItemInfo(s.NodeInfo);
@@ -118,7 +118,16 @@ void ClearMessages(ScanState& s) {
   ClearItemInfo(s.NodeInfo);
 }
 
-void ForgetCarriedState(ScanState& s) { s.NodeInfo = TNodeInfo{}; }
+void ForgetCarriedState(ScanState& s) {
+  // All back as new, but the lists keep the room they grew, which the next file would make
+  // again.
+  TNodeInfo fresh;
+  std::swap(fresh.Classes, s.NodeInfo.Classes);
+  std::swap(fresh.Attributes, s.NodeInfo.Attributes);
+  std::swap(fresh.AttributeItems, s.NodeInfo.AttributeItems);
+  s.NodeInfo = std::move(fresh);
+  ClearItemInfo(s.NodeInfo);
+}
 
 namespace {
 

@@ -197,6 +197,10 @@ class XmlDocumentBuilder {
         noMemory_(NotEnoughMemory(name)) {
     ReserveInHugePages(doc_.nodes_, ExpectedNodes(size));
     ReserveInHugePages(doc_.text_, size / 2 + 16);
+    // Room for the names and depth of most documents, made once instead of in steps.
+    doc_.names_.reserve(kUsualNames);
+    nameIds_.reserve(kUsualNames);
+    open_.reserve(kUsualDepth);
     doc_.noteStorage();
     if (size >= kFillAheadFrom && std::thread::hardware_concurrency() > 1) {
       const FillAhead::Region storage[] = {{doc_.nodes_.data(), doc_.nodes_.capacity() * sizeof(XmlDocument::Node)},
@@ -207,6 +211,9 @@ class XmlDocumentBuilder {
     // Interned first, in the order of FixedName.
     for (const char* fixed : {"#text", "#cdata-section", "#comment"}) intern(fixed);
   }
+
+  static constexpr std::size_t kUsualDepth = 32;
+  static constexpr std::size_t kUsualNames = 64;
 
   // How many nodes a document of size bytes is expected to have, generously.
   static std::size_t ExpectedNodes(std::size_t size) { return size / 16 + 16; }

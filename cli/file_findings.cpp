@@ -56,7 +56,7 @@ FileReport Findings(const Options& options, const CodeSet& projectIgnored, const
   // The report keeps the messages' order.
   for (std::size_t i = 0; i < fixes.size(); ++i) report.messages[i].fix = std::move(fixes[i]);
   report.stopped = stopped;
-  report.silenced = MakeFileReport(checked.path, checked.fullPath, tree, doc, silenced, loadError, false).messages;
+  report.silenced = ReportedMessages(tree, doc, silenced, loadError, false);
   if (byPosition) {
     PutInPositionOrder(report.messages);
     PutInPositionOrder(report.silenced);

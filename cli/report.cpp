@@ -108,7 +108,15 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
   report.path = path;
   report.fullPath = fullPath;
   report.unreadable = loadError && loadError->unreadable;
-  report.messages.reserve(sorted.size());
+  report.messages = ReportedMessages(tree, doc, sorted, loadError, itemPaths);
+  return report;
+}
+
+std::vector<ReportedMessage> ReportedMessages(const PlainTree& tree, const XmlDocument* doc,
+                                              std::span<const ListedMessage> sorted,
+                                              const std::optional<LoadError>& loadError, bool itemPaths) {
+  std::vector<ReportedMessage> messages;
+  messages.reserve(sorted.size());
   ItemPaths paths(tree, doc);
   // The messages are in the list's order, not the document's: each one's item, and then its
   // node, is asked for a few messages ahead.
@@ -136,9 +144,9 @@ FileReport MakeFileReport(const std::string& path, const std::string& fullPath, 
         r.itemPath = std::make_unique<const std::vector<std::string>>(std::move(path));
       }
     }
-    report.messages.push_back(std::move(r));
+    messages.push_back(std::move(r));
   }
-  return report;
+  return messages;
 }
 
 ReportedMessage MessageAtNode(const XmlDocument& doc, NodeId node, std::string_view text, int code, TextBlocks& texts) {

@@ -104,6 +104,10 @@ void PutInPositionOrder(std::vector<ReportedMessage>& messages);
 // Collects the messages of one checked file with their source positions (the element that
 // holds what is wrong) and, with itemPaths, their tree labels.
 // Their texts stay where they are: the report's texts are to hold them.
+std::vector<ReportedMessage> ReportedMessages(const PlainTree& tree, const XmlDocument* doc,
+                                              std::span<const ListedMessage> listed,
+                                              const std::optional<LoadError>& loadError, bool itemPaths);
+// The same in a report of the file at path (fullPath, with the folders named).
 FileReport MakeFileReport(const std::string& path, const std::string& fullPath, const PlainTree& tree,
                           const XmlDocument* doc, std::span<const ListedMessage> listed,
                           const std::optional<LoadError>& loadError, bool itemPaths);
