@@ -162,6 +162,14 @@ const WebAppFiles::TemplatePage& WebAppFiles::templatePage(std::string_view root
   return templates_.emplace(std::string(mergeTemplate), std::move(found)).first->second;
 }
 
+std::shared_ptr<const KeyTable> WebAppFiles::keys(const std::string& path) {
+  if (!keepAcrossChecks_) return facts_->keys(path);
+  if (const auto it = keys_.find(path); it != keys_.end()) return it->second;
+  auto shared = std::make_shared<const std::shared_ptr<const KeyTable>>(facts_->keys(path));
+  const KeyTable* table = shared->get();
+  return keys_.emplace(path, std::shared_ptr<const KeyTable>(std::move(shared), table)).first->second;
+}
+
 std::vector<std::string> WebAppFiles::paths() const { return facts_->paths(); }
 
 void WebAppFiles::clear() {

@@ -79,7 +79,7 @@ class WebAppFiles {
   // application read each bundle once, also when they are checked on several threads.
   void keepAcrossChecks(std::shared_ptr<FileFacts> facts);
   // As FileFacts::keys and FileFacts::fileExists.
-  std::shared_ptr<const KeyTable> keys(const std::string& path) { return facts_->keys(path); }
+  std::shared_ptr<const KeyTable> keys(const std::string& path);
   bool fileExists(const std::string& path) { return facts_->fileExists(path); }
 
   // The properties file of a bundle in the web application at root, and whether it exists.
@@ -118,6 +118,10 @@ class WebAppFiles {
   std::string namesRoot_;
   ByName<BundleFile> bundles_;
   ByName<TemplatePage> templates_;
+  // Kept across checks: the keys read, each in a handle of this one's own. Handed out again
+  // and again, a handle of the shared facts would have threads checking at once take turns
+  // at its count.
+  ByName<std::shared_ptr<const KeyTable>> keys_;
 };
 
 }  // namespace corvane

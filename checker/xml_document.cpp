@@ -239,6 +239,8 @@ class XmlDocumentBuilder {
     sax.serror = &OnError;
     sax.getEntity = &OnGetEntity;
     sax.getParameterEntity = &OnGetParameterEntity;
+    sax.startDocument = &OnStartDocument;
+    sax.internalSubset = &OnInternalSubset;
     sax.warning = nullptr;
     sax.error = nullptr;
     sax.fatalError = nullptr;
@@ -308,6 +310,13 @@ class XmlDocumentBuilder {
     Handle(ctx, [&](XmlDocumentBuilder& self) {
       self.leaf(NodeKind::ProcessingInstruction, self.intern(reinterpret_cast<const char*>(target)));
     });
+  }
+  // The library's document, which holds what a DTD declares, is made only for a DTD: making
+  // and freeing it takes a lock that all threads share.
+  static void OnStartDocument(void*) {}
+  static void OnInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId, const xmlChar* systemId) {
+    if (static_cast<xmlParserCtxtPtr>(ctx)->myDoc == nullptr) xmlSAX2StartDocument(ctx);
+    xmlSAX2InternalSubset(ctx, name, externalId, systemId);
   }
   static void OnError(void* ctx, xmlErrorPtr err) {
     // libxml2 hands the structured handler its context's user data, which is the context itself.
@@ -1140,13 +1149,19 @@ LoadResult Parse(ByteSource& source, const std::string& name, std::size_t size) 
 }
 
 // With kept, the file's bytes are kept there as they are read (empty when it cannot be read).
-LoadResult LoadFile(const std::string& path, const FoundFile* found, std::unique_ptr<XmlDocument>& doc,
-                    StreamedLoad* stream, std::string* kept = nullptr) {
+// Nothing for a file of `below` bytes or more, which is then left unread.
+std::optional<LoadResult> LoadFile(const std::string& path, const FoundFile* found, std::unique_ptr<XmlDocument>& doc,
+                                   StreamedLoad* stream, std::string* kept = nullptr,
+                                   std::uint64_t below = UINT64_MAX) {
   if (kept != nullptr) kept->clear();
   std::string reason;
   std::uint64_t size = 0;
   const int fd = OpenRegularFile(path, reason, found, &size);
-  if (fd < 0) return {nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
+  if (fd < 0) return LoadResult{nullptr, LoadError{"Cannot open " + path + ": " + reason, 0, 0, true}};
+  if (size >= below) {
+    ::close(fd);
+    return std::nullopt;
+  }
   ByteSource source;
   source.fd = fd;
   source.kept = kept;
@@ -1167,7 +1182,13 @@ LoadResult LoadFile(const std::string& path, const FoundFile* found, std::unique
 
 LoadResult LoadXmlFile(const std::string& path, const FoundFile* found) {
   std::unique_ptr<XmlDocument> doc;
-  return LoadFile(path, found, doc, nullptr);
+  return *LoadFile(path, found, doc, nullptr);
+}
+
+std::optional<LoadResult> LoadSmallXmlFile(const std::string& path, const FoundFile* found, std::uint64_t below,
+                                           std::string* text) {
+  std::unique_ptr<XmlDocument> doc;
+  return LoadFile(path, found, doc, nullptr, text, below);
 }
 
 StreamedLoad::~StreamedLoad() {
@@ -1217,7 +1238,7 @@ LoadResult StreamedLoad::result() {
 
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FoundFile* found) {
   std::unique_ptr<XmlDocument> doc;
-  return LoadFile(path, found, doc, nullptr, &text);
+  return *LoadFile(path, found, doc, nullptr, &text);
 }
 
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
@@ -1227,7 +1248,7 @@ LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {
 }
 
 StreamedLoad::StreamedLoad(const std::string& path, const std::optional<FoundFile>& found, std::string* kept) {
-  run(path, [this, path, found, kept] { return LoadFile(path, found ? &*found : nullptr, built_, this, kept); });
+  run(path, [this, path, found, kept] { return *LoadFile(path, found ? &*found : nullptr, built_, this, kept); });
 }
 
 template <typename Load>

@@ -139,6 +139,10 @@ LoadResult LoadXmlFile(const std::string& path, const FoundFile* found = nullptr
 // Parses a file whose bytes are kept in text (empty when it cannot be read); with found,
 // only the file a walk found is read.
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FoundFile* found = nullptr);
+// As LoadXmlFile, or with text as LoadXmlFileKeepingText, a file smaller than `below` bytes
+// when it is opened; nothing for a larger one, which is left unread.
+std::optional<LoadResult> LoadSmallXmlFile(const std::string& path, const FoundFile* found, std::uint64_t below,
+                                           std::string* text = nullptr);
 // Parses a document held in memory (the name is used in messages only).
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name = "memory");
 

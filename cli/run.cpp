@@ -122,14 +122,7 @@ constexpr std::size_t kReadAheadBytes = std::size_t{64} << 20;
 
 // From this size on a file is walked beside its parse, on a thread of its own: the walk
 // then costs little more than the parse, which outweighs starting the thread.
-constexpr std::uintmax_t kWalkBesideParseFrom = std::uintmax_t{1} << 20;
-
-bool WalkedBesideParse(const InputFile& input, const std::string& fullPath) {
-  if (input.walked) return SizeOf(*input.walked, fullPath).value_or(0) >= kWalkBesideParseFrom;
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(fullPath, ec);
-  return !ec && size >= kWalkBesideParseFrom;
-}
+constexpr std::uint64_t kWalkBesideParseFrom = std::uint64_t{1} << 20;
 
 // FullPathToCheck of path, with the current folder the run found at its start (empty when it
 // could not): the run never changes its folder, so no file needs to ask for it again.
@@ -146,11 +139,10 @@ ReadAhead ReadInput(const Options& options, const std::string& currentFolder, co
   try {
     ahead.fullPath = FullPathBelow(currentFolder, input.path, ahead.pathError);
     if (ahead.pathError) return ahead;
-    ahead.inTurn = parallel && WalkedBesideParse(input, ahead.fullPath);
-    if (ahead.inTurn) return ahead;
     const FoundFile* found = input.walked ? &*input.walked : nullptr;
-    ahead.loaded = LooksForFixes(options) ? LoadXmlFileKeepingText(ahead.fullPath, ahead.source, found)
-                                          : LoadXmlFile(ahead.fullPath, found);
+    std::string* kept = LooksForFixes(options) ? &ahead.source : nullptr;
+    ahead.loaded = LoadSmallXmlFile(ahead.fullPath, found, parallel ? kWalkBesideParseFrom : UINT64_MAX, kept);
+    ahead.inTurn = !ahead.loaded;
   } catch (...) {
     ahead.failure = std::current_exception();
   }

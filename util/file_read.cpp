@@ -195,27 +195,11 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 
 HeldFolder::~HeldFolder() { ::close(fd_); }
 
-namespace {
-
-// Looks at a file found: at its entry in the held folder, or where path leads.
-bool LookAt(const FoundFile& found, const std::string& path, struct stat& st) {
-  if (found.folder == nullptr) return ::stat(path.c_str(), &st) == 0;
-  return ::fstatat(found.folder->fd(), found.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-}  // namespace
-
 std::optional<FileIdentity> IdentityOf(const FoundFile& found) {
   struct stat st {};
   if (found.folder == nullptr) return found.identity;
-  if (!LookAt(found, {}, st)) return std::nullopt;
+  if (::fstatat(found.folder->fd(), found.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   return FileIdentity{st.st_dev, st.st_ino};
-}
-
-std::optional<std::uint64_t> SizeOf(const FoundFile& found, const std::string& path) {
-  struct stat st {};
-  if (!LookAt(found, path, st)) return std::nullopt;
-  return static_cast<std::uint64_t>(st.st_size);
 }
 
 int OpenRegularFile(const std::string& path, std::string& reason, const FoundFile* found, std::uint64_t* size) {

@@ -47,8 +47,6 @@ struct FoundFile {
 // The identity of the file found: for an entry of a held folder the entry's now, otherwise
 // the one the walk saw; nothing when it cannot be looked at.
 std::optional<FileIdentity> IdentityOf(const FoundFile& found);
-// The size of the file found at path now; nothing when it cannot be looked at.
-std::optional<std::uint64_t> SizeOf(const FoundFile& found, const std::string& path);
 
 inline constexpr char kNoLongerFoundReason[] = "no longer the file that was found there";
 
