@@ -18,7 +18,7 @@ std::vector<const ReportedMessage*> ByPosition(const FileReport& file) {
   std::vector<const ReportedMessage*> findings;
   findings.reserve(file.messages.size());
   for (const ReportedMessage& m : file.messages) findings.push_back(&m);
-  return InPositionOrder(findings, [](const ReportedMessage* m) -> const ReportedMessage& { return *m; });
+  return InPositionOrder(std::move(findings), [](const ReportedMessage* m) -> const ReportedMessage& { return *m; });
 }
 
 // A workflow command's value with the characters GitHub reads as syntax escaped; a property
@@ -81,8 +81,12 @@ void WriteFindingLines(std::ostream& out, const FileReport& file) {
   // thousands of findings.
   constexpr std::size_t kChunk = 1 << 16;
   constexpr std::size_t kReadAhead = 8;
-  std::string lines;
-  const std::string path = VisibleText(file.path);
+  // Room kept from file to file.
+  thread_local std::string lines;
+  thread_local std::string path;
+  lines.clear();
+  path.clear();
+  AppendVisible(path, file.path);
   const std::vector<const ReportedMessage*> order = ByPosition(file);
   for (std::size_t i = 0; i < order.size(); ++i) {
     // The findings are read out of the list's order: each, and then its text, is asked for a

@@ -152,7 +152,8 @@ std::vector<std::pair<const ReportedMessage*, const char*>> FindingsByPosition(c
   for (const ReportedMessage& m : file.messages) findings.emplace_back(&m, nullptr);
   for (const ReportedMessage& m : file.silenced) findings.emplace_back(&m, "inSource");
   for (const ReportedMessage& m : file.excused) findings.emplace_back(&m, "external");
-  return InPositionOrder(findings, [](const auto& finding) -> const ReportedMessage& { return *finding.first; });
+  return InPositionOrder(std::move(findings),
+                         [](const auto& finding) -> const ReportedMessage& { return *finding.first; });
 }
 
 json Notification(std::string_view text) { return {{"level", "error"}, {"message", {{"text", std::string(text)}}}}; }

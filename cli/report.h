@@ -2,6 +2,7 @@
 // commands, a JSON document or a SARIF log.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -62,9 +63,16 @@ std::vector<std::uint64_t> PositionKeys(const std::vector<Item>& items, FindingO
 
 // items ordered by the line, then the column, of the finding that finding(item) gives; equal
 // positions keep their order. Sorted on compact keys rather than through the findings: a
-// file may have hundreds of thousands.
+// file may have hundreds of thousands. Most often they come in that order already (see
+// ReportOrder), and are then given back as they are.
 template <typename Item, typename FindingOf>
-std::vector<Item> InPositionOrder(const std::vector<Item>& items, FindingOf finding) {
+std::vector<Item> InPositionOrder(std::vector<Item> items, FindingOf finding) {
+  const auto before = [&](const Item& a, const Item& b) {
+    const ReportedMessage& first = finding(a);
+    const ReportedMessage& second = finding(b);
+    return PositionKey(first.line, first.column) < PositionKey(second.line, second.column);
+  };
+  if (std::is_sorted(items.begin(), items.end(), before)) return items;
   const std::vector<std::uint64_t> keys = PositionKeys(items, finding);
   std::vector<Item> ordered;
   ordered.reserve(items.size());
