@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <exception>
+#include <future>
 #include <filesystem>
 #include <ios>
 #include <iterator>
@@ -311,6 +312,19 @@ class SpentTurns {
   std::vector<std::vector<FileTurn>> byThread_;
 };
 
+// Runs work on a thread of its own where threads may be used (parallel), else, or where the
+// system refuses a thread, when its result is asked for.
+template <typename Work>
+std::future<std::invoke_result_t<Work>> Beside(bool parallel, Work work) {
+  if (parallel) {
+    try {
+      return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+    }
+  }
+  return std::async(std::launch::deferred, std::move(work));
+}
+
 // The normalised absolute path of a file, links resolved as far as they exist.
 std::string Normalised(const std::string& path) {
   std::error_code ec;
@@ -416,6 +430,12 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   // not act as one.
   std::optional<WorkflowCommandStop> stop;
   if (options.format == OutputFormat::Github) stop.emplace();
+  // Where threads may be used, the folders are walked while the tree is read.
+  const unsigned jobs = options.fix ? 1 : JobCount(options);
+  std::future<ExpandedInputs> walk = Beside(jobs > 1, [&] {
+    return ExpandInputs(options.inputs, options.excludes,
+                        [&](const std::string& path) { return projects.excludes(path); });
+  });
   SchemaView schema;
   DirectorySession directory;
   if (const std::string error = SelectTree(options, directory, schema); !error.empty()) {
@@ -435,8 +455,7 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
     }
   }
   RunSummary run;
-  const ExpandedInputs expanded =
-      ExpandInputs(options.inputs, options.excludes, [&](const std::string& path) { return projects.excludes(path); });
+  const ExpandedInputs expanded = walk.get();
   const std::vector<InputFile>& inputs = expanded.files;
   std::vector<const ProjectFile*> projectOf;
   if (const std::string error = FilesProblem(options, projects, inputs, projectOf); !error.empty()) {
@@ -456,7 +475,6 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   // left (--carry-over), only the reads run ahead, and the rules run here in order. A fix may
   // rewrite a file read later (named twice, or through a link), so with --fix each is read in
   // its turn. Standard input is read in its turn.
-  const unsigned jobs = options.fix ? 1 : JobCount(options);
   const bool checksAhead = !options.carryOver;
   std::error_code noFolder;
   const std::string currentFolder = std::filesystem::current_path(noFolder).string();
