@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -340,7 +341,14 @@ std::optional<FoundFile> RegularFileAt(const std::filesystem::path& path) {
 // Each folder with files to check is held open while there are few of them, so that its
 // files are opened by their names there; the files of any folder beyond are known by their
 // identities instead.
-constexpr std::size_t kMostHeldFolders = 256;
+// A quarter of the descriptors the process may open, for the files read and the
+// connections made meanwhile.
+std::size_t MostHeldFolders() {
+  constexpr std::size_t kMost = 256;
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMost;
+  return std::min<std::size_t>(kMost, limit.rlim_cur / 4);
+}
 
 // The entries of a folder as the system lists them, without "." and "..".
 class FolderEntries {
@@ -379,10 +387,11 @@ class FolderEntries {
     return S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
   }
 
-  // A regular file listed here: by its name in the folder held open, while held is below
-  // kMostHeldFolders (counting this folder in when it is first held), else by its identity.
-  std::optional<FoundFile> found(const dirent& entry, std::size_t& held) {
-    if (holder_ == nullptr && held < kMostHeldFolders) {
+  // A regular file listed here: by its name in the folder held open, while fewer than
+  // mostHeld folders are held (counting this one in when it is first held), else by its
+  // identity.
+  std::optional<FoundFile> found(const dirent& entry, std::size_t& held, std::size_t mostHeld) {
+    if (holder_ == nullptr && held < mostHeld) {
       const int fd = ::fcntl(::dirfd(dir_), F_DUPFD_CLOEXEC, 0);
       if (fd >= 0) {
         holder_ = std::make_shared<const HeldFolder>(fd);
@@ -447,6 +456,7 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
     std::vector<InputFile> found;
     std::vector<std::string> folders{input};
     std::size_t held = 0;
+    const std::size_t mostHeld = MostHeldFolders();
     while (!folders.empty()) {
       const std::string folder = std::move(folders.back());
       folders.pop_back();
@@ -462,7 +472,7 @@ ExpandedInputs ExpandInputs(const std::vector<std::string>& inputs, const std::v
           continue;
         }
         if (kind == DT_REG) {
-          if (std::optional<FoundFile> file = xml ? entries.found(*entry, held) : std::nullopt) {
+          if (std::optional<FoundFile> file = xml ? entries.found(*entry, held, mostHeld) : std::nullopt) {
             found.push_back({std::move(path), std::move(file)});
           }
           continue;

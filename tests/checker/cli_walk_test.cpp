@@ -186,6 +186,11 @@ TEST_F(CliWalkTest, AWalkOfManyFoldersChecksEveryFile) {
     EXPECT_EQ(r.status, kExitMessages) << r.err;
     EXPECT_EQ(r.err, "300 findings in 300 files\n");
   }
+  // Folders held open leave room for the files to be opened, also where a process may open
+  // few files.
+  const RunResult limited = RunProgramIn(folder_, "--jobs 2 --format=list many", "ulimit -n 48 &&");
+  EXPECT_EQ(limited.status, kExitMessages) << limited.err;
+  EXPECT_EQ(limited.err, "300 findings in 300 files\n");
   const ExpandedInputs expanded = ExpandInputs({"many"}, {});
   ASSERT_EQ(expanded.files.size(), static_cast<std::size_t>(kFolders));
   const auto held = std::count_if(expanded.files.begin(), expanded.files.end(),
