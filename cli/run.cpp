@@ -432,7 +432,7 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   if (options.format == OutputFormat::Github) stop.emplace();
   // Where threads may be used, the folders are walked while the tree is read.
   const unsigned jobs = options.fix ? 1 : JobCount(options);
-  std::future<ExpandedInputs> walk = Beside(jobs > 1, [&] {
+  std::future<ExpandedInputs> walk = Beside(jobs > 1 && NamesAFolder(options.inputs), [&] {
     return ExpandInputs(options.inputs, options.excludes,
                         [&](const std::string& path) { return projects.excludes(path); });
   });
