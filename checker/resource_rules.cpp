@@ -62,17 +62,25 @@ void CheckResourceKey(ScanState& s, const RuleContext& c) {
 void LoadProperties(ScanState& s, std::string_view bundle) {
   TResource& resource = s.NodeInfo.Resource;
   if (bundle == resource.Bundle) return;
-  const WebAppFiles::BundleFile& file = s.files.bundleFile(s.WebAppRoot, bundle);
   // The bundle is remembered only with what was found for it, also when memory runs out:
   // with room made first, the copies cannot fail.
   resource.Bundle.reserve(bundle.size());
+  resource.KeysBundle.reserve(bundle.size());
+  // Most items name the bundle the item before them named: its file and keys are held.
+  if (bundle == resource.KeysBundle) {
+    resource.Bundle.assign(bundle);
+    return;
+  }
+  const WebAppFiles::BundleFile& file = s.files.bundleFile(s.WebAppRoot, bundle);
   resource.FileName.reserve(file.path.size());
   resource.Bundle.assign(bundle);
   resource.FileName.assign(file.path);
   resource.Found = file.exists;
+  resource.KeysBundle.clear();
   // A file that exists but cannot be read throws and ends the walk with the bundle
   // remembered as found: until a read succeeds its lookups use the keys of the last read.
   if (resource.Found) resource.Keys = s.files.keys(resource.FileName);
+  resource.KeysBundle.assign(bundle);
 }
 
 void CheckKey(ScanState& s, const std::string& bundle, const std::string& key, const RuleContext& c, TreeItem keyItem) {

@@ -52,6 +52,8 @@ void BeginCheck(ScanState& s, const std::string& path) {
   s.XmlFileName = path;
   s.WebAppRoot = ExtractWebAppRoot(path);
   s.files.clear();
+  // Another file may lie in another web application, where a bundle has another file.
+  s.NodeInfo.Resource.KeysBundle.clear();
 }
 
 // Walks a loaded document, or reports why it could not be loaded as Msg 100.

@@ -32,6 +32,7 @@ struct TResource {
   std::string FileName;                  // full path of the properties file last looked for
   bool Found = false;                    // that file existed
   std::shared_ptr<const KeyTable> Keys;  // the keys read from it
+  std::string KeysBundle;                // in this check, the bundle those three are of
 };
 
 struct TNodeInfo {

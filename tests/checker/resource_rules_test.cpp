@@ -63,3 +63,21 @@ TEST_F(ResourceSessionTest, AnUnreadableBundleStaysFoundForTheNextFile) {
   EXPECT_EQ(check("two.xml", "<plugin>" + Task("C", "Bad", "other") + "</plugin>"),
             (std::vector<std::string>{"Msg 003: Key not found: Bad/other"}));
 }
+
+// Items that name the bundle the item before named find its keys as they were left, but a
+// file of another web application looks the bundle up in its own.
+TEST_F(ResourceSessionTest, ABundleIsLookedUpInTheWebApplicationOfEachFile) {
+  std::ofstream(app_ / "WEB-INF/classes/Res.properties") << "k=K\n";
+  const fs::path other = app_.parent_path() / "other";
+  fs::create_directories(other / "WEB-INF/classes");
+  fs::create_directories(other / "portal");
+  std::ofstream(other / "WEB-INF/classes/Res.properties") << "m=M\n";
+
+  EXPECT_EQ(check("one.xml", "<plugin>" + Task("A", "Res", "k") + Task("B", "Res", "m") + "</plugin>"),
+            (std::vector<std::string>{"Msg 003: Key not found: Res/m"}));
+  std::ofstream(other / "portal/two.xml") << "<plugin>" + Task("C", "Res", "k") + Task("D", "Res", "m") + "</plugin>";
+  CheckFile(state_, (other / "portal/two.xml").string());
+  std::vector<std::string> lines;
+  for (const Message& m : messages_.sorted()) lines.push_back(m.text);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Msg 003: Key not found: Res/k"}));
+}
