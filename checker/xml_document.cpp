@@ -1181,8 +1181,7 @@ std::optional<LoadResult> LoadFile(const std::string& path, const FoundFile* fou
 }  // namespace
 
 LoadResult LoadXmlFile(const std::string& path, const FoundFile* found) {
-  std::unique_ptr<XmlDocument> doc;
-  return *LoadFile(path, found, doc, nullptr);
+  return *LoadSmallXmlFile(path, found, UINT64_MAX);
 }
 
 std::optional<LoadResult> LoadSmallXmlFile(const std::string& path, const FoundFile* found, std::uint64_t below,
@@ -1237,8 +1236,7 @@ LoadResult StreamedLoad::result() {
 }
 
 LoadResult LoadXmlFileKeepingText(const std::string& path, std::string& text, const FoundFile* found) {
-  std::unique_ptr<XmlDocument> doc;
-  return *LoadFile(path, found, doc, nullptr, &text);
+  return *LoadSmallXmlFile(path, found, UINT64_MAX, &text);
 }
 
 LoadResult LoadXmlMemory(std::string_view content, const std::string& name) {

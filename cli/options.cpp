@@ -338,11 +338,10 @@ std::optional<FoundFile> RegularFileAt(const std::filesystem::path& path) {
   return FoundFile{nullptr, {}, FileIdentity{st.st_dev, st.st_ino}};
 }
 
-// Each folder with files to check is held open while there are few of them, so that its
-// files are opened by their names there; the files of any folder beyond are known by their
-// identities instead.
-// A quarter of the descriptors the process may open, for the files read and the
-// connections made meanwhile.
+// How many folders with files to check a walk holds open, so that their files are opened by
+// their names there (the files of any folder beyond are known by their identities instead):
+// at most 256, and a quarter of the descriptors the process may open, to leave room for the
+// files read and the connections made meanwhile.
 std::size_t MostHeldFolders() {
   constexpr std::size_t kMost = 256;
   struct rlimit limit {};

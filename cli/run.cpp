@@ -432,7 +432,8 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   if (options.format == OutputFormat::Github) stop.emplace();
   // Where threads may be used, the folders are walked while the tree is read.
   const unsigned jobs = options.fix ? 1 : JobCount(options);
-  std::future<ExpandedInputs> walk = Beside(jobs > 1 && NamesAFolder(options.inputs), [&] {
+  const bool namesAFolder = NamesAFolder(options.inputs);
+  std::future<ExpandedInputs> walk = Beside(jobs > 1 && namesAFolder, [&] {
     return ExpandInputs(options.inputs, options.excludes,
                         [&](const std::string& path) { return projects.excludes(path); });
   });
@@ -464,7 +465,7 @@ int CheckAll(const Options& options, ProjectFiles& projects, std::istream& in, s
   }
   for (const std::string& link : expanded.notFollowed) WriteLine(err, "corvanexml-check: warning: " + link);
   for (const std::string& folder : expanded.unreadableFolders) run.fail(err, "cannot read folder " + folder);
-  if (inputs.empty() && run.successful && NamesAFolder(options.inputs)) {
+  if (inputs.empty() && run.successful && namesAFolder) {
     WriteLine(err, "corvanexml-check: no file to check: the folders hold no *.xml file that is not excluded");
     return kExitTrouble;
   }
